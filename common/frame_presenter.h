@@ -1,0 +1,58 @@
+// Draws received video into the host window with Direct3D 11: one windowed swap chain,
+// one frame texture, one full-screen triangle. Main thread only.
+//
+// Parlex and Tivane upload BGRA pixel rows (UploadFrame + Render); Grelm copies a
+// shared texture on the graphics card (PresentTexture, built with the Spout receiver).
+#pragma once
+
+#include <d3d11.h>
+#include <wrl/client.h>
+
+class FramePresenter {
+public:
+    FramePresenter() = default;
+    ~FramePresenter() { ReleaseResources(); }
+    FramePresenter(const FramePresenter&) = delete;
+    FramePresenter& operator=(const FramePresenter&) = delete;
+
+    bool Initialize(HWND window);
+    bool UploadFrame(const unsigned char* pixels, int width, int height, int strideBytes);
+    void Render();
+    bool PresentTexture(ID3D11Texture2D* source, int width, int height);  // Grelm only
+    bool CreateBackBufferView();
+    bool CompileShaders();
+    void ReleaseResources();
+
+    ID3D11Device* device() const { return device_.Get(); }
+    ID3D11DeviceContext* context() const { return context_.Get(); }
+    IDXGISwapChain* swapChain() const { return swapChain_.Get(); }
+    ID3D11Texture2D* frameTexture() const { return frameTexture_.Get(); }
+    int backBufferWidth() const { return backBufferWidth_; }
+    int backBufferHeight() const { return backBufferHeight_; }
+    int textureWidth() const { return textureWidth_; }
+    int textureHeight() const { return textureHeight_; }
+
+protected:
+    // Binds the target, the shaders and the frame view, draws the triangle, presents.
+    void DrawAndPresent();
+    // Virtual only so that a test can read the back buffer back before it is presented.
+    virtual void Present();
+    // Resizes the window and the swap chain to a new frame size.
+    bool ResizeSwapChain(int width, int height);
+    void FollowFrameSize(int width, int height);
+
+    Microsoft::WRL::ComPtr<ID3D11Device> device_;
+    Microsoft::WRL::ComPtr<ID3D11DeviceContext> context_;
+    Microsoft::WRL::ComPtr<IDXGISwapChain> swapChain_;
+    Microsoft::WRL::ComPtr<ID3D11RenderTargetView> backBufferView_;
+    Microsoft::WRL::ComPtr<ID3D11VertexShader> vertexShader_;
+    Microsoft::WRL::ComPtr<ID3D11PixelShader> pixelShader_;
+    Microsoft::WRL::ComPtr<ID3D11SamplerState> sampler_;
+    Microsoft::WRL::ComPtr<ID3D11Texture2D> frameTexture_;
+    Microsoft::WRL::ComPtr<ID3D11ShaderResourceView> frameView_;
+    HWND window_ = nullptr;
+    int backBufferWidth_ = 0;
+    int backBufferHeight_ = 0;
+    int textureWidth_ = 0;
+    int textureHeight_ = 0;
+};

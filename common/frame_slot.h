@@ -1,0 +1,33 @@
+// The hand-over place for the newest pixel frame (Parlex, Tivane): the receiver's worker
+// copies into it under `lock`; the main thread uploads and draws from it under `lock`.
+// A new frame overwrites a pending one, so frames never queue.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "frame_presenter.h"
+#include "win_types.h"
+
+struct FrameSlot {
+    CriticalSection lock;
+    std::unique_ptr<unsigned char[]> pixels;  // grows only; freed at teardown
+    int width = 0;
+    int height = 0;
+    int strideBytes = 0;
+    uint64_t capacity = 0;
+    bool pending = false;
+};
+
+// Largest frame the slot accepts: 16384 x 16384 pixels of 4 bytes.
+constexpr uint64_t kMaxFrameBytes = 16384ull * 16384ull * 4ull;
+
+// The host's FrameCallback, on the worker thread: copies height x strideBytes bytes and
+// posts the frame notification to `window` (also when nothing could be stored).
+void StoreFrame(FrameSlot& slot, HWND window, const unsigned char* pixels, int width,
+                int height, int strideBytes);
+
+// Main thread, on a frame notification: uploads and draws a pending frame, if any.
+void DrawPendingFrame(FrameSlot& slot, FramePresenter& presenter);
+
+void FreeFramePixels(FrameSlot& slot);

@@ -1,0 +1,33 @@
+// What the host shell needs of a host's receiver. Each host adapts its receiver to this
+// in its entry point file; the shell drives it through start-up, commands and teardown.
+#pragma once
+
+#include <string>
+
+#include <windows.h>
+
+class FramePresenter;
+class PipeClient;
+
+class HostReceiver {
+public:
+    virtual ~HostReceiver() = default;
+
+    // Start-up: bind the receiving library, or take the presenter's device. False ends
+    // the host with exit code 1 before the pipe is opened.
+    virtual bool Prepare(FramePresenter& presenter) = 0;
+    // Start-up, after host_ready: frame (or texture), stats and status callbacks.
+    virtual void InstallCallbacks(HWND window, PipeClient& pipe) = 0;
+    // Main thread, on every frame notification.
+    virtual void OnFrameNotification(FramePresenter& presenter) = 0;
+
+    virtual bool Start(const std::string& source, int quality) = 0;
+    virtual void Stop() = 0;
+    virtual void SetQuality(int quality) = 0;
+
+    // Teardown, after Stop: drop whatever frame the slot still holds.
+    virtual void ReleaseFrames() = 0;
+    // True while a worker that outlasted its stop wait may still run; the shell then
+    // leaves the receiver (and what it uses) to the end of the process.
+    virtual bool Stuck() = 0;
+};

@@ -1,0 +1,218 @@
+#include "pipe_client.h"
+
+#include "log.h"
+#include "protocol.h"
+
+namespace {
+
+constexpr DWORD kReadChunk = 4095;
+constexpr DWORD kStopPollMs = 100;
+constexpr DWORD kReaderJoinMs = 2000;
+
+bool IsBrokenPipe(DWORD error) {
+    return error == ERROR_BROKEN_PIPE || error == ERROR_PIPE_NOT_CONNECTED;
+}
+
+}  // namespace
+
+bool PipeClient::Connect(const std::string& pipeName) {
+    std::string path = "\\\\.\\pipe\\" + pipeName;
+    HostLog("[Pipe] Connecting to '%s'...", path.c_str());
+    if (!WaitNamedPipeA(path.c_str(), 5000)) {
+        GetLastError();
+        return false;
+    }
+    pipe_ = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                        FILE_FLAG_OVERLAPPED, nullptr);
+    if (pipe_ == INVALID_HANDLE_VALUE) {
+        GetLastError();
+        return false;
+    }
+    readEvent_.Reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    writeEvent_.Reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    readOverlapped_ = {};
+    readOverlapped_.hEvent = readEvent_.Get();
+    writeOverlapped_ = {};
+    writeOverlapped_.hEvent = writeEvent_.Get();
+    DWORD mode = PIPE_READMODE_BYTE | PIPE_WAIT;
+    SetNamedPipeHandleState(pipe_, &mode, nullptr, nullptr);
+    return true;
+}
+
+void PipeClient::SendHostReady(HWND window, DWORD processId) {
+    std::string json = BuildHostReady(static_cast<int64_t>(reinterpret_cast<intptr_t>(window)),
+                                      static_cast<int32_t>(processId));
+    HostLog("[Pipe] Sending: %s", json.c_str());
+    WriteMessage(json);
+}
+
+void PipeClient::SendStatus(const char* state, const char* source) {
+    const char* shownState = state ? state : "";
+    if (kind_ == HostKind::Tivane) {
+        HostLog("[Pipe] SendStatus BEFORE WriteFile: state='%s'", shownState);
+    } else if (kind_ == HostKind::Grelm) {
+        HostLog("[Pipe] SendStatus: state='%s'", shownState);
+    }
+    WriteMessage(BuildStatus(state, source));
+    if (kind_ == HostKind::Tivane) {
+        HostLog("[Pipe] SendStatus AFTER WriteFile: state='%s'", shownState);
+    }
+}
+
+void PipeClient::SendStats(float framesPerSecond, int width, int height) {
+    WriteMessage(BuildStats(framesPerSecond, width, height));
+}
+
+void PipeClient::WriteMessage(const std::string& json) {
+    if (pipe_ == INVALID_HANDLE_VALUE) {
+        return;
+    }
+    const bool verbose = kind_ != HostKind::Parlex;
+    ScopedLock lock(writeLock_);
+    writeBuffer_.assign(json).push_back('\n');
+    ResetEvent(writeEvent_.Get());
+    DWORD written = 0;
+    if (WriteFile(pipe_, writeBuffer_.data(), static_cast<DWORD>(writeBuffer_.size()), &written,
+                  &writeOverlapped_)) {
+        return;
+    }
+    DWORD error = GetLastError();
+    if (error != ERROR_IO_PENDING) {
+        if (verbose) {
+            HostLog("[Pipe] ERROR: WriteFile failed, error=%lu, json='%s'", error, json.c_str());
+        }
+        return;
+    }
+    if (WaitForSingleObject(writeEvent_.Get(), writeTimeoutMs_) != WAIT_OBJECT_0) {
+        if (verbose) {
+            HostLog("[Pipe] WARNING: WriteFile timed out after 2s, json='%.80s...'", json.c_str());
+        }
+        CancelAndDrain(writeOverlapped_);
+        return;
+    }
+    GetOverlappedResult(pipe_, &writeOverlapped_, &written, FALSE);
+}
+
+void PipeClient::CancelAndDrain(OVERLAPPED& overlapped) {
+    CancelIoEx(pipe_, &overlapped);
+    DWORD ignored = 0;
+    // Returns at once when the operation already finished; otherwise when the cancel lands.
+    GetOverlappedResult(pipe_, &overlapped, &ignored, TRUE);
+}
+
+void PipeClient::StartReader(CommandCallback callback, std::function<void()> onBroken) {
+    onCommand_ = std::move(callback);
+    onBroken_ = std::move(onBroken);
+    running_.exchange(true);
+    readerThread_.Reset(CreateThread(nullptr, 0, &PipeClient::ReaderMain, this, 0, nullptr));
+}
+
+DWORD WINAPI PipeClient::ReaderMain(LPVOID self) {
+    static_cast<PipeClient*>(self)->ReaderLoop();
+    return 0;
+}
+
+void PipeClient::EndHost() {
+    if (onBroken_) {
+        onBroken_();
+    }
+}
+
+bool PipeClient::WaitForRead(DWORD& count) {
+    for (;;) {
+        if (!running_.load()) {
+            CancelAndDrain(readOverlapped_);
+            return false;
+        }
+        if (WaitForSingleObject(readEvent_.Get(), kStopPollMs) == WAIT_TIMEOUT) {
+            continue;
+        }
+        if (GetOverlappedResult(pipe_, &readOverlapped_, &count, FALSE)) {
+            return true;
+        }
+        DWORD error = GetLastError();
+        if (IsBrokenPipe(error)) {
+            EndHost();
+            return false;
+        }
+        if (error == ERROR_IO_INCOMPLETE) {
+            ResetEvent(readEvent_.Get());  // woken by StopReader; the read is still out
+            continue;
+        }
+        count = 0;  // cancelled or failed: nothing read
+        return true;
+    }
+}
+
+void PipeClient::DeliverLines(DWORD count) {
+    lines_.Append(readBuffer_, count, [this](const std::string& line) {
+        HostLog(kind_ == HostKind::Parlex ? "[Pipe] Received: %s" : "[Pipe] Received command: %s",
+                line.c_str());
+        JsonObject command = ParseJson(line);
+        if (onCommand_) {
+            onCommand_(command);
+        }
+    });
+}
+
+void PipeClient::ReaderLoop() {
+    while (running_.load() && pipe_ != INVALID_HANDLE_VALUE) {
+        DWORD count = 0;
+        ResetEvent(readEvent_.Get());
+        if (!ReadFile(pipe_, readBuffer_, kReadChunk, &count, &readOverlapped_)) {
+            DWORD error = GetLastError();
+            if (error == ERROR_IO_PENDING) {
+                if (!WaitForRead(count)) {
+                    break;
+                }
+            } else if (IsBrokenPipe(error)) {
+                EndHost();
+                break;
+            } else {
+                if (!running_.load()) {
+                    break;
+                }
+                Sleep(10);
+                continue;
+            }
+        }
+        if (!running_.load()) {
+            break;
+        }
+        if (count > 0) {
+            DeliverLines(count);
+        }
+    }
+    lines_.Clear();  // an unfinished line is never delivered
+}
+
+void PipeClient::StopReader() {
+    running_.exchange(false);
+    if (!readerThread_) {
+        return;
+    }
+    if (pipe_ != INVALID_HANDLE_VALUE) {
+        CancelIoEx(pipe_, nullptr);
+    }
+    if (readEvent_) {
+        SetEvent(readEvent_.Get());
+    }
+    WaitForSingleObject(readerThread_.Get(), kReaderJoinMs);
+    readerThread_.Reset();
+}
+
+void PipeClient::ClosePipe() {
+    if (pipe_ != INVALID_HANDLE_VALUE) {
+        CloseHandle(pipe_);
+        pipe_ = INVALID_HANDLE_VALUE;
+    }
+}
+
+void PipeClient::Close() {
+    StopReader();
+    ClosePipe();
+    readEvent_.Reset();
+    writeEvent_.Reset();
+    onCommand_ = nullptr;
+    onBroken_ = nullptr;
+}

@@ -1,0 +1,16 @@
+// The operations command handling needs of a host: the receiver role and the quit
+// request. Win32-free, so that the command tables are tested natively.
+#pragma once
+
+#include <string>
+
+class ReceiverControl {
+public:
+    virtual ~ReceiverControl() = default;
+    virtual void Stop() = 0;
+    // quality is ignored by hosts without one.
+    virtual void Start(const std::string& source, int quality) = 0;
+    virtual void SetQuality(int quality) = 0;
+    // Ends the host's main loop with exit code 0 (from any thread).
+    virtual void RequestQuit() = 0;
+};

@@ -1,0 +1,69 @@
+#include "worker_thread.h"
+
+WorkerThread::WorkerThread(unsigned stopWaitMs)
+    : wake_(CreateEventW(nullptr, TRUE, FALSE, nullptr)), stopWaitMs_(stopWaitMs) {}
+
+WorkerThread::~WorkerThread() { Stop(); }
+
+DWORD WINAPI WorkerThread::ThreadMain(LPVOID self) {
+    auto* worker = static_cast<WorkerThread*>(self);
+    worker->body_(worker->context_);
+    return 0;
+}
+
+bool WorkerThread::WaitForExit(unsigned milliseconds) {
+    if (!thread_) {
+        return true;
+    }
+    if (WaitForSingleObject(thread_.Get(), milliseconds) != WAIT_OBJECT_0) {
+        return false;
+    }
+    thread_.Reset();
+    return true;
+}
+
+bool WorkerThread::Start(Body body, void* context) {
+    ScopedLock lock(guard_);
+    running_.exchange(false);
+    if (wake_) {
+        SetEvent(wake_.Get());
+    }
+    if (!WaitForExit(stopWaitMs_)) {
+        return false;
+    }
+    if (wake_) {
+        ResetEvent(wake_.Get());
+    }
+    body_ = body;
+    context_ = context;
+    running_.exchange(true);
+    thread_.Reset(CreateThread(nullptr, 0, &WorkerThread::ThreadMain, this, 0, nullptr));
+    if (!thread_) {
+        running_.exchange(false);
+        return false;
+    }
+    return true;
+}
+
+void WorkerThread::Stop() {
+    ScopedLock lock(guard_);
+    running_.exchange(false);
+    if (wake_) {
+        SetEvent(wake_.Get());
+    }
+    WaitForExit(stopWaitMs_);
+}
+
+bool WorkerThread::Pause(unsigned milliseconds) {
+    if (wake_) {
+        WaitForSingleObject(wake_.Get(), milliseconds);
+    } else {
+        Sleep(milliseconds);
+    }
+    return running();
+}
+
+bool WorkerThread::Stuck() {
+    ScopedLock lock(guard_);
+    return !WaitForExit(0);
+}
