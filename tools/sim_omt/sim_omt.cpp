@@ -1,0 +1,347 @@
+// A simulated libomt.dll for tests and demos: the four receive exports Parlex uses, with
+// a synthetic source chosen by the address string. Each instance is used by one thread
+// (the receiver's worker); the per-address create counters and the call log are shared
+// and guarded by one lock.
+//
+// Address grammar: items separated by ',', each `name` or `name:value`:
+//   pattern:WxH@FPS  picture size and frame rate (default 320x180@30)
+//   novideo          never delivers a frame; receive waits out its timeout
+//   silent-after:N   each connection delivers N frames, then nothing
+//   fail-creates:N   the first N creates with this exact address fail (counted per
+//                    address for as long as the library stays loaded)
+//   null-data        records with a null data pointer (length set)
+//   zero-length      records with data but a data length of 0
+//   padded-stride    each row padded by 64 bytes beyond width x 4
+//   short-data       data length one row short of height x stride
+//   tag:TEXT         ignored; keeps otherwise equal addresses apart
+// Unknown items are ignored. An empty address fails every create.
+//
+// Suggested quality sets the delivered size: Low (1) a quarter of width and height,
+// Medium (50) half, anything else the full size. Pixel 0 of every frame holds the
+// frame number of its connection (blue, green, red = bits 0-7, 8-15, 16-23); pixel 1's
+// blue holds the suggested quality last received (0 before any). A bar moves across.
+//
+// Call log: when SIM_OMT_LOG names a file, every call is appended to it as one line:
+//   create address='...' types=T format=F flags=G -> instance N | null
+//   setsuggestedquality instance=N quality=Q
+//   receive instance=N types=T timeout=MS -> frame WxH | null
+//   destroy instance=N
+//
+// Build variants leave out omt_receive_setsuggestedquality (SIM_OMT_NO_QUALITY) or
+// omt_receive (SIM_OMT_NO_RECEIVE).
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "omt_api.h"
+#include "win_types.h"
+
+#define SIM_OMT_EXPORT extern "C" __declspec(dllexport)
+
+// A left-out entry is still compiled, under another name and without export, so that
+// both variants build from the same code.
+#if defined(SIM_OMT_NO_RECEIVE)
+#define SIM_OMT_RECEIVE_ENTRY extern "C" OmtMediaFrame* sim_omt_receive_left_out
+#else
+#define SIM_OMT_RECEIVE_ENTRY SIM_OMT_EXPORT OmtMediaFrame* omt_receive
+#endif
+#if defined(SIM_OMT_NO_QUALITY)
+#define SIM_OMT_QUALITY_ENTRY extern "C" void sim_omt_setsuggestedquality_left_out
+#else
+#define SIM_OMT_QUALITY_ENTRY SIM_OMT_EXPORT void omt_receive_setsuggestedquality
+#endif
+
+namespace {
+
+struct SourceSpec {
+    int width = 320;
+    int height = 180;
+    int framesPerSecond = 30;
+    bool noVideo = false;
+    int silentAfter = -1;
+    int failCreates = 0;
+    bool nullData = false;
+    bool zeroLength = false;
+    bool paddedStride = false;
+    bool shortData = false;
+};
+
+struct Instance {
+    int id = 0;
+    SourceSpec spec;
+    int quality = 0;
+    int framesSent = 0;
+    int64_t nextDueTicks = 0;
+    std::vector<unsigned char> pixels;
+    OmtMediaFrame record = {};
+};
+
+CriticalSection& SharedLock() {
+    static CriticalSection lock;
+    return lock;
+}
+std::map<std::string, int>& CreateCounts() {
+    static std::map<std::string, int> counts;
+    return counts;
+}
+int nextInstanceId = 1;  // under SharedLock
+
+int64_t Ticks() {
+    LARGE_INTEGER value;
+    QueryPerformanceCounter(&value);
+    return value.QuadPart;
+}
+
+int64_t TicksPerSecond() {
+    LARGE_INTEGER value;
+    QueryPerformanceFrequency(&value);
+    return value.QuadPart;
+}
+
+void LogCall(const char* format, ...) {
+    char path[MAX_PATH] = {};
+    DWORD length = GetEnvironmentVariableA("SIM_OMT_LOG", path, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) {
+        return;
+    }
+    char line[1024];
+    va_list args;
+    va_start(args, format);
+    int written = std::vsnprintf(line, sizeof(line) - 1, format, args);
+    va_end(args);
+    if (written < 0) {
+        return;
+    }
+    size_t size = std::strlen(line);
+    line[size++] = '\n';
+    ScopedLock lock(SharedLock());
+    UniqueHandle file(CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (file) {
+        DWORD done = 0;
+        WriteFile(file.Get(), line, static_cast<DWORD>(size), &done, nullptr);
+    }
+}
+
+int ToInt(const std::string& text, int fallback) {
+    if (text.empty()) {
+        return fallback;
+    }
+    return std::atoi(text.c_str());
+}
+
+void ParsePattern(const std::string& value, SourceSpec& spec) {
+    size_t x = value.find('x');
+    size_t at = value.find('@');
+    if (x == std::string::npos) {
+        return;
+    }
+    spec.width = ToInt(value.substr(0, x), spec.width);
+    spec.height = ToInt(
+        value.substr(x + 1, at == std::string::npos ? std::string::npos : at - x - 1), spec.height);
+    if (at != std::string::npos) {
+        spec.framesPerSecond = ToInt(value.substr(at + 1), spec.framesPerSecond);
+    }
+}
+
+void ApplyItem(const std::string& item, SourceSpec& spec) {
+    size_t colon = item.find(':');
+    std::string name = item.substr(0, colon);
+    std::string value = colon == std::string::npos ? std::string() : item.substr(colon + 1);
+    if (name == "pattern")
+        ParsePattern(value, spec);
+    else if (name == "novideo")
+        spec.noVideo = true;
+    else if (name == "silent-after")
+        spec.silentAfter = ToInt(value, 0);
+    else if (name == "fail-creates")
+        spec.failCreates = ToInt(value, 0);
+    else if (name == "null-data")
+        spec.nullData = true;
+    else if (name == "zero-length")
+        spec.zeroLength = true;
+    else if (name == "padded-stride")
+        spec.paddedStride = true;
+    else if (name == "short-data")
+        spec.shortData = true;
+}
+
+SourceSpec ParseAddress(const std::string& address) {
+    SourceSpec spec;
+    size_t begin = 0;
+    while (begin <= address.size()) {
+        size_t comma = address.find(',', begin);
+        size_t end = comma == std::string::npos ? address.size() : comma;
+        ApplyItem(address.substr(begin, end - begin), spec);
+        begin = end + 1;
+    }
+    if (spec.width < 1)
+        spec.width = 1;
+    if (spec.height < 1)
+        spec.height = 1;
+    if (spec.framesPerSecond < 1)
+        spec.framesPerSecond = 1;
+    return spec;
+}
+
+// True when this create is one of the address's first failCreates.
+bool CreateShouldFail(const std::string& address, const SourceSpec& spec) {
+    ScopedLock lock(SharedLock());
+    int& count = CreateCounts()[address];
+    ++count;
+    return count <= spec.failCreates;
+}
+
+int ScaledSize(int size, int quality) {
+    int divisor = quality == kOmtQualityLow ? 4 : (quality == kOmtQualityMedium ? 2 : 1);
+    int scaled = size / divisor;
+    return scaled > 0 ? scaled : 1;
+}
+
+void PutInt32(OmtMediaFrame& record, size_t offset, int32_t value) {
+    std::memcpy(reinterpret_cast<unsigned char*>(&record) + offset, &value, sizeof(value));
+}
+
+void DrawFrame(Instance& instance, int width, int height, int stride) {
+    instance.pixels.assign(static_cast<size_t>(stride) * height, 0);
+    int barLeft = (instance.framesSent * 8) % width;
+    int barWidth = width / 8 > 0 ? width / 8 : 1;
+    for (int y = 0; y < height; ++y) {
+        unsigned char* row = instance.pixels.data() + static_cast<size_t>(y) * stride;
+        for (int x = 0; x < width; ++x) {
+            bool inBar = x >= barLeft && x < barLeft + barWidth;
+            row[x * 4 + 0] = inBar ? 255 : static_cast<unsigned char>(x * 255 / width);
+            row[x * 4 + 1] = inBar ? 255 : static_cast<unsigned char>(y * 255 / height);
+            row[x * 4 + 2] = inBar ? 255 : 64;
+            row[x * 4 + 3] = 255;
+        }
+    }
+    unsigned char* first = instance.pixels.data();
+    first[0] = static_cast<unsigned char>(instance.framesSent & 0xFF);
+    first[1] = static_cast<unsigned char>((instance.framesSent >> 8) & 0xFF);
+    first[2] = static_cast<unsigned char>((instance.framesSent >> 16) & 0xFF);
+    if (width > 1) {
+        first[4] = static_cast<unsigned char>(instance.quality);
+    }
+}
+
+OmtMediaFrame* MakeFrame(Instance& instance) {
+    const SourceSpec& spec = instance.spec;
+    int width = ScaledSize(spec.width, instance.quality);
+    int height = ScaledSize(spec.height, instance.quality);
+    int stride = width * 4 + (spec.paddedStride ? 64 : 0);
+    DrawFrame(instance, width, height, stride);
+    ++instance.framesSent;
+
+    OmtMediaFrame& record = instance.record;
+    record = OmtMediaFrame{};
+    PutInt32(record, 0, kOmtFrameVideo);
+    PutInt32(record, 16, 0x41524742);  // BGRA codec
+    record.width = width;
+    record.height = height;
+    record.stride = stride;
+    record.data = spec.nullData ? nullptr : instance.pixels.data();
+    int length = static_cast<int>(instance.pixels.size());
+    if (spec.zeroLength)
+        length = 0;
+    if (spec.shortData)
+        length -= stride;
+    record.dataLength = length;
+    return &record;
+}
+
+bool Silent(const Instance& instance) {
+    return instance.spec.noVideo ||
+           (instance.spec.silentAfter >= 0 && instance.framesSent >= instance.spec.silentAfter);
+}
+
+// Frames are paced by the rate: a call returns the next frame once it is due, waiting
+// for it at most `timeoutMs`, and returns null when it is not due within that time.
+OmtMediaFrame* PacedReceive(Instance& instance, int timeoutMs) {
+    if (timeoutMs < 0)
+        timeoutMs = 0;
+    if (Silent(instance)) {
+        Sleep(static_cast<DWORD>(timeoutMs));
+        return nullptr;
+    }
+    int64_t frequency = TicksPerSecond();
+    int64_t period = frequency / instance.spec.framesPerSecond;
+    int64_t now = Ticks();
+    if (instance.nextDueTicks > now) {
+        int64_t waitMs = (instance.nextDueTicks - now) * 1000 / frequency;
+        if (waitMs > timeoutMs) {
+            Sleep(static_cast<DWORD>(timeoutMs));
+            return nullptr;
+        }
+        Sleep(static_cast<DWORD>(waitMs));
+        now = Ticks();
+    }
+    // A caller that fell behind does not get a burst of catch-up frames.
+    instance.nextDueTicks =
+        instance.nextDueTicks + period < now ? now + period : instance.nextDueTicks + period;
+    return MakeFrame(instance);
+}
+
+}  // namespace
+
+SIM_OMT_EXPORT OmtReceiveInstance* omt_receive_create(const char* address, OmtFrameType frameTypes,
+                                                      OmtPreferredVideoFormat format,
+                                                      OmtReceiveFlags flags) {
+    std::string text = address ? address : "";
+    SourceSpec spec = ParseAddress(text);
+    Instance* instance = nullptr;
+    if (!text.empty() && !CreateShouldFail(text, spec)) {
+        instance = new Instance;
+        instance->spec = spec;
+        instance->nextDueTicks = Ticks();
+        ScopedLock lock(SharedLock());
+        instance->id = nextInstanceId++;
+    }
+    if (instance) {
+        LogCall("create address='%s' types=%d format=%d flags=%d -> instance %d", text.c_str(),
+                frameTypes, format, flags, instance->id);
+    } else {
+        LogCall("create address='%s' types=%d format=%d flags=%d -> null", text.c_str(), frameTypes,
+                format, flags);
+    }
+    return reinterpret_cast<OmtReceiveInstance*>(instance);
+}
+
+SIM_OMT_EXPORT void omt_receive_destroy(OmtReceiveInstance* handle) {
+    auto* instance = reinterpret_cast<Instance*>(handle);
+    if (instance == nullptr) {
+        return;
+    }
+    LogCall("destroy instance=%d", instance->id);
+    delete instance;
+}
+
+SIM_OMT_RECEIVE_ENTRY(OmtReceiveInstance* handle, OmtFrameType frameTypes, int timeoutMs) {
+    auto* instance = reinterpret_cast<Instance*>(handle);
+    if (instance == nullptr) {
+        return nullptr;
+    }
+    OmtMediaFrame* frame =
+        (frameTypes & kOmtFrameVideo) ? PacedReceive(*instance, timeoutMs) : nullptr;
+    if (frame) {
+        LogCall("receive instance=%d types=%d timeout=%d -> frame %dx%d", instance->id, frameTypes,
+                timeoutMs, frame->width, frame->height);
+    } else {
+        LogCall("receive instance=%d types=%d timeout=%d -> null", instance->id, frameTypes,
+                timeoutMs);
+    }
+    return frame;
+}
+
+SIM_OMT_QUALITY_ENTRY(OmtReceiveInstance* handle, OmtQuality quality) {
+    auto* instance = reinterpret_cast<Instance*>(handle);
+    if (instance == nullptr) {
+        return;
+    }
+    instance->quality = quality;
+    LogCall("setsuggestedquality instance=%d quality=%d", instance->id, quality);
+}
