@@ -1,0 +1,58 @@
+// Grelm's entry point: the shared host program with the Spout receiver plugged in. The
+// adapter below is driven by the host shell: Prepare, InstallCallbacks and
+// OnFrameNotification on the main thread, Start and Stop from the pipe reader thread and
+// the main thread's teardown.
+#include <memory>
+#include <string>
+
+#include <windows.h>
+
+#include "frame_presenter.h"
+#include "host_main.h"
+#include "host_receiver.h"
+#include "spout_receiver.h"
+#include "status_relay.h"
+#include "texture_slot.h"
+
+namespace {
+
+class GrelmReceiver : public HostReceiver {
+public:
+    bool Prepare(FramePresenter& presenter) override {
+        receiver_.SetDevice(presenter.device(), presenter.context());
+        return true;
+    }
+    void InstallCallbacks(HWND window, PipeClient& pipe) override {
+        receiver_.SetTextureCallback(
+            [this, window](ID3D11Texture2D* texture, int width, int height) {
+                StoreTexture(slot_, window, texture, width, height);
+            });
+        receiver_.SetStatsCallback(MakeStatsCallback(pipe));
+        receiver_.SetStatusCallback(MakeStatusCallback(HostKind::Grelm, pipe));
+    }
+    void OnFrameNotification(FramePresenter& presenter) override {
+        PresentPendingTexture(slot_, presenter);
+    }
+    bool Start(const std::string& source, int /*quality*/) override {
+        return receiver_.Start(source);
+    }
+    void Stop() override { receiver_.Stop(); }
+    void SetQuality(int /*quality*/) override {}  // Grelm has no quality
+    void ReleaseFrames() override { ReleaseTextures(slot_); }
+    bool Stuck() override { return receiver_.Stuck(); }
+
+private:
+    TextureSlot slot_;  // declared first: outlives the receiver whose worker fills it
+    SpoutReceiver receiver_;
+};
+
+std::unique_ptr<HostReceiver> CreateGrelmReceiver() {
+    return std::make_unique<GrelmReceiver>();
+}
+
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE /*previous*/, LPSTR commandLine,
+                   int /*showCommand*/) {
+    return RunHost(instance, commandLine, HostKind::Grelm, &CreateGrelmReceiver);
+}

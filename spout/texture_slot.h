@@ -1,0 +1,29 @@
+// Grelm's hand-over place for the newest shared texture: the receiver's worker stores it
+// under `lock`, the main thread presents it under `lock`. The slot holds a reference of
+// its own from the TextureCallback until the texture is presented, replaced or dropped
+// at teardown, so the main thread never touches a texture the receiver has released.
+#pragma once
+
+#include <d3d11.h>
+#include <wrl/client.h>
+
+#include "frame_presenter.h"
+#include "win_types.h"
+
+struct TextureSlot {
+    CriticalSection lock;
+    Microsoft::WRL::ComPtr<ID3D11Texture2D> texture;
+    int width = 0;
+    int height = 0;
+    bool pending = false;
+};
+
+// The host's TextureCallback, on the worker thread: keeps the newest texture and posts
+// the frame notification to `window`, once per delivery.
+void StoreTexture(TextureSlot& slot, HWND window, ID3D11Texture2D* texture, int width, int height);
+
+// Main thread, on a frame notification: presents a pending texture, then lets it go.
+void PresentPendingTexture(TextureSlot& slot, FramePresenter& presenter);
+
+// Teardown, after the receiver has stopped.
+void ReleaseTextures(TextureSlot& slot);
