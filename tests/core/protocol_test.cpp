@@ -1,0 +1,54 @@
+// The host's three messages, byte for byte as the controlling application reads them.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "json.h"
+#include "protocol.h"
+
+TEST(Protocol, MessagesAreExactText) {
+    struct Case {
+        const char* what;
+        std::string actual, expected;
+    };
+    const Case cases[] = {
+        {"host_ready", BuildHostReady(329942, 8124),
+         R"({"type":"host_ready","hwnd":329942,"pid":8124})"},
+        {"host_ready with a handle past 32 bits", BuildHostReady(0x100000002LL, 1),
+         R"({"type":"host_ready","hwnd":4294967298,"pid":1})"},
+        {"host_ready with a negative handle", BuildHostReady(-2, 1),
+         R"({"type":"host_ready","hwnd":-2,"pid":1})"},
+        {"status", BuildStatus("connecting", "STUDIO (Camera 1)"),
+         R"j({"type":"status","state":"connecting","source":"STUDIO (Camera 1)"})j"},
+        {"status with null source", BuildStatus("disconnected", nullptr),
+         R"({"type":"status","state":"disconnected","source":""})"},
+        {"status with null state and source", BuildStatus(nullptr, nullptr),
+         R"({"type":"status","state":"","source":""})"},
+        {"status escapes quote and backslash", BuildStatus("connected", R"(A "B" \C)"),
+         R"({"type":"status","state":"connected","source":"A \"B\" \\C"})"},
+        {"status escapes line breaks and tab", BuildStatus("error", "a\r\nb\tc"),
+         R"({"type":"status","state":"error","source":"a\r\nb\tc"})"},
+        {"status passes other bytes", BuildStatus("connected", "\xC3\xA9\x01"),
+         "{\"type\":\"status\",\"state\":\"connected\",\"source\":\"\xC3\xA9\x01\"}"},
+        {"stats", BuildStats(59.94f, 1920, 1080),
+         R"({"type":"stats","fps":59.94,"width":1920,"height":1080})"},
+        {"stats of an empty interval", BuildStats(0.0f, 0, 0),
+         R"({"type":"stats","fps":0.00,"width":0,"height":0})"},
+        {"stats rounds to two decimals", BuildStats(29.996f, 640, 360),
+         R"({"type":"stats","fps":30.00,"width":640,"height":360})"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(c.actual, c.expected) << c.what;
+        EXPECT_EQ(c.actual.find_first_of("\r\n"), std::string::npos) << c.what;
+    }
+}
+
+TEST(Protocol, EscapedSourceReadsBackUnchanged) {
+    const std::string names[] = {R"(say "hi")", R"(C:\cams\1)", "\\\"", "trailing \\"};
+    for (const std::string& name : names) {
+        JsonObject read = ParseJson(BuildStatus("connecting", name.c_str()));
+        EXPECT_EQ(read.Get("source"), name);
+        EXPECT_EQ(read.Get("state"), "connecting");
+        EXPECT_EQ(read.Get("type"), "status");
+    }
+}
