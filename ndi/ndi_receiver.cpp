@@ -50,8 +50,8 @@ NdiReceiver::~NdiReceiver() {
         // the runtime down or unloading it under that call would crash the process. The
         // runtime is left loaded (the module handle is dropped, not freed) and ends with the
         // process. Owners that see Stuck() keep the receiver itself alive as well.
+        // The worker still reads table_ until it ends, so it stays set.
         (void)library_.Release();
-        table_ = nullptr;
         return;
     }
     if (table_ != nullptr && table_->destroy != nullptr) {
