@@ -1,0 +1,142 @@
+// The controlling side of a pipe for tests and the benchmark: one overlapped byte-mode
+// duplex pipe instance with a unique name. Used by one test thread at a time.
+#pragma once
+
+#include <atomic>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "line_splitter.h"
+#include "win_types.h"
+
+class TestPipeServer {
+public:
+    TestPipeServer() : event_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
+    ~TestPipeServer() { Close(); }
+    TestPipeServer(const TestPipeServer&) = delete;
+    TestPipeServer& operator=(const TestPipeServer&) = delete;
+
+    const std::string& name() const { return name_; }
+    HANDLE handle() const { return pipe_; }
+
+    // Creates the instance and starts listening, so that a client can open it at once.
+    bool Create(DWORD outBuffer = 65536, DWORD inBuffer = 65536) {
+        static std::atomic<int> counter{0};
+        char name[80];
+        std::snprintf(name, sizeof name, "pipe-test-%lu-%d", GetCurrentProcessId(),
+                      counter.fetch_add(1));
+        name_ = name;
+        std::string path = "\\\\.\\pipe\\" + name_;
+        pipe_ = CreateNamedPipeA(path.c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,
+                                 PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT, 1, outBuffer,
+                                 inBuffer, 0, nullptr);
+        if (pipe_ == INVALID_HANDLE_VALUE) {
+            return false;
+        }
+        connect_ = {};
+        connect_.hEvent = event_.Get();
+        return ConnectNamedPipe(pipe_, &connect_) || GetLastError() == ERROR_IO_PENDING ||
+               GetLastError() == ERROR_PIPE_CONNECTED;
+    }
+
+    bool AwaitClient(DWORD timeoutMs = 5000) {
+        if (WaitForSingleObject(event_.Get(), timeoutMs) != WAIT_OBJECT_0) {
+            CancelIoEx(pipe_, &connect_);
+        }
+        DWORD ignored = 0;
+        return GetOverlappedResult(pipe_, &connect_, &ignored, TRUE) ||
+               GetLastError() == ERROR_PIPE_CONNECTED;
+    }
+
+    bool Write(const std::string& bytes, DWORD timeoutMs = 5000) {
+        OVERLAPPED overlapped = {};
+        overlapped.hEvent = event_.Get();
+        DWORD written = 0;
+        if (!WriteFile(pipe_, bytes.data(), static_cast<DWORD>(bytes.size()), &written,
+                       &overlapped)) {
+            if (GetLastError() != ERROR_IO_PENDING) {
+                return false;
+            }
+            if (WaitForSingleObject(event_.Get(), timeoutMs) != WAIT_OBJECT_0) {
+                CancelIoEx(pipe_, &overlapped);
+            }
+            if (!GetOverlappedResult(pipe_, &overlapped, &written, TRUE)) {
+                return false;
+            }
+        }
+        return written == bytes.size();
+    }
+
+    // One read of whatever is there, waiting at most timeoutMs; empty on timeout.
+    std::string ReadSome(DWORD timeoutMs) {
+        char buffer[8192];
+        OVERLAPPED overlapped = {};
+        overlapped.hEvent = event_.Get();
+        DWORD count = 0;
+        if (!ReadFile(pipe_, buffer, sizeof buffer, &count, &overlapped)) {
+            if (GetLastError() != ERROR_IO_PENDING) {
+                return {};
+            }
+            if (WaitForSingleObject(event_.Get(), timeoutMs) != WAIT_OBJECT_0) {
+                CancelIoEx(pipe_, &overlapped);
+            }
+            if (!GetOverlappedResult(pipe_, &overlapped, &count, TRUE)) {
+                return {};
+            }
+        }
+        return std::string(buffer, count);
+    }
+
+    // The next complete line from the client, without its LF.
+    bool ReadLine(std::string& line, DWORD timeoutMs = 5000) {
+        ULONGLONG end = GetTickCount64() + timeoutMs;
+        while (ready_.empty() && GetTickCount64() < end) {
+            std::string bytes = ReadSome(static_cast<DWORD>(end - GetTickCount64()));
+            lines_.Append(bytes.data(), bytes.size(),
+                          [&](const std::string& l) { ready_.push_back(l); });
+        }
+        if (ready_.empty()) {
+            return false;
+        }
+        line = ready_.front();
+        ready_.erase(ready_.begin());
+        return true;
+    }
+
+    // Reads and throws away everything that arrives within the time.
+    void DrainFor(DWORD ms) {
+        ULONGLONG end = GetTickCount64() + ms;
+        while (GetTickCount64() < end) {
+            ReadSome(50);
+        }
+        lines_.Clear();
+        ready_.clear();
+    }
+
+    std::vector<std::string> DrainLinesFor(DWORD ms) {
+        std::vector<std::string> out;
+        ULONGLONG end = GetTickCount64() + ms;
+        while (GetTickCount64() < end) {
+            std::string bytes = ReadSome(50);
+            lines_.Append(bytes.data(), bytes.size(),
+                          [&](const std::string& l) { out.push_back(l); });
+        }
+        return out;
+    }
+
+    void Close() {
+        if (pipe_ != INVALID_HANDLE_VALUE) {
+            CloseHandle(pipe_);
+            pipe_ = INVALID_HANDLE_VALUE;
+        }
+    }
+
+private:
+    std::string name_;
+    HANDLE pipe_ = INVALID_HANDLE_VALUE;
+    UniqueHandle event_;
+    OVERLAPPED connect_ = {};
+    LineSplitter lines_;
+    std::vector<std::string> ready_;
+};
