@@ -202,7 +202,7 @@ bool StartHost(Session& s) {
     }
     CloseHandle(info.hThread);
     s.process.Reset(info.hProcess);
-    PrintEvent(s, "started pid %lu: %s", info.dwProcessId, commandLine.c_str());
+    PrintEvent(s, "started pid %lu with %s", info.dwProcessId, commandLine.c_str());
     return true;
 }
 
@@ -224,11 +224,21 @@ int AwaitClient(Session& s, OVERLAPPED& connect) {
     return kExitTimeout;
 }
 
+// Whether the announced handle names a live window, and whose it is.
+void ReportWindow(Session& s) {
+    HWND window = reinterpret_cast<HWND>(static_cast<intptr_t>(s.hostWindow.load()));
+    DWORD owner = 0;
+    bool valid = IsWindow(window) && GetWindowThreadProcessId(window, &owner) != 0;
+    PrintEvent(s, "window %lld %s, process %lu", s.hostWindow.load(), valid ? "valid" : "invalid",
+               owner);
+}
+
 void NoteMessage(Session& s, const std::string& line) {
     JsonObject message = ParseJson(line);
     const std::string& type = message.Get("type");
     if (type == "host_ready") {
         s.hostWindow.store(std::strtoll(message.Get("hwnd").c_str(), nullptr, 10));
+        ReportWindow(s);
     }
     {
         ScopedLock lock(s.outputLock);

@@ -1,0 +1,96 @@
+// End to end through hostctl, for each host built beside this test: the first message,
+// the four ways a host ends, and the two start-up failures about the pipe.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "hostctl_run.h"
+#include "json.h"
+
+namespace {
+
+struct HostCase {
+    const char* exe;
+    const char* runtime;  // simulated library it needs on its search path, or ""
+};
+
+void PrintTo(const HostCase& host, std::ostream* out) { *out << host.exe; }
+
+class HostLifecycle : public testing::TestWithParam<HostCase> {
+protected:
+    void SetUp() override {
+        if (!FileExists(BinDir() + "hostctl.exe")) {
+            GTEST_SKIP() << "hostctl.exe not built";
+        }
+        if (!FileExists(BinDir() + GetParam().exe)) {
+            GTEST_SKIP() << GetParam().exe << " not built yet";
+        }
+        if (GetParam().runtime[0] != '\0' && !FileExists(SimDir() + GetParam().runtime)) {
+            GTEST_SKIP() << GetParam().runtime << " not built yet";
+        }
+    }
+
+    HostctlRun Run(const std::string& script, const std::vector<std::string>& options = {},
+                   const std::vector<std::string>& hostArgs = {}) {
+        return RunHostctl(script, options, BinDir() + GetParam().exe, hostArgs);
+    }
+};
+
+TEST_P(HostLifecycle, AnnouncesItselfFirstAndEndsOnShutdownWhenIdle) {
+    HostctlRun run = Run("wait_for host_ready\nwait 300\n{\"type\":\"shutdown\"}\n");
+    EXPECT_EQ(run.exitCode, 0u) << run.text;
+    std::vector<JsonObject> messages = run.HostMessages();
+    ASSERT_EQ(messages.size(), 1u) << "an idle host writes nothing but host_ready\n" << run.text;
+    const JsonObject& ready = messages.front();
+    EXPECT_EQ(ready.Get("type"), "host_ready");
+    std::string pid = run.EventValue("started pid ");
+    EXPECT_EQ(ready.Get("pid"), pid) << run.text;
+    EXPECT_NE(std::atoll(ready.Get("hwnd").c_str()), 0);
+    // hostctl checked the handle while the host was alive.
+    EXPECT_EQ(run.EventValue("window " + ready.Get("hwnd") + " "), "valid,") << run.text;
+    EXPECT_EQ(run.EventValue("window " + ready.Get("hwnd") + " valid, process "), pid);
+}
+
+TEST_P(HostLifecycle, EndsWithZeroWhenThePipeOrTheWindowIsClosed) {
+    for (const char* ending : {"close", "wm_close"}) {
+        SCOPED_TRACE(ending);
+        HostctlRun run = Run(std::string("wait_for host_ready\n") + ending + "\n");
+        EXPECT_EQ(run.exitCode, 0u) << run.text;
+        ASSERT_FALSE(run.HostMessages().empty()) << run.text;
+        EXPECT_EQ(run.HostMessages().front().Get("type"), "host_ready");
+    }
+}
+
+TEST_P(HostLifecycle, EndsWithOneWithoutAUsablePipeName) {
+    struct Case {
+        const char* what;
+        std::vector<std::string> hostArgs;
+    };
+    const Case cases[] = {
+        {"no such pipe", {"--pipeName=e2e-no-such-pipe"}},
+        {"no --pipeName at all", {}},
+        {"--pipeName= followed by a space", {"--pipeName=", "--quality=low"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        HostctlRun run = Run("", {"--noPipeName", "--timeout=8000"}, c.hostArgs);
+        EXPECT_EQ(run.exitCode, 1u) << run.text;
+        EXPECT_TRUE(run.HostMessages().empty()) << run.text;
+    }
+}
+
+const HostCase kHosts[] = {
+    {"Tivane.exe", "Processing.NDI.Lib.x64.dll"},
+    {"Parlex.exe", "libomt.dll"},
+    {"Grelm.exe", ""},
+};
+
+INSTANTIATE_TEST_SUITE_P(Hosts, HostLifecycle, testing::ValuesIn(kHosts),
+                         [](const testing::TestParamInfo<HostCase>& info) {
+                             std::string name = info.param.exe;
+                             return name.substr(0, name.find('.'));
+                         });
+
+}  // namespace
