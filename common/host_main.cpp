@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "command_gate.h"
 #include "command_handler.h"
 #include "frame_presenter.h"
 #include "host_args.h"
@@ -27,40 +28,6 @@ void LogParsedArgs(HostKind kind, const HostArgs& args) {
             break;
     }
 }
-
-// Commands reach the receiver through this gate. Once the teardown has stopped the
-// receiver, a late "set_source" from the reader thread can no longer start a worker;
-// the gate's lock also keeps the reader's and the main thread's Start and Stop apart.
-class CommandGate : public ReceiverControl {
-public:
-    CommandGate(HostReceiver& receiver, HWND window) : receiver_(receiver), window_(window) {}
-
-    void Stop() override {
-        ScopedLock lock(guard_);
-        receiver_.Stop();
-    }
-    void Start(const std::string& source, int quality) override {
-        ScopedLock lock(guard_);
-        if (!closed_) {
-            receiver_.Start(source, quality);
-        }
-    }
-    void SetQuality(int quality) override { receiver_.SetQuality(quality); }
-    void RequestQuit() override { PostMessageW(window_, kQuitRequest, 0, 0); }
-
-    // Teardown: the last Stop; no Start after it.
-    void CloseAndStop() {
-        ScopedLock lock(guard_);
-        closed_ = true;
-        receiver_.Stop();
-    }
-
-private:
-    CriticalSection guard_;
-    HostReceiver& receiver_;
-    HWND window_;
-    bool closed_ = false;
-};
 
 void RunMessageLoop(HostReceiver& receiver, FramePresenter& presenter) {
     MSG message;
