@@ -1,0 +1,347 @@
+// SpoutReceiver under Wine: the record rule on real file mappings, the worker's status
+// sequences, the real (failing) shared-texture open, and the connected path through an
+// opener stand-in that hands out textures created here.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include <d3d11.h>
+#include <wrl/client.h>
+
+#include "spout_receiver.h"
+#include "win_types.h"
+
+using Microsoft::WRL::ComPtr;
+
+namespace {
+
+// A sender record the test writes itself.
+class FakeSender {
+public:
+    explicit FakeSender(std::string name, DWORD bytes = kSenderMappingBytes)
+        : name_(std::move(name)),
+          mapping_(CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, bytes,
+                                      name_.c_str())) {}
+    void Write(uint32_t handle, uint32_t width, uint32_t height) {
+        void* view = MapViewOfFile(mapping_.Get(), FILE_MAP_WRITE, 0, 0, kSenderRecordBytes);
+        ASSERT_NE(view, nullptr);
+        SenderRecord record;
+        record.handle = handle;
+        record.width = width;
+        record.height = height;
+        EncodeSenderRecord(record, static_cast<unsigned char*>(view));
+        UnmapViewOfFile(view);
+    }
+    void Close() { mapping_.Reset(); }
+    bool open() const { return mapping_.Valid(); }
+
+private:
+    std::string name_;
+    UniqueHandle mapping_;
+};
+
+struct Report {
+    std::string state;
+    std::string source;
+    ULONGLONG atMs;
+};
+
+// Collects what the worker reports, for checks from the test thread.
+class Recorder {
+public:
+    StatusCallback Status() {
+        return [this](const char* state, const char* source) {
+            ScopedLock lock(lock_);
+            reports_.push_back({state, source ? source : "", GetTickCount64()});
+        };
+    }
+    std::vector<Report> reports() {
+        ScopedLock lock(lock_);
+        return reports_;
+    }
+    std::vector<std::string> states() {
+        std::vector<std::string> result;
+        for (const Report& report : reports()) {
+            result.push_back(report.state);
+        }
+        return result;
+    }
+    // Waits until `count` reports have come in, or `timeoutMs` has passed.
+    bool WaitFor(size_t count, unsigned timeoutMs = 5000) {
+        const ULONGLONG end = GetTickCount64() + timeoutMs;
+        while (reports().size() < count) {
+            if (GetTickCount64() > end) {
+                return false;
+            }
+            Sleep(10);
+        }
+        return true;
+    }
+
+private:
+    CriticalSection lock_;
+    std::vector<Report> reports_;
+};
+
+ComPtr<ID3D11Device> MakeDevice() {
+    ComPtr<ID3D11Device> device;
+    const D3D_FEATURE_LEVEL level = D3D_FEATURE_LEVEL_11_0;
+    D3D11CreateDevice(nullptr, D3D_DRIVER_TYPE_HARDWARE, nullptr, 0, &level, 1, D3D11_SDK_VERSION,
+                      &device, nullptr, nullptr);
+    return device;
+}
+
+ComPtr<ID3D11Texture2D> MakeTexture(ID3D11Device* device, UINT width, UINT height) {
+    D3D11_TEXTURE2D_DESC desc = {};
+    desc.Width = width;
+    desc.Height = height;
+    desc.MipLevels = 1;
+    desc.ArraySize = 1;
+    desc.Format = DXGI_FORMAT_B8G8R8A8_UNORM;
+    desc.SampleDesc = {1, 0};
+    desc.Usage = D3D11_USAGE_DEFAULT;
+    desc.BindFlags = D3D11_BIND_SHADER_RESOURCE;
+    ComPtr<ID3D11Texture2D> texture;
+    device->CreateTexture2D(&desc, nullptr, &texture);
+    return texture;
+}
+
+std::string UniqueName(const char* base) {
+    return std::string("GrelmTest_") + base + "_" + std::to_string(GetCurrentProcessId());
+}
+
+TEST(SpoutReceiverTest, ReadsOnlyValidRecordsAndTreatsBrokenMappingsAsMissing) {
+    struct Case {
+        uint32_t handle, width, height;
+        bool valid;
+    } cases[] = {
+        {0x1234, 1280, 720, true},    {0x1234, 16384, 16384, true}, {0, 1280, 720, false},
+        {0x1234, 0, 720, false},      {0x1234, 1280, 0, false},     {0x1234, 16385, 720, false},
+        {0x1234, 1280, 16385, false},
+    };
+    const std::string name = UniqueName("record");
+    FakeSender sender(name);
+    for (const Case& c : cases) {
+        sender.Write(c.handle, c.width, c.height);
+        SenderRecord record;
+        EXPECT_EQ(SpoutReceiver::ReadSenderRecord(name, record), c.valid)
+            << c.handle << " " << c.width << "x" << c.height;
+    }
+    SenderRecord record;
+    EXPECT_FALSE(SpoutReceiver::ReadSenderRecord(UniqueName("absent"), record));
+    EXPECT_FALSE(SpoutReceiver::ReadSenderRecord("", record));
+    FakeSender small(UniqueName("small"), 4);
+    ASSERT_TRUE(small.open());
+    EXPECT_FALSE(SpoutReceiver::ReadSenderRecord(UniqueName("small"), record));
+}
+
+TEST(SpoutReceiverTest, WaitsQuietlyForAMissingSenderAndStopsWithDisconnected) {
+    Recorder recorder;
+    SpoutReceiver receiver;
+    receiver.SetStatusCallback(recorder.Status());
+    const std::string name = UniqueName("missing");
+    ASSERT_TRUE(receiver.Start(name));
+    Sleep(1200);  // several 250 ms polls
+    ASSERT_EQ(recorder.states(), std::vector<std::string>{"connecting"});
+    EXPECT_EQ(recorder.reports()[0].source, name);
+
+    const ULONGLONG stopAt = GetTickCount64();
+    receiver.Stop();
+    EXPECT_LT(GetTickCount64() - stopAt, 1000u);
+    EXPECT_EQ(recorder.states(), (std::vector<std::string>{"connecting", "disconnected"}));
+    EXPECT_EQ(recorder.reports()[1].source, "");
+}
+
+TEST(SpoutReceiverTest, StartWhileRunningEndsTheOldWorkerFirst) {
+    Recorder recorder;
+    SpoutReceiver receiver;
+    receiver.SetStatusCallback(recorder.Status());
+    ASSERT_TRUE(receiver.Start(UniqueName("first")));
+    ASSERT_TRUE(recorder.WaitFor(1));
+    ASSERT_TRUE(receiver.Start(UniqueName("second")));
+    ASSERT_TRUE(recorder.WaitFor(3));
+    receiver.Stop();
+    std::vector<Report> reports = recorder.reports();
+    ASSERT_EQ(recorder.states(), (std::vector<std::string>{"connecting", "disconnected",
+                                                           "connecting", "disconnected"}));
+    EXPECT_EQ(reports[0].source, UniqueName("first"));
+    EXPECT_EQ(reports[2].source, UniqueName("second"));
+}
+
+TEST(SpoutReceiverTest, RealOpenFailsOnWineAndIsRetriedAfterOneSecond) {
+    ComPtr<ID3D11Device> device = MakeDevice();
+    ASSERT_TRUE(device);
+    const std::string name = UniqueName("wine");
+    FakeSender sender(name);
+    sender.Write(0x1234, 640, 360);
+
+    Recorder recorder;
+    SpoutReceiver receiver;
+    receiver.SetDevice(device.Get(), nullptr);
+    receiver.SetStatusCallback(recorder.Status());
+    ASSERT_TRUE(receiver.Start(name));
+    ASSERT_TRUE(recorder.WaitFor(3));
+    receiver.Stop();
+    std::vector<Report> reports = recorder.reports();
+    ASSERT_GE(reports.size(), 3u);
+    EXPECT_EQ(reports[1].state, "error");
+    EXPECT_EQ(reports[1].source, "Cannot open shared texture");
+    EXPECT_EQ(reports[2].state, "connecting");
+    const ULONGLONG retryMs = reports[2].atMs - reports[1].atMs;
+    EXPECT_GE(retryMs, 900u);
+    EXPECT_LE(retryMs, 2500u);
+}
+
+TEST(SpoutReceiverTest, WithoutADeviceReportsTheMisuse) {
+    const std::string name = UniqueName("nodevice");
+    FakeSender sender(name);
+    sender.Write(0x1234, 640, 360);
+    Recorder recorder;
+    SpoutReceiver receiver;
+    receiver.SetStatusCallback(recorder.Status());
+    ASSERT_TRUE(receiver.Start(name));
+    ASSERT_TRUE(recorder.WaitFor(2));
+    receiver.Stop();
+    EXPECT_EQ(recorder.reports()[1].state, "error");
+    EXPECT_EQ(recorder.reports()[1].source, "No D3D11 device");
+}
+
+// The connected path: an opener that hands out textures made here, by handle value.
+class ConnectedReceiverTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        device_ = MakeDevice();
+        ASSERT_TRUE(device_);
+        textures_[0x10] = MakeTexture(device_.Get(), 640, 360);
+        textures_[0x20] = MakeTexture(device_.Get(), 1920, 1080);
+        receiver_.SetDevice(device_.Get(), nullptr);
+        receiver_.SetStatusCallback(recorder_.Status());
+        receiver_.SetSharedTextureOpener(
+            [this](ID3D11Device*, HANDLE handle, ComPtr<ID3D11Texture2D>& texture) {
+                auto found = textures_.find(reinterpret_cast<uintptr_t>(handle));
+                texture = found == textures_.end() ? nullptr : found->second;
+                return texture != nullptr;
+            });
+        receiver_.SetTextureCallback([this](ID3D11Texture2D* texture, int width, int height) {
+            ScopedLock lock(lock_);
+            lastTexture_ = texture;
+            lastWidth_ = width;
+            lastHeight_ = height;
+            ++deliveries_;
+        });
+        receiver_.SetStatsCallback([this](float fps, int width, int height) {
+            ScopedLock lock(lock_);
+            lastFps_ = fps;
+            statsWidth_ = width;
+            statsHeight_ = height;
+            ++stats_;
+        });
+    }
+    void TearDown() override { receiver_.Stop(); }
+
+    // Waits until a delivery of `texture` arrives.
+    bool WaitForDelivery(uint32_t handle, unsigned timeoutMs = 3000) {
+        const ULONGLONG end = GetTickCount64() + timeoutMs;
+        while (GetTickCount64() < end) {
+            {
+                ScopedLock lock(lock_);
+                if (lastTexture_ == textures_.at(handle).Get()) {
+                    return true;
+                }
+            }
+            Sleep(10);
+        }
+        return false;
+    }
+    int deliveries() {
+        ScopedLock lock(lock_);
+        return deliveries_;
+    }
+
+    const std::string name_ = UniqueName("connected");
+    ComPtr<ID3D11Device> device_;
+    std::map<uintptr_t, ComPtr<ID3D11Texture2D>> textures_;
+    Recorder recorder_;
+    SpoutReceiver receiver_;
+    CriticalSection lock_;
+    ID3D11Texture2D* lastTexture_ = nullptr;
+    int lastWidth_ = 0, lastHeight_ = 0, deliveries_ = 0, stats_ = 0;
+    int statsWidth_ = 0, statsHeight_ = 0;
+    float lastFps_ = 0.0f;
+};
+
+TEST_F(ConnectedReceiverTest, DeliversFollowsResizesAndReportsTheRate) {
+    ASSERT_TRUE(receiver_.Start(name_));
+    ASSERT_TRUE(recorder_.WaitFor(1));
+    Sleep(300);  // the sender appears while the receiver waits
+    FakeSender sender(name_);
+    sender.Write(0x10, 640, 360);
+    ASSERT_TRUE(recorder_.WaitFor(2));
+    EXPECT_EQ(recorder_.states(), (std::vector<std::string>{"connecting", "connected"}));
+    EXPECT_LE(recorder_.reports()[1].atMs - recorder_.reports()[0].atMs, 1500u);
+    ASSERT_TRUE(WaitForDelivery(0x10));
+
+    sender.Write(0x20, 1920, 1080);  // resized: new handle and size
+    ASSERT_TRUE(WaitForDelivery(0x20));
+    {
+        ScopedLock lock(lock_);
+        EXPECT_EQ(lastWidth_, 1920);
+        EXPECT_EQ(lastHeight_, 1080);
+    }
+    Sleep(1300);
+    {
+        ScopedLock lock(lock_);
+        ASSERT_GE(stats_, 1);
+        EXPECT_GT(lastFps_, 5.0f);
+        EXPECT_LT(lastFps_, 70.0f);
+        EXPECT_EQ(statsWidth_, 1920);
+        EXPECT_EQ(statsHeight_, 1080);
+    }
+    // One failed poll between good ones changes nothing.
+    sender.Write(0, 1920, 1080);
+    Sleep(40);
+    sender.Write(0x20, 1920, 1080);
+    const int before = deliveries();
+    Sleep(400);
+    EXPECT_GT(deliveries(), before);
+    EXPECT_EQ(recorder_.states(), (std::vector<std::string>{"connecting", "connected"}));
+}
+
+TEST_F(ConnectedReceiverTest, ClosedSenderReconnectsTwiceThenWaitsAgain) {
+    FakeSender sender(name_);
+    sender.Write(0x10, 640, 360);
+    ASSERT_TRUE(receiver_.Start(name_));
+    ASSERT_TRUE(WaitForDelivery(0x10));
+    sender.Close();
+    ASSERT_TRUE(recorder_.WaitFor(5));
+    std::vector<Report> reports = recorder_.reports();
+    EXPECT_EQ(recorder_.states(),
+              (std::vector<std::string>{"connecting", "connected", "reconnecting", "reconnecting",
+                                        "connecting"}));
+    const ULONGLONG pauseMs = reports[4].atMs - reports[3].atMs;
+    EXPECT_GE(pauseMs, 400u);
+    EXPECT_LE(pauseMs, 1500u);
+    receiver_.Stop();
+    EXPECT_EQ(recorder_.states().back(), "disconnected");
+}
+
+TEST_F(ConnectedReceiverTest, UnopenableNewHandleGivesTheConnectionUp) {
+    FakeSender sender(name_);
+    sender.Write(0x10, 640, 360);
+    ASSERT_TRUE(receiver_.Start(name_));
+    ASSERT_TRUE(WaitForDelivery(0x10));
+    sender.Write(0x30, 640, 360);  // the stand-in knows no 0x30
+    ASSERT_TRUE(recorder_.WaitFor(4));
+    std::vector<Report> reports = recorder_.reports();
+    EXPECT_EQ(reports[2].state, "error");
+    EXPECT_EQ(reports[2].source, "Cannot reopen shared texture");
+    EXPECT_EQ(reports[3].state, "reconnecting");
+    sender.Write(0x10, 640, 360);
+    ASSERT_TRUE(recorder_.WaitFor(6));
+    EXPECT_EQ(recorder_.reports()[4].state, "connecting");
+    EXPECT_EQ(recorder_.reports()[5].state, "connected");
+}
+
+}  // namespace
