@@ -69,7 +69,10 @@ void PipeClient::WriteMessage(const std::string& json) {
     }
     const bool verbose = kind_ != HostKind::Parlex;
     ScopedLock lock(writeLock_);
-    writeBuffer_.assign(json).push_back('\n');
+    // After a cancelled write that had already put part of its line into the pipe, an LF
+    // first closes that fragment, so this message does not get glued onto it.
+    writeBuffer_.assign(lineOpen_ ? "\n" : "").append(json).push_back('\n');
+    lineOpen_ = false;
     ResetEvent(writeEvent_.Get());
     DWORD written = 0;
     if (WriteFile(pipe_, writeBuffer_.data(), static_cast<DWORD>(writeBuffer_.size()), &written,
@@ -87,17 +90,19 @@ void PipeClient::WriteMessage(const std::string& json) {
         if (verbose) {
             HostLog("[Pipe] WARNING: WriteFile timed out after 2s, json='%.80s...'", json.c_str());
         }
-        CancelAndDrain(writeOverlapped_);
+        DWORD sent = CancelAndDrain(writeOverlapped_);
+        lineOpen_ = sent > 0 && sent < writeBuffer_.size();
         return;
     }
     GetOverlappedResult(pipe_, &writeOverlapped_, &written, FALSE);
 }
 
-void PipeClient::CancelAndDrain(OVERLAPPED& overlapped) {
+DWORD PipeClient::CancelAndDrain(OVERLAPPED& overlapped) {
     CancelIoEx(pipe_, &overlapped);
-    DWORD ignored = 0;
+    DWORD transferred = 0;
     // Returns at once when the operation already finished; otherwise when the cancel lands.
-    GetOverlappedResult(pipe_, &overlapped, &ignored, TRUE);
+    GetOverlappedResult(pipe_, &overlapped, &transferred, TRUE);
+    return transferred;
 }
 
 void PipeClient::StartReader(CommandCallback callback, std::function<void()> onBroken) {
@@ -191,8 +196,9 @@ void PipeClient::StopReader() {
     if (!readerThread_) {
         return;
     }
+    // Only the read: a write that another thread has in flight must not be cut short.
     if (pipe_ != INVALID_HANDLE_VALUE) {
-        CancelIoEx(pipe_, nullptr);
+        CancelIoEx(pipe_, &readOverlapped_);
     }
     if (readEvent_) {
         SetEvent(readEvent_.Get());

@@ -46,8 +46,9 @@ private:
     void DeliverLines(DWORD count);
     void EndHost();
     void WriteMessage(const std::string& json);
-    // Ends a pending overlapped operation for good, so its buffer and record may go.
-    void CancelAndDrain(OVERLAPPED& overlapped);
+    // Ends a pending overlapped operation for good, so its buffer and record may go;
+    // returns the bytes it had transferred.
+    DWORD CancelAndDrain(OVERLAPPED& overlapped);
 
     HostKind kind_;
     HANDLE pipe_ = INVALID_HANDLE_VALUE;
@@ -64,6 +65,7 @@ private:
     // after a cancel never writes into freed memory.
     char readBuffer_[4096] = {};
     std::string writeBuffer_;
+    bool lineOpen_ = false;  // under writeLock_: the last write left a partial line
     LineSplitter lines_;
     DWORD writeTimeoutMs_ = 2000;
 };

@@ -202,12 +202,16 @@ TEST(PipeClientTest, ServerThatStopsReadingCostsEachSendTheBoundOnly) {
     ASSERT_TRUE(link.server.Write("{\"type\":\"a\"}\n"));
     EXPECT_TRUE(link.inbox.WaitFor("a"));
 
-    // Once the server reads again, the next message arrives whole, on a line of its own.
-    link.server.DrainFor(500);
+    // Once the server reads again, the next message arrives whole, on a line of its own,
+    // even when a cancelled write had left part of its message in the pipe.
+    std::vector<std::string> lines = link.server.DrainLinesFor(500);
     link.client.SendStatus("error", "after");
-    std::vector<std::string> lines = link.server.DrainLinesFor(1000);
-    ASSERT_FALSE(lines.empty());
-    EXPECT_EQ(lines.back(), R"({"type":"status","state":"error","source":"after"})");
+    std::vector<std::string> after = link.server.DrainLinesFor(1000);
+    ASSERT_FALSE(after.empty());
+    EXPECT_EQ(after.back(), R"({"type":"status","state":"error","source":"after"})");
+    for (const std::string& line : lines) {
+        EXPECT_EQ(line.find("\"after\""), std::string::npos);
+    }
 }
 
 TEST(PipeClientTest, RealWriteBoundIsAboutTwoSeconds) {
@@ -221,6 +225,29 @@ TEST(PipeClientTest, RealWriteBoundIsAboutTwoSeconds) {
     ULONGLONG took = GetTickCount64() - before;
     EXPECT_GE(took, 1500u);
     EXPECT_LT(took, 6000u);
+}
+
+TEST(PipeClientTest, StopReaderLeavesAnotherThreadsWriteInFlight) {
+    Connected link;
+    ASSERT_TRUE(link.Open(4096, 4096));
+    link.StartReading();
+    link.client.SetWriteTimeoutForTesting(300);
+    SendUntilStalled(link.client, 300, 200);
+    link.client.SetWriteTimeoutForTesting(5000);
+    struct Sender {
+        PipeClient* client;
+        static DWORD WINAPI Main(LPVOID self) {
+            static_cast<Sender*>(self)->client->SendStatus("disconnected", "inflight");
+            return 0;
+        }
+    } sender{&link.client};
+    UniqueHandle thread(CreateThread(nullptr, 0, &Sender::Main, &sender, 0, nullptr));
+    Sleep(300);  // the write is pending behind the full pipe
+    link.client.StopReader();
+    std::vector<std::string> lines = link.server.DrainLinesFor(1500);
+    ASSERT_EQ(WaitForSingleObject(thread.Get(), 6000), WAIT_OBJECT_0);
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.back(), R"({"type":"status","state":"disconnected","source":"inflight"})");
 }
 
 TEST(PipeClientTest, FailedConnectLeavesAClientThatClosesCleanly) {
