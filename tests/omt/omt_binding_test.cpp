@@ -1,0 +1,332 @@
+// Binding libomt.dll: in-process through the DLL search path, and as Parlex sees it
+// when run from a temporary folder with or without a (variant) library beside it. The
+// Parlex cases serve the host's pipe themselves, so an exit code 1 can be told apart
+// from a host that bound its library and connected.
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "omt_receiver.h"
+#include "omt_test_support.h"
+
+namespace {
+
+// The server end of a host's pipe, overlapped so that every wait is bounded.
+class PipeServer {
+public:
+    explicit PipeServer(const std::string& name)
+        : pipe_(CreateNamedPipeA(
+              ("\\\\.\\pipe\\" + name).c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,
+              PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT, 1, 65536, 65536, 0, nullptr)),
+          event_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
+
+    bool Valid() const { return pipe_.Valid() && event_.Valid(); }
+
+    // True once the host connected; false when it exited first or time ran out.
+    bool WaitForClient(HANDLE process, DWORD timeoutMs) {
+        OVERLAPPED overlapped = {};
+        overlapped.hEvent = event_.Get();
+        if (ConnectNamedPipe(pipe_.Get(), &overlapped)) {
+            return true;
+        }
+        DWORD error = GetLastError();
+        if (error == ERROR_PIPE_CONNECTED) {
+            return true;
+        }
+        if (error != ERROR_IO_PENDING) {
+            return false;
+        }
+        HANDLE waits[2] = {event_.Get(), process};
+        DWORD result = WaitForMultipleObjects(2, waits, FALSE, timeoutMs);
+        DWORD ignored = 0;
+        if (result == WAIT_OBJECT_0) {
+            return GetOverlappedResult(pipe_.Get(), &overlapped, &ignored, FALSE) != FALSE;
+        }
+        CancelIoEx(pipe_.Get(), &overlapped);
+        GetOverlappedResult(pipe_.Get(), &overlapped, &ignored, TRUE);
+        return false;
+    }
+
+    bool ReadLine(std::string& line, DWORD timeoutMs) {
+        DWORD deadline = GetTickCount() + timeoutMs;
+        for (;;) {
+            size_t end = pending_.find('\n');
+            if (end != std::string::npos) {
+                line = pending_.substr(0, end);
+                pending_.erase(0, end + 1);
+                return true;
+            }
+            DWORD now = GetTickCount();
+            if (static_cast<int>(deadline - now) <= 0 || !ReadSome(deadline - now)) {
+                return false;
+            }
+        }
+    }
+
+    // Reads until a line containing `text`; every line read is kept in `seen`.
+    bool ReadUntil(const std::string& text, std::vector<std::string>& seen, DWORD timeoutMs) {
+        std::string line;
+        while (ReadLine(line, timeoutMs)) {
+            seen.push_back(line);
+            if (line.find(text) != std::string::npos) {
+                return true;
+            }
+        }
+        return false;
+    }
+
+    bool WriteLine(const std::string& text) {
+        std::string line = text + "\n";
+        OVERLAPPED overlapped = {};
+        overlapped.hEvent = event_.Get();
+        DWORD written = 0;
+        if (!WriteFile(pipe_.Get(), line.data(), static_cast<DWORD>(line.size()), &written,
+                       &overlapped) &&
+            GetLastError() != ERROR_IO_PENDING) {
+            return false;
+        }
+        if (WaitForSingleObject(event_.Get(), 5000) != WAIT_OBJECT_0) {
+            CancelIoEx(pipe_.Get(), &overlapped);
+        }
+        return GetOverlappedResult(pipe_.Get(), &overlapped, &written, TRUE) &&
+               written == line.size();
+    }
+
+private:
+    bool ReadSome(DWORD timeoutMs) {
+        char buffer[4096];
+        OVERLAPPED overlapped = {};
+        overlapped.hEvent = event_.Get();
+        DWORD count = 0;
+        if (!ReadFile(pipe_.Get(), buffer, sizeof(buffer), &count, &overlapped)) {
+            if (GetLastError() != ERROR_IO_PENDING) {
+                return false;
+            }
+            if (WaitForSingleObject(event_.Get(), timeoutMs) != WAIT_OBJECT_0) {
+                CancelIoEx(pipe_.Get(), &overlapped);
+            }
+            if (!GetOverlappedResult(pipe_.Get(), &overlapped, &count, TRUE)) {
+                return false;
+            }
+        }
+        pending_.append(buffer, count);
+        return true;
+    }
+
+    UniqueHandle pipe_;
+    UniqueHandle event_;
+    std::string pending_;
+};
+
+// A copy of Parlex.exe in a fresh folder, optionally with one simulated library beside it.
+class ParlexCopy {
+public:
+    explicit ParlexCopy(const char* variant) : dir_(UniqueTempPath("parlex") + "\\") {
+        CreateDirectoryA(dir_.c_str(), nullptr);
+        std::string bin = SimDir() + "..\\bin\\";
+        copied_ = CopyFileA((bin + "Parlex.exe").c_str(), (dir_ + "Parlex.exe").c_str(), FALSE) &&
+                  (variant == nullptr || CopyFileA((SimDir(variant) + "libomt.dll").c_str(),
+                                                   (dir_ + "libomt.dll").c_str(), FALSE));
+    }
+    ~ParlexCopy() {
+        if (process_) {
+            TerminateProcess(process_.Get(), 99);
+            WaitForSingleObject(process_.Get(), 5000);
+        }
+        process_.Reset();
+        DeleteFileA((dir_ + "libomt.dll").c_str());
+        DeleteFileA((dir_ + "Parlex.exe").c_str());
+        RemoveDirectoryA(dir_.c_str());
+    }
+
+    bool copied() const { return copied_; }
+
+    bool Launch(const std::string& options) {
+        std::string commandLine = "\"" + dir_ + "Parlex.exe\" " + options;
+        STARTUPINFOA startup = {};
+        startup.cb = sizeof(startup);
+        PROCESS_INFORMATION info = {};
+        if (!CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
+                            dir_.c_str(), &startup, &info)) {
+            return false;
+        }
+        CloseHandle(info.hThread);
+        process_.Reset(info.hProcess);
+        return true;
+    }
+
+    HANDLE process() const { return process_.Get(); }
+
+    // The exit code, or -1 when the host is still running after `timeoutMs`.
+    int WaitForExit(DWORD timeoutMs) {
+        if (WaitForSingleObject(process_.Get(), timeoutMs) != WAIT_OBJECT_0) {
+            return -1;
+        }
+        DWORD code = 0;
+        GetExitCodeProcess(process_.Get(), &code);
+        process_.Reset();
+        return static_cast<int>(code);
+    }
+
+private:
+    std::string dir_;
+    bool copied_ = false;
+    UniqueHandle process_;
+};
+
+std::string NewPipeName() {
+    static int counter = 0;
+    return "omt_binding_" + std::to_string(GetCurrentProcessId()) + "_" + std::to_string(++counter);
+}
+
+size_t CountContaining(const std::vector<std::string>& lines, const std::string& text) {
+    size_t count = 0;
+    for (const std::string& line : lines) {
+        count += line.find(text) != std::string::npos ? 1 : 0;
+    }
+    return count;
+}
+
+TEST(OmtBinding, InitializeNeedsCreateDestroyAndReceive) {
+    std::string emptyDir = UniqueTempPath("omt_empty");
+    CreateDirectoryA(emptyDir.c_str(), nullptr);
+    struct Case {
+        std::string searchDir;
+        bool binds;
+    } cases[] = {{emptyDir, false},
+                 {SimDir(), true},
+                 {SimDir("no_receive"), false},
+                 {SimDir("no_quality"), true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.searchDir);
+        ASSERT_TRUE(SetDllDirectoryA(c.searchDir.c_str()));
+        OmtReceiver receiver;
+        EXPECT_EQ(receiver.Initialize(), c.binds);
+        EXPECT_EQ(GetModuleHandleA("libomt.dll") != nullptr, c.searchDir != emptyDir);
+    }
+    SetDllDirectoryA(nullptr);
+    RemoveDirectoryA(emptyDir.c_str());
+    EXPECT_EQ(GetModuleHandleA("libomt.dll"), nullptr) << "each receiver unloads its library";
+}
+
+TEST(OmtBinding, WithoutTheQualityEntryFramesStillFlow) {
+    SimCallLog log;
+    ASSERT_TRUE(SetDllDirectoryA(SimDir("no_quality").c_str()));
+    {
+        OmtReceiver receiver;
+        Recorder recorder;
+        recorder.Attach(receiver);
+        ASSERT_TRUE(receiver.Initialize());
+        ASSERT_TRUE(receiver.Start("pattern:64x36@30", 1));
+        ASSERT_TRUE(WaitUntil([&] { return recorder.Frames().size() >= 3; }, 5000));
+        receiver.SetQuality(50);
+        Sleep(200);
+        receiver.Stop();
+        EXPECT_EQ(recorder.CountStatus("connected"), 1);
+        EXPECT_EQ(recorder.Frames().back().width, 64) << "quality never reached the library";
+    }
+    SetDllDirectoryA(nullptr);
+    EXPECT_EQ(log.Matching("create").size(), 1u);
+    EXPECT_EQ(log.Matching("setsuggestedquality").size(), 0u);
+}
+
+// Parlex from a folder of its own: the library is found beside the exe or not at all.
+TEST(OmtBinding, ParlexExitCodeFollowsTheLibraryBesideIt) {
+    struct Case {
+        const char* variant;  // simulated library copied beside Parlex.exe, or none
+        bool connects;
+        bool passesQuality;
+    } cases[] = {{nullptr, false, false},
+                 {"no_receive", false, false},
+                 {"no_quality", true, false},
+                 {"", true, true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.variant ? c.variant : "(none)");
+        SimCallLog log;  // inherited by the host
+        ParlexCopy parlex(c.variant);
+        ASSERT_TRUE(parlex.copied());
+        std::string pipeName = NewPipeName();
+        PipeServer server(pipeName);
+        ASSERT_TRUE(server.Valid());
+        ASSERT_TRUE(parlex.Launch("--pipeName=" + pipeName + " --quality=Low"));
+        bool connected = server.WaitForClient(parlex.process(), 30000);
+        ASSERT_EQ(connected, c.connects);
+        if (!connected) {
+            EXPECT_EQ(parlex.WaitForExit(10000), 1);
+            continue;
+        }
+        std::vector<std::string> lines;
+        ASSERT_TRUE(server.ReadUntil("host_ready", lines, 10000));
+        EXPECT_EQ(lines.size(), 1u) << "host_ready comes first";
+        ASSERT_TRUE(server.WriteLine(R"({"type":"set_source","name":"pattern:64x36@30"})"));
+        ASSERT_TRUE(server.ReadUntil("\"state\":\"connected\"", lines, 10000));
+        ASSERT_TRUE(server.WriteLine(R"({"type":"shutdown"})"));
+        server.ReadUntil("\"state\":\"disconnected\"", lines, 10000);
+        EXPECT_EQ(parlex.WaitForExit(15000), 0);
+        std::vector<std::string> suggested = log.Matching("setsuggestedquality");
+        if (c.passesQuality) {
+            ASSERT_EQ(suggested.size(), 1u);
+            EXPECT_NE(suggested[0].find("quality=1"), std::string::npos) << "--quality=Low";
+        } else {
+            EXPECT_TRUE(suggested.empty());
+        }
+    }
+}
+
+// The commands' quality words as they reach the library, through the host's pipe.
+TEST(OmtBinding, ParlexCommandsSuggestQualityToTheLibrary) {
+    SimCallLog log;
+    ParlexCopy parlex("");
+    ASSERT_TRUE(parlex.copied());
+    std::string pipeName = NewPipeName();
+    PipeServer server(pipeName);
+    ASSERT_TRUE(server.Valid());
+    ASSERT_TRUE(parlex.Launch("--pipeName=" + pipeName + " --quality=Low"));
+    ASSERT_TRUE(server.WaitForClient(parlex.process(), 30000));
+    std::vector<std::string> lines;
+    ASSERT_TRUE(server.ReadUntil("host_ready", lines, 10000));
+
+    struct Step {
+        const char* command;
+        const char* waitFor;  // a status the command leads to, or null for none
+        int suggestedCount;   // setsuggestedquality calls so far
+        int lastSuggested;
+        int creates;
+    } steps[] = {
+        {R"({"type":"set_source","name":"pattern:64x36@30,tag:a"})", "connected", 1, 1, 1},
+        {R"({"type":"set_quality","quality":"High"})", nullptr, 2, 100, 1},
+        {R"({"type":"set_source","name":"pattern:64x36@30,tag:b"})", "connected", 3, 1, 2},
+        {R"({"type":"set_quality","quality":"50"})", nullptr, 4, 100, 2},
+        {R"({"type":"set_source","name":"pattern:64x36@30,tag:c","quality":"50"})", "connected", 5,
+         1, 3},
+        {R"({"type":"set_source","name":"pattern:64x36@30,tag:d","quality":"medium"})", "connected",
+         6, 50, 4},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.command);
+        size_t connectedBefore = CountContaining(lines, "\"state\":\"connected\"");
+        ASSERT_TRUE(server.WriteLine(step.command));
+        if (step.waitFor) {
+            ASSERT_TRUE(server.ReadUntil("\"state\":\"connected\"", lines, 10000));
+            EXPECT_EQ(CountContaining(lines, "\"state\":\"connected\""), connectedBefore + 1);
+        }
+        ASSERT_TRUE(WaitUntil(
+            [&] {
+                return log.Matching("setsuggestedquality").size() >=
+                       static_cast<size_t>(step.suggestedCount);
+            },
+            5000));
+        std::vector<std::string> suggested = log.Matching("setsuggestedquality");
+        EXPECT_EQ(suggested.size(), static_cast<size_t>(step.suggestedCount));
+        EXPECT_NE(suggested.back().find("quality=" + std::to_string(step.lastSuggested)),
+                  std::string::npos)
+            << suggested.back();
+        EXPECT_EQ(log.Matching("create").size(), static_cast<size_t>(step.creates));
+    }
+    ASSERT_TRUE(server.WriteLine(R"({"type":"shutdown"})"));
+    EXPECT_EQ(parlex.WaitForExit(15000), 0);
+}
+
+}  // namespace
