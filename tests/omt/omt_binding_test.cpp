@@ -211,27 +211,6 @@ TEST(OmtBinding, InitializeNeedsCreateDestroyAndReceive) {
     EXPECT_EQ(GetModuleHandleA("libomt.dll"), nullptr) << "each receiver unloads its library";
 }
 
-TEST(OmtBinding, WithoutTheQualityEntryFramesStillFlow) {
-    SimCallLog log;
-    ASSERT_TRUE(SetDllDirectoryA(SimDir("no_quality").c_str()));
-    {
-        OmtReceiver receiver;
-        Recorder recorder;
-        recorder.Attach(receiver);
-        ASSERT_TRUE(receiver.Initialize());
-        ASSERT_TRUE(receiver.Start("pattern:64x36@30", 1));
-        ASSERT_TRUE(WaitUntil([&] { return recorder.Frames().size() >= 3; }, 5000));
-        receiver.SetQuality(50);
-        Sleep(200);
-        receiver.Stop();
-        EXPECT_EQ(recorder.CountStatus("connected"), 1);
-        EXPECT_EQ(recorder.Frames().back().width, 64) << "quality never reached the library";
-    }
-    SetDllDirectoryA(nullptr);
-    EXPECT_EQ(log.Matching("create").size(), 1u);
-    EXPECT_EQ(log.Matching("setsuggestedquality").size(), 0u);
-}
-
 // Parlex from a folder of its own: the library is found beside the exe or not at all.
 TEST(OmtBinding, ParlexExitCodeFollowsTheLibraryBesideIt) {
     struct Case {

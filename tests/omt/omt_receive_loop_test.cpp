@@ -266,4 +266,23 @@ TEST_F(OmtReceiveLoop, StartWhileRunningEndsTheOldWorkerFirst) {
     EXPECT_EQ(order, expectedOrder);
 }
 
+// A library call that hangs: Stop gives up after its bound, the receiver says it is
+// stuck until the worker has really ended, and only then may it be destroyed.
+TEST_F(OmtReceiveLoop, StopIsBoundedWhenTheLibraryHangs) {
+    ASSERT_TRUE(receiver_->Start("pattern:32x18@30,stall:6500", 100));
+    ASSERT_TRUE(WaitForStatus("connected", 1, 5000));
+    Sleep(300);  // the receive call after the first frame is now blocked
+    double stopAt = recorder_.NowMs();
+    receiver_->Stop();
+    double stopMs = recorder_.NowMs() - stopAt;
+    EXPECT_GE(stopMs, 4500.0);
+    EXPECT_LE(stopMs, 6400.0);
+    EXPECT_TRUE(receiver_->Stuck());
+    EXPECT_EQ(recorder_.CountStatus("disconnected"), 0);
+
+    ASSERT_TRUE(WaitUntil([&] { return !receiver_->Stuck(); }, 5000));
+    EXPECT_EQ(recorder_.CountStatus("disconnected"), 1);
+    EXPECT_EQ(log_.Matching("destroy").size(), 1u);
+}
+
 }  // namespace

@@ -13,6 +13,8 @@
 //   zero-length      records with data but a data length of 0
 //   padded-stride    each row padded by 64 bytes beyond width x 4
 //   short-data       data length one row short of height x stride
+//   stall:MS         the receive call after a connection's first frame blocks MS ms,
+//                    ignoring its timeout (a library that hangs)
 //   tag:TEXT         ignored; keeps otherwise equal addresses apart
 // Unknown items are ignored. An empty address fails every create.
 //
@@ -68,6 +70,7 @@ struct SourceSpec {
     bool zeroLength = false;
     bool paddedStride = false;
     bool shortData = false;
+    int stallMs = 0;
 };
 
 struct Instance {
@@ -75,6 +78,7 @@ struct Instance {
     SourceSpec spec;
     int quality = 0;
     int framesSent = 0;
+    bool stalled = false;
     int64_t nextDueTicks = 0;
     std::vector<unsigned char> pixels;
     OmtMediaFrame record = {};
@@ -168,6 +172,8 @@ void ApplyItem(const std::string& item, SourceSpec& spec) {
         spec.paddedStride = true;
     else if (name == "short-data")
         spec.shortData = true;
+    else if (name == "stall")
+        spec.stallMs = ToInt(value, 0);
 }
 
 SourceSpec ParseAddress(const std::string& address) {
@@ -264,6 +270,11 @@ bool Silent(const Instance& instance) {
 OmtMediaFrame* PacedReceive(Instance& instance, int timeoutMs) {
     if (timeoutMs < 0)
         timeoutMs = 0;
+    if (instance.spec.stallMs > 0 && instance.framesSent > 0 && !instance.stalled) {
+        instance.stalled = true;
+        Sleep(static_cast<DWORD>(instance.spec.stallMs));
+        return nullptr;
+    }
     if (Silent(instance)) {
         Sleep(static_cast<DWORD>(timeoutMs));
         return nullptr;
