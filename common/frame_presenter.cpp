@@ -21,15 +21,17 @@ const char kPixelShader[] =
     "main(float4 pos : SV_Position, float2 uv : TEXCOORD0) : SV_Target {\n    return "
     "tex.Sample(samp, uv);\n}\n";
 
-bool Succeeded(HRESULT result) { return SUCCEEDED(result); }
+bool Succeeded(HRESULT result) {
+    return SUCCEEDED(result);
+}
 
 // Compiles one embedded shader; the compiler's message goes to the diagnostic log.
 ComPtr<ID3DBlob> Compile(const char* source, const char* name, const char* target,
                          const char* errorFormat) {
     ComPtr<ID3DBlob> code;
     ComPtr<ID3DBlob> errors;
-    HRESULT result = D3DCompile(source, std::strlen(source), name, nullptr, nullptr, "main",
-                                target, 0, 0, &code, &errors);
+    HRESULT result = D3DCompile(source, std::strlen(source), name, nullptr, nullptr, "main", target,
+                                0, 0, &code, &errors);
     if (FAILED(result)) {
         if (errors) {
             HostLog(errorFormat, static_cast<const char*>(errors->GetBufferPointer()));
@@ -47,8 +49,10 @@ bool FramePresenter::Initialize(HWND window) {
     GetClientRect(window, &client);
     backBufferWidth_ = client.right - client.left;
     backBufferHeight_ = client.bottom - client.top;
-    if (backBufferWidth_ < 1) backBufferWidth_ = 320;
-    if (backBufferHeight_ < 1) backBufferHeight_ = 180;
+    if (backBufferWidth_ < 1)
+        backBufferWidth_ = 320;
+    if (backBufferHeight_ < 1)
+        backBufferHeight_ = 180;
 
     DXGI_SWAP_CHAIN_DESC desc = {};
     desc.BufferDesc.Width = static_cast<UINT>(backBufferWidth_);
@@ -64,9 +68,9 @@ bool FramePresenter::Initialize(HWND window) {
 
     // Not single-threaded: Grelm's worker opens shared textures on this device.
     const D3D_FEATURE_LEVEL level = D3D_FEATURE_LEVEL_11_0;
-    HRESULT result = D3D11CreateDeviceAndSwapChain(
-        nullptr, D3D_DRIVER_TYPE_HARDWARE, nullptr, 0, &level, 1, D3D11_SDK_VERSION, &desc,
-        &swapChain_, &device_, nullptr, &context_);
+    HRESULT result = D3D11CreateDeviceAndSwapChain(nullptr, D3D_DRIVER_TYPE_HARDWARE, nullptr, 0,
+                                                   &level, 1, D3D11_SDK_VERSION, &desc, &swapChain_,
+                                                   &device_, nullptr, &context_);
     if (FAILED(result)) {
         return false;
     }
@@ -78,23 +82,22 @@ bool FramePresenter::CreateBackBufferView() {
     if (FAILED(swapChain_->GetBuffer(0, IID_PPV_ARGS(&backBuffer)))) {
         return false;
     }
-    return Succeeded(
-        device_->CreateRenderTargetView(backBuffer.Get(), nullptr, &backBufferView_));
+    return Succeeded(device_->CreateRenderTargetView(backBuffer.Get(), nullptr, &backBufferView_));
 }
 
 bool FramePresenter::CompileShaders() {
     ComPtr<ID3DBlob> vertexCode =
         Compile(kVertexShader, "vs", "vs_5_0", "[D3D11] VS compile error: %s");
-    if (!vertexCode || FAILED(device_->CreateVertexShader(vertexCode->GetBufferPointer(),
-                                                          vertexCode->GetBufferSize(), nullptr,
-                                                          &vertexShader_))) {
+    if (!vertexCode ||
+        FAILED(device_->CreateVertexShader(vertexCode->GetBufferPointer(),
+                                           vertexCode->GetBufferSize(), nullptr, &vertexShader_))) {
         return false;
     }
     ComPtr<ID3DBlob> pixelCode =
         Compile(kPixelShader, "ps", "ps_5_0", "[D3D11] PS compile error: %s");
-    if (!pixelCode || FAILED(device_->CreatePixelShader(pixelCode->GetBufferPointer(),
-                                                        pixelCode->GetBufferSize(), nullptr,
-                                                        &pixelShader_))) {
+    if (!pixelCode ||
+        FAILED(device_->CreatePixelShader(pixelCode->GetBufferPointer(), pixelCode->GetBufferSize(),
+                                          nullptr, &pixelShader_))) {
         return false;
     }
     D3D11_SAMPLER_DESC sampler = {};
@@ -115,6 +118,9 @@ bool FramePresenter::ResizeSwapChain(int width, int height) {
         return true;
     }
     backBufferView_.Reset();
+    // The context still holds the view bound by the last draw, and with it the back
+    // buffer; ResizeBuffers fails while any reference to a buffer is outstanding.
+    context_->OMSetRenderTargets(0, nullptr, nullptr);
     if (FAILED(swapChain_->ResizeBuffers(0, static_cast<UINT>(width), static_cast<UINT>(height),
                                          DXGI_FORMAT_UNKNOWN, 0))) {
         return false;  // no view until the frame size changes again
@@ -136,9 +142,9 @@ void FramePresenter::FollowFrameSize(int width, int height) {
 
 bool FramePresenter::UploadFrame(const unsigned char* pixels, int width, int height,
                                  int strideBytes) {
-    // An empty frame is refused before anything is released, so the last picture and
-    // its texture stay as they were.
-    if (!device_ || !context_ || pixels == nullptr || width < 1 || height < 1) {
+    // An empty frame, or rows that do not run forward, is refused before anything is
+    // released, so the last picture and its texture stay as they were.
+    if (!device_ || !context_ || pixels == nullptr || width < 1 || height < 1 || strideBytes < 1) {
         return false;
     }
     // A texture lost to a failed creation is made again even at the old size.
@@ -156,8 +162,7 @@ bool FramePresenter::UploadFrame(const unsigned char* pixels, int width, int hei
         desc.BindFlags = D3D11_BIND_SHADER_RESOURCE;
         desc.CPUAccessFlags = D3D11_CPU_ACCESS_WRITE;
         if (FAILED(device_->CreateTexture2D(&desc, nullptr, &frameTexture_)) ||
-            FAILED(device_->CreateShaderResourceView(frameTexture_.Get(), nullptr,
-                                                     &frameView_))) {
+            FAILED(device_->CreateShaderResourceView(frameTexture_.Get(), nullptr, &frameView_))) {
             frameView_.Reset();
             frameTexture_.Reset();  // never keep a texture whose size is not recorded
             return false;
@@ -194,8 +199,9 @@ void FramePresenter::Render() {
 void FramePresenter::DrawAndPresent() {
     ID3D11RenderTargetView* target = backBufferView_.Get();
     context_->OMSetRenderTargets(1, &target, nullptr);
-    D3D11_VIEWPORT viewport = {0.0f, 0.0f, static_cast<float>(backBufferWidth_),
-                               static_cast<float>(backBufferHeight_), 0.0f, 1.0f};
+    D3D11_VIEWPORT viewport = {
+        0.0f, 0.0f, static_cast<float>(backBufferWidth_), static_cast<float>(backBufferHeight_),
+        0.0f, 1.0f};
     context_->RSSetViewports(1, &viewport);
     context_->VSSetShader(vertexShader_.Get(), nullptr, 0);
     context_->PSSetShader(pixelShader_.Get(), nullptr, 0);
@@ -209,7 +215,9 @@ void FramePresenter::DrawAndPresent() {
     Present();
 }
 
-void FramePresenter::Present() { swapChain_->Present(0, 0); }
+void FramePresenter::Present() {
+    swapChain_->Present(0, 0);
+}
 
 void FramePresenter::ReleaseResources() {
     frameView_.Reset();
