@@ -12,9 +12,12 @@ public:
     // Calls onLine(const std::string&) for every complete, non-empty line, in order.
     template <typename OnLine>
     void Append(const char* bytes, size_t count, OnLine&& onLine) {
-        pending_.append(bytes, count);
+        // What was kept from earlier calls holds no LF, so only the new bytes are searched:
+        // a long line arriving in small reads costs linear time, not quadratic.
         size_t start = 0;
-        for (size_t lf = pending_.find('\n', start); lf != std::string::npos;
+        size_t searchFrom = pending_.size();
+        pending_.append(bytes, count);
+        for (size_t lf = pending_.find('\n', searchFrom); lf != std::string::npos;
              lf = pending_.find('\n', start)) {
             size_t end = lf;
             if (end > start && pending_[end - 1] == '\r') {

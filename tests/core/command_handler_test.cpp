@@ -144,6 +144,9 @@ TEST(LineSplitter, PiecesGiveTheSameLinesAsOnePiece) {
         std::string rest;
     };
     const std::string longLine(10000, 'x');
+    // Read in small pieces, a line this long took quadratic time before only new bytes
+    // were searched for the LF (a 16 MiB line: seconds of a busy reader thread).
+    const std::string hugeLine(1 << 20, 'y');
     const Case cases[] = {
         {"a\nb\n", {"a", "b"}, ""},
         {"a\r\nb\r\n", {"a", "b"}, ""},
@@ -153,6 +156,7 @@ TEST(LineSplitter, PiecesGiveTheSameLinesAsOnePiece) {
         {"tail\r", {}, "tail\r"},
         {longLine + "\n" + longLine, {longLine}, longLine},
         {std::string("a\0b\n", 4), {std::string("a\0b", 3)}, ""},
+        {hugeLine + "\r\nz\n", {hugeLine, "z"}, ""},
     };
     for (const Case& c : cases) {
         for (size_t piece : {size_t{0}, size_t{1}, size_t{3}, size_t{4095}}) {

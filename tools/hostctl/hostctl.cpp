@@ -51,9 +51,12 @@ const char kUsage[] =
     "  raw TEXT        TEXT sent without an added LF; \\n, \\r, \\t, \\\\ are escapes\n"
     "  wait MS         sleep MS milliseconds\n"
     "  wait_for TYPE [MS]  wait until a message of that type arrived (default 10000)\n"
+    "  wait_until MS TEXT  wait until a host line containing TEXT arrived (at most MS)\n"
     "  close           close the pipe (the host sees a broken pipe)\n"
     "  wm_close        post WM_CLOSE to the window announced in host_ready\n"
     "  handles         print `handles N`, the host process's handle count\n"
+    "  stall MS        stop reading the pipe for MS ms (the script goes on at once);\n"
+    "                  what the host writes meanwhile waits in the pipe or is dropped\n"
     "  # text          comment; empty lines are skipped\n"
     "\n"
     "exit code: the host's, or 124 when the host did not end within the timeout (it\n"
@@ -80,8 +83,10 @@ struct Session {
     UniqueHandle messageArrived;  // auto-reset; pulsed by the reader for wait_for
     CriticalSection outputLock;
     std::vector<std::string> seenTypes;  // under outputLock
+    std::vector<std::string> seenLines;  // under outputLock
     std::atomic<long long> hostWindow{0};
     std::atomic<bool> readerRunning{false};
+    std::atomic<unsigned long> stallMs{0};  // set by `stall`, taken by the reader
     LARGE_INTEGER start = {};
     LARGE_INTEGER frequency = {};
 };
@@ -243,6 +248,7 @@ void NoteMessage(Session& s, const std::string& line) {
     {
         ScopedLock lock(s.outputLock);
         s.seenTypes.push_back(type);
+        s.seenLines.push_back(line);
     }
     SetEvent(s.messageArrived.Get());
 }
@@ -255,6 +261,13 @@ DWORD WINAPI ReaderMain(LPVOID context) {
     char buffer[4096];
     LineSplitter lines;
     while (s.readerRunning.load()) {
+        if (unsigned long stall = s.stallMs.exchange(0)) {
+            // A read already in flight took at most one buffer more; from here on the
+            // host's writes pile up in the pipe.
+            PrintEvent(s, "reading stalled for %lu ms", stall);
+            Sleep(stall);
+            PrintEvent(s, "reading again");
+        }
         DWORD count = 0;
         if (!ReadFile(s.pipe, buffer, sizeof buffer, &count, &overlapped)) {
             if (GetLastError() != ERROR_IO_PENDING ||
@@ -347,6 +360,30 @@ void WaitForType(Session& s, const std::string& type, DWORD timeoutMs) {
     }
 }
 
+// Lines already checked are not looked at again; `checked` carries that across wakes.
+bool SeenText(Session& s, const std::string& text, size_t& checked) {
+    ScopedLock lock(s.outputLock);
+    for (; checked < s.seenLines.size(); ++checked) {
+        if (s.seenLines[checked].find(text) != std::string::npos) {
+            return true;
+        }
+    }
+    return false;
+}
+
+void WaitForText(Session& s, const std::string& text, DWORD timeoutMs) {
+    DWORD begin = GetTickCount();
+    size_t checked = 0;
+    while (!SeenText(s, text, checked)) {
+        DWORD elapsed = GetTickCount() - begin;
+        if (elapsed >= timeoutMs) {
+            PrintEvent(s, "no line with %s within %lu ms", text.c_str(), timeoutMs);
+            return;
+        }
+        WaitForSingleObject(s.messageArrived.Get(), timeoutMs - elapsed);
+    }
+}
+
 void PostClose(Session& s) {
     WaitForType(s, "host_ready", s.options.timeoutMs);
     HWND window = reinterpret_cast<HWND>(static_cast<intptr_t>(s.hostWindow.load()));
@@ -372,6 +409,10 @@ void RunScriptLine(Session& s, const std::string& line) {
         unsigned long ms = 10000;
         std::sscanf(line.c_str() + 9, "%127s %lu", type, &ms);
         WaitForType(s, type, ms);
+    } else if (StartsWith(line, "wait_until ")) {
+        char* rest = nullptr;
+        unsigned long ms = std::strtoul(line.c_str() + 11, &rest, 10);
+        WaitForText(s, std::string(rest).substr(rest[0] == ' ' ? 1 : 0), ms);
     } else if (StartsWith(line, "wait ")) {
         Sleep(static_cast<DWORD>(std::strtoul(line.c_str() + 5, nullptr, 10)));
     } else if (line == "close") {
@@ -380,6 +421,8 @@ void RunScriptLine(Session& s, const std::string& line) {
         PostClose(s);
     } else if (line == "handles") {
         PrintHandleCount(s);
+    } else if (StartsWith(line, "stall ")) {
+        s.stallMs.store(std::strtoul(line.c_str() + 6, nullptr, 10));
     } else if (StartsWith(line, "raw ")) {
         std::string bytes = Unescape(line.substr(4));
         PrintLine(s, "->", "(raw) " + line.substr(4));

@@ -1,0 +1,453 @@
+// Fault scenarios end to end: each host built beside this test is driven through hostctl
+// with bad input, racing commands, a controller that stops reading, a pipe or window
+// closed at awkward moments, and simulated runtimes that fail, fall silent or deliver odd
+// frames. Every run must end with exit code 0 within a bound, leave no process behind and
+// deliver only well-formed lines. One test thread; each run starts its own host.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "hostctl_run.h"
+#include "json.h"
+#include "protocol.h"
+
+namespace {
+
+// Generous: under Wine a host with a swap chain needs about 2 s to exit once its
+// teardown has finished, and the machine is shared.
+constexpr double kEndBoundSeconds = 12.0;
+
+struct HostCase {
+    const char* exe;
+    const char* runtime;  // simulated library it needs on its search path, or ""
+    char separator;       // between the simulated runtime's source tokens
+    bool frames;          // whether frames flow under Wine (no shared textures there)
+};
+
+void PrintTo(const HostCase& host, std::ostream* out) {
+    *out << host.exe;
+}
+
+const HostCase kTivane = {"Tivane.exe", "Processing.NDI.Lib.x64.dll", ';', true};
+const HostCase kParlex = {"Parlex.exe", "libomt.dll", ',', true};
+const HostCase kGrelm = {"Grelm.exe", "", ',', false};
+
+std::string HostName(const testing::TestParamInfo<HostCase>& info) {
+    std::string name = info.param.exe;
+    return name.substr(0, name.find('.'));
+}
+
+// Bytes for a `raw` script line: the escapes hostctl turns back into the bytes.
+std::string RawLine(const std::string& bytes) {
+    std::string line = "raw ";
+    for (char c : bytes) {
+        line += c == '\\' ? "\\\\" : c == '\n' ? "\\n" : c == '\r' ? "\\r" : std::string(1, c);
+    }
+    return line + "\n";
+}
+
+std::string SetSource(const std::string& name) {
+    return "{\"type\":\"set_source\",\"name\":\"" + name + "\"}";
+}
+
+const std::string kShutdown = "{\"type\":\"shutdown\"}";
+
+// Deterministic bytes, so a failure can be replayed. Never 0x1A: hostctl reads its
+// script in text mode, where that byte ends the file.
+std::string RandomBytes(size_t count, uint32_t seed, bool allowLf) {
+    std::string bytes;
+    uint32_t state = seed;
+    while (bytes.size() < count) {
+        state = state * 1664525u + 1013904223u;
+        char c = static_cast<char>(state >> 24);
+        if ((allowLf || c != '\n') && c != '\x1a') {
+            bytes += c;
+        }
+    }
+    return bytes;
+}
+
+// Whether `line` is exactly what the host writes for the message it parses as: anything
+// cut, glued or garbled fails this.
+bool IsWellFormedHostLine(const std::string& line) {
+    JsonObject m = ParseJson(line);
+    const std::string& type = m.Get("type");
+    if (type == "host_ready") {
+        return line ==
+               BuildHostReady(std::atoll(m.Get("hwnd").c_str()), std::atoi(m.Get("pid").c_str()));
+    }
+    if (type == "status") {
+        return line == BuildStatus(m.Get("state").c_str(), m.Get("source").c_str());
+    }
+    if (type == "stats") {
+        return line == BuildStats(static_cast<float>(std::atof(m.Get("fps").c_str())),
+                                  std::atoi(m.Get("width").c_str()),
+                                  std::atoi(m.Get("height").c_str()));
+    }
+    return false;
+}
+
+std::vector<JsonObject> Statuses(const HostctlRun& run) {
+    std::vector<JsonObject> statuses;
+    for (const JsonObject& m : run.HostMessages()) {
+        if (m.Get("type") == "status") {
+            statuses.push_back(m);
+        }
+    }
+    return statuses;
+}
+
+std::string LastSourceIn(const HostctlRun& run, const std::string& state) {
+    std::string source;
+    for (const JsonObject& m : Statuses(run)) {
+        if (m.Get("state") == state) {
+            source = m.Get("source");
+        }
+    }
+    return source;
+}
+
+bool ProcessGone(DWORD pid) {
+    UniqueHandle process(OpenProcess(SYNCHRONIZE, FALSE, pid));
+    return !process || WaitForSingleObject(process.Get(), 5000) == WAIT_OBJECT_0;
+}
+
+// What every scenario ends with. `endMarker` is the transcript text of the step that
+// ended the host (the shutdown sent, the pipe closed, WM_CLOSE posted).
+void ExpectCleanEnd(const HostctlRun& run, const std::string& endMarker) {
+    EXPECT_EQ(run.exitCode, 0u) << run.text.substr(0, 4000);
+    double ended = run.TimeOf(endMarker);
+    double exited = run.TimeOf("-- host exited with code");
+    ASSERT_GE(ended, 0.0) << "no " << endMarker;
+    ASSERT_GE(exited, 0.0) << "host did not exit";
+    EXPECT_LE(exited - ended, kEndBoundSeconds);
+    DWORD pid = static_cast<DWORD>(std::atol(run.EventValue("started pid ").c_str()));
+    EXPECT_TRUE(ProcessGone(pid)) << "host " << pid << " left behind";
+    size_t lines = 0;
+    for (const std::string& line : run.Lines()) {
+        EXPECT_EQ(line.find("(unterminated)"), std::string::npos) << line;
+        size_t at = line.find("] <- ");
+        if (at != std::string::npos) {
+            ++lines;
+            EXPECT_TRUE(IsWellFormedHostLine(line.substr(at + 5))) << line;
+        }
+    }
+    EXPECT_GE(lines, 1u) << "not even host_ready";
+    // Handle counts where the platform reports them (Wine reports 0 for another process).
+    std::vector<long> handles;
+    for (const std::string& line : run.Lines()) {
+        size_t at = line.find("-- handles ");
+        if (at != std::string::npos) {
+            handles.push_back(std::atol(line.c_str() + at + 11));
+        }
+    }
+    if (handles.size() >= 2 && handles.front() > 0) {
+        EXPECT_LE(handles.back(), handles.front() + 8) << "handles grew";
+    }
+}
+
+class Scenario : public testing::TestWithParam<HostCase> {
+protected:
+    void SetUp() override {
+        if (!FileExists(BinDir() + "hostctl.exe")) {
+            GTEST_SKIP() << "hostctl.exe not built";
+        }
+        if (!FileExists(BinDir() + GetParam().exe)) {
+            GTEST_SKIP() << GetParam().exe << " not built";
+        }
+        if (GetParam().runtime[0] != '\0' && !FileExists(SimDir() + GetParam().runtime)) {
+            GTEST_SKIP() << GetParam().runtime << " not built";
+        }
+    }
+
+    HostctlRun Run(const std::string& script) {
+        return RunHostctl(script, {"--timeout=20000"}, BinDir() + GetParam().exe, {});
+    }
+
+    // A source name for the simulated runtime (any name for Grelm, which finds no sender).
+    std::string Source(const std::string& tokens, const std::string& tag) const {
+        std::string name = tokens;
+        for (char& c : name) {
+            c = c == '|' ? GetParam().separator : c;
+        }
+        return name + GetParam().separator + "tag:" + tag;
+    }
+
+    // The line that shows a command on `name` took effect: connected where frames flow,
+    // connecting otherwise.
+    std::string Reached(const std::string& name) const {
+        return std::string("\"state\":\"") + (GetParam().frames ? "connected" : "connecting") +
+               "\",\"source\":\"" + name + "\"";
+    }
+};
+
+// --- input the host must shrug off (all hosts) -------------------------------------
+
+using InputFaults = Scenario;
+
+TEST_P(InputFaults, GarbageNulsAHugeLineAndThousandsOfCommandsLeaveTheHostObedient) {
+    std::string commands;
+    for (int i = 0; i < 5000; ++i) {
+        switch (i % 5) {
+            case 0:
+                commands += "{\"type\":\"noop\",\"i\":" + std::to_string(i) + "}\n";
+                break;
+            case 1:
+                commands += "{\"type\":\"set_quality\",\"quality\":\"low\"}\n";
+                break;
+            case 2:
+                commands += "{\"type\":\"Shutdown\"}\r\n";
+                break;
+            case 3:
+                commands += "{\"type\":\"set_source\",\"name\":\"\"}\n";
+                break;
+            default:
+                commands += "\n\r\n";
+                break;
+        }
+    }
+    std::string name = Source("pattern:64x64@30", "after-garbage");
+    std::string script = "wait_for host_ready\nhandles\n" +
+                         RawLine(RandomBytes(4096, 7, true) + "\n") +
+                         RawLine(std::string(2000, '\0') + "\n{\"type\":\"no" + '\0' + "pe\"}\n") +
+                         RawLine(RandomBytes(1 << 20, 11, false)) + RawLine("\n") +
+                         RawLine(commands) + SetSource(name) + "\nwait_until 15000 " +
+                         Reached(name) + "\nwait 300\nhandles\n" + kShutdown + "\n";
+    HostctlRun run = Run(script);
+    ExpectCleanEnd(run, "-> " + kShutdown);
+    std::vector<JsonObject> statuses = Statuses(run);
+    ASSERT_FALSE(statuses.empty()) << "the command after the garbage was not obeyed";
+    // Nothing in the garbage started anything: the first report is the real command's.
+    EXPECT_EQ(statuses.front().Get("state"), "connecting");
+    EXPECT_EQ(statuses.front().Get("source"), name);
+    EXPECT_NE(run.text.find(Reached(name)), std::string::npos);
+}
+
+TEST_P(InputFaults, TheLastOfABurstOfSourceChangesWins) {
+    std::string burst;
+    for (int i = 0; i < 999; ++i) {
+        burst += SetSource(Source("pattern:64x64@30", i % 2 ? "B" : "A")) + "\n";
+    }
+    std::string last = Source("pattern:64x64@30", "last");
+    burst += SetSource(last) + "\n";
+    HostctlRun run = Run("wait_for host_ready\n" + RawLine(burst) + "wait_until 60000 " +
+                         Reached(last) + "\nwait 500\n" + kShutdown + "\n");
+    ExpectCleanEnd(run, "-> " + kShutdown);
+    EXPECT_EQ(LastSourceIn(run, "connecting"), last);
+    if (GetParam().frames) {
+        EXPECT_EQ(LastSourceIn(run, "connected"), last);
+    }
+}
+
+TEST_P(InputFaults, SourceChangesThatMeetTheTeardownStartNothing) {
+    std::string name = Source("pattern:64x64@30", "racing");
+    std::string many;
+    for (int i = 0; i < 200; ++i) {
+        many += SetSource(Source("pattern:64x64@30", std::to_string(i))) + "\n";
+    }
+    struct Case {
+        const char* what;
+        std::string script;
+        std::string endMarker;
+    };
+    const Case cases[] = {
+        {"set_source and shutdown in one write", RawLine(SetSource(name) + "\n" + kShutdown + "\n"),
+         "-> (raw) {"},
+        {"set_source lines right behind shutdown", RawLine(kShutdown + "\n" + many), "-> (raw) {"},
+        {"set_source lines while the window closes",
+         SetSource(name) + "\nwait_until 10000 " + Reached(name) + "\nwm_close\n" + RawLine(many),
+         "WM_CLOSE posted"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        HostctlRun run = Run("wait_for host_ready\n" + c.script);
+        ExpectCleanEnd(run, c.endMarker);
+        // A worker started after the teardown's stop would report after its "disconnected".
+        std::vector<JsonObject> statuses = Statuses(run);
+        if (!statuses.empty()) {
+            EXPECT_EQ(statuses.back().Get("state"), "disconnected") << run.text.substr(0, 3000);
+        }
+    }
+}
+
+TEST_P(InputFaults, APipeClosedInTheMiddleOfALineEndsTheHostWithoutActingOnIt) {
+    std::string name = Source("pattern:64x64@30", "before-close");
+    std::string partial = "{\"type\":\"set_source\",\"name\":\"half-sent";
+    struct Case {
+        const char* what;
+        std::string before;
+    };
+    const Case cases[] = {
+        {"idle", ""},
+        {"receiving", SetSource(name) + "\nwait_until 10000 " + Reached(name) + "\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        HostctlRun run =
+            Run("wait_for host_ready\n" + c.before + RawLine(partial) + "wait 200\nclose\n");
+        ExpectCleanEnd(run, "-- pipe closed");
+        EXPECT_EQ(run.text.find("\"source\":\"half-sent"), std::string::npos);
+        if (c.before.empty()) {
+            EXPECT_TRUE(Statuses(run).empty()) << run.text;
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Hosts, InputFaults, testing::Values(kTivane, kParlex, kGrelm), HostName);
+
+// --- faults while frames flow (the pixel hosts) ------------------------------------
+
+using FlowFaults = Scenario;
+
+TEST_P(FlowFaults, TheWindowClosedWhileFramesFlowEndsTheHost) {
+    std::string name = Source("pattern:1280x720@60", "closing");
+    HostctlRun run = Run("wait_for host_ready\n" + SetSource(name) + "\nwait_until 10000 " +
+                         Reached(name) + "\nwait 1500\nwm_close\n");
+    ExpectCleanEnd(run, "WM_CLOSE posted");
+    EXPECT_NE(run.text.find("\"type\":\"stats\""), std::string::npos) << "no frames flowed";
+}
+
+TEST_P(FlowFaults, AControllerThatStopsReadingLosesMessagesButNeverTheirShape) {
+    // The burst during the stall produces far more status lines than the pipe holds.
+    std::string burst;
+    for (int i = 0; i < 999; ++i) {
+        burst += SetSource(Source("pattern:64x64@60", i % 2 ? "B" : "A")) + "\n";
+    }
+    std::string last = Source("pattern:64x64@60", "last");
+    burst += SetSource(last) + "\n";
+    std::string first = Source("pattern:64x64@60", "first");
+    HostctlRun run =
+        Run("wait_for host_ready\n" + SetSource(first) + "\nwait_until 10000 " + Reached(first) +
+            "\nwait_until 5000 \"type\":\"stats\"\nstall 10000\n" + "wait 1500\n" + RawLine(burst) +
+            "wait 10000\nwait_until 60000 " + Reached(last) +
+            "\nwait_until 5000 \"fps\"\nwait 1200\n" + kShutdown + "\n");
+    ExpectCleanEnd(run, "-> " + kShutdown);
+    double resumed = run.TimeOf("-- reading again");
+    ASSERT_GE(resumed, 0.0) << "the stall never happened";
+    EXPECT_GE(resumed - run.TimeOf("-- reading stalled"), 9.5);
+    EXPECT_EQ(LastSourceIn(run, "connected"), last);
+    // Statistics still flow after the stall, now for the last source.
+    size_t statsAfter = 0;
+    bool lastConnected = false;
+    for (const std::string& line : run.Lines()) {
+        lastConnected = lastConnected || line.find(Reached(last)) != std::string::npos;
+        statsAfter += lastConnected && line.find("\"type\":\"stats\"") != std::string::npos;
+    }
+    EXPECT_GE(statsAfter, 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Hosts, FlowFaults, testing::Values(kTivane, kParlex), HostName);
+
+// --- simulated runtimes that misbehave ---------------------------------------------
+
+// One host run goes through every case in order; each case waits for its own sign.
+struct RuntimeCase {
+    const char* tokens;  // '|' stands for the runtime's separator
+    const char* tag;
+    const char* sign;  // a line that must arrive for this source ("" = none awaited)
+    int width;         // expected in the stats of this source (0 = not checked)
+    int height;
+};
+
+class RuntimeFaults : public Scenario {
+protected:
+    void RunCases(const std::vector<RuntimeCase>& cases) {
+        std::string script = "wait_for host_ready\nhandles\n";
+        std::vector<std::string> names;
+        for (const RuntimeCase& c : cases) {
+            names.push_back(Source(c.tokens, c.tag));
+            script += SetSource(names.back()) + "\n";
+            std::string sign = c.sign;
+            if (sign == "connected" || sign == "reconnecting") {
+                sign = "\"state\":\"" + sign + "\",\"source\":\"" + names.back() + "\"";
+            }
+            script += sign.empty() ? "wait 1500\n" : "wait_until 15000 " + sign + "\nwait 1100\n";
+        }
+        script += "handles\n" + kShutdown + "\n";
+        HostctlRun run = Run(script);
+        ExpectCleanEnd(run, "-> " + kShutdown);
+        // Split the transcript at each source's "connecting" and check each piece.
+        std::vector<JsonObject> messages = run.HostMessages();
+        for (size_t i = 0; i < cases.size(); ++i) {
+            SCOPED_TRACE(names[i]);
+            size_t begin = 0;
+            while (begin < messages.size() && !(messages[begin].Get("state") == "connecting" &&
+                                                messages[begin].Get("source") == names[i])) {
+                ++begin;
+            }
+            ASSERT_LT(begin, messages.size()) << "never connecting";
+            size_t end = begin + 1;
+            while (end < messages.size() && !(messages[end].Get("state") == "connecting" &&
+                                              messages[end].Get("source") != names[i])) {
+                ++end;
+            }
+            CheckPiece(cases[i], names[i],
+                       std::vector<JsonObject>(messages.begin() + begin, messages.begin() + end));
+        }
+    }
+
+    void CheckPiece(const RuntimeCase& c, const std::string& name,
+                    const std::vector<JsonObject>& piece) {
+        bool sawSign = std::string(c.sign).empty();
+        bool sizeSeen = false;
+        for (const JsonObject& m : piece) {
+            if (m.Get("type") == "status" && m.Get("source") == name &&
+                std::string(c.sign) == m.Get("state")) {
+                sawSign = true;
+            }
+            if (m.Get("type") == "status" && m.Get("state") == "error" &&
+                std::string(c.sign).find(m.Get("source")) != std::string::npos) {
+                sawSign = true;
+            }
+            if (c.width != 0 && m.Get("type") == "stats" && std::atoi(m.Get("width").c_str()) > 0) {
+                EXPECT_EQ(std::atoi(m.Get("width").c_str()), c.width);
+                EXPECT_EQ(std::atoi(m.Get("height").c_str()), c.height);
+                sizeSeen = true;
+            }
+        }
+        EXPECT_TRUE(sawSign) << c.sign;
+        if (c.width != 0) {
+            EXPECT_TRUE(sizeSeen) << "no stats with a size";
+        }
+    }
+};
+
+TEST_P(RuntimeFaults, FailingErringAndQuietSourcesAreSurvived) {
+    std::vector<RuntimeCase> cases = {
+        // The NDI runtime counts failed creates per process: this case comes first.
+        {"pattern:64x64@30|fail-creates:2", "fail", "connected", 64, 64},
+        // The NDI runtime counts frames per process, so this source may never connect.
+        {"pattern:64x64@30|silent-after:20", "silent", "reconnecting", 0, 0},
+        {"novideo", "novideo", "", 0, 0},
+        {"pattern:64x64@30|null-data", "null-data", "", 0, 0},
+    };
+    if (GetParam().separator == ';') {
+        // Each error reconnects, so no statistics interval ever closes: no size is awaited.
+        cases.push_back({"pattern:64x64@30|errors-every:15", "errors", "\"NDI error\"", 0, 0});
+    } else {
+        cases.push_back({"pattern:64x64@30|zero-length", "zero-length", "", 0, 0});
+        cases.push_back({"pattern:64x64@30|short-data", "short-data", "", 0, 0});
+    }
+    cases.push_back({"pattern:96x54@30", "healthy-at-the-end", "connected", 96, 54});
+    RunCases(cases);
+}
+
+TEST_P(RuntimeFaults, OddSizesAndAFrameLargerThanAnyBeforeAreDrawn) {
+    RunCases({
+        {"pattern:1x1@30", "tiny", "connected", 1, 1},
+        {"pattern:321x181@30", "odd", "connected", 321, 181},
+        {"pattern:4096x2160@10", "large", "connected", 4096, 2160},
+        {"pattern:32x32@30", "small-after-large", "connected", 32, 32},
+        {"pattern:333x77@30|padded-stride", "padded", "connected", 333, 77},
+        // Larger than anything before: the slot's block is replaced.
+        {"pattern:4100x2170@10", "larger", "connected", 4100, 2170},
+        {"pattern:96x54@30", "healthy-at-the-end", "connected", 96, 54},
+    });
+}
+
+INSTANTIATE_TEST_SUITE_P(Hosts, RuntimeFaults, testing::Values(kTivane, kParlex), HostName);
+
+}  // namespace
