@@ -4,6 +4,7 @@
 
 #include "library_loader.h"
 #include "log.h"
+#include "performance_counter.h"
 #include "stats_interval.h"
 
 namespace {
@@ -14,18 +15,6 @@ constexpr unsigned kFailedCreatePauseMs = 1000;
 constexpr unsigned kConnectionEndedPauseMs = 500;
 constexpr int kEmptyIntervalLimit = 2;
 constexpr const char* kReceiverName = "Tivane";
-
-int64_t CounterNow() {
-    LARGE_INTEGER now;
-    QueryPerformanceCounter(&now);
-    return now.QuadPart;
-}
-
-int64_t CounterFrequency() {
-    LARGE_INTEGER frequency;
-    QueryPerformanceFrequency(&frequency);
-    return frequency.QuadPart;
-}
 
 // A runtime whose table lacks a member we call is as unusable as a missing one.
 bool HasUsedMembers(const ndi::ApiV5& table) {

@@ -4,6 +4,7 @@
 
 #include "library_loader.h"
 #include "log.h"
+#include "performance_counter.h"
 #include "quality.h"
 #include "stats_interval.h"
 
@@ -15,18 +16,6 @@ constexpr unsigned kNoAddressPauseMs = 100;
 constexpr unsigned kCreateFailedPauseMs = 1000;
 constexpr unsigned kConnectionEndedPauseMs = 500;
 constexpr int kEmptyIntervalLimit = 3;
-
-int64_t CounterNow() {
-    LARGE_INTEGER now;
-    QueryPerformanceCounter(&now);
-    return now.QuadPart;
-}
-
-int64_t CounterFrequency() {
-    LARGE_INTEGER frequency;
-    QueryPerformanceFrequency(&frequency);
-    return frequency.QuadPart;
-}
 
 }  // namespace
 

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "log.h"
+#include "performance_counter.h"
 
 using Microsoft::WRL::ComPtr;
 
@@ -26,18 +27,6 @@ bool OpenOnDevice(ID3D11Device* device, HANDLE handle, ComPtr<ID3D11Texture2D>& 
     return SUCCEEDED(
         device->OpenSharedResource(handle, __uuidof(ID3D11Texture2D),
                                    reinterpret_cast<void**>(texture.ReleaseAndGetAddressOf())));
-}
-
-int64_t CounterNow() {
-    LARGE_INTEGER now = {};
-    QueryPerformanceCounter(&now);
-    return now.QuadPart;
-}
-
-int64_t CounterFrequency() {
-    LARGE_INTEGER frequency = {};
-    QueryPerformanceFrequency(&frequency);
-    return frequency.QuadPart;
 }
 
 }  // namespace
