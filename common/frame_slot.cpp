@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <new>
+#include <utility>
 
 #include "host_window.h"
 
@@ -18,8 +19,8 @@ uint64_t FrameBytes(const unsigned char* pixels, int height, int strideBytes) {
 
 }  // namespace
 
-void StoreFrame(FrameSlot& slot, HWND window, const unsigned char* pixels, int width,
-                int height, int strideBytes) {
+void StoreFrame(FrameSlot& slot, HWND window, const unsigned char* pixels, int width, int height,
+                int strideBytes) {
     uint64_t bytes = FrameBytes(pixels, height, strideBytes);
     if (bytes != 0) {
         ScopedLock lock(slot.lock);
@@ -44,15 +45,40 @@ void StoreFrame(FrameSlot& slot, HWND window, const unsigned char* pixels, int w
     PostMessageW(window, kFrameNotification, 0, 0);
 }
 
-void DrawPendingFrame(FrameSlot& slot, FramePresenter& presenter) {
+namespace {
+
+// The pending frame's shape, copied out with its block.
+struct TakenFrame {
+    int width = 0;
+    int height = 0;
+    int strideBytes = 0;
+};
+
+// Under the lock: hands the pending block to the main thread and gives the worker the one
+// drawn last, so that nothing is copied or allocated here.
+bool TakePendingFrame(FrameSlot& slot, TakenFrame& frame) {
     ScopedLock lock(slot.lock);
-    if (slot.pending && slot.pixels) {
-        if (presenter.UploadFrame(slot.pixels.get(), slot.width, slot.height,
-                                  slot.strideBytes)) {
-            presenter.Render();
-        }
+    const bool taken = slot.pending && slot.pixels;
+    if (taken) {
+        slot.pixels.swap(slot.drawPixels);
+        std::swap(slot.capacity, slot.drawCapacity);
+        frame = {slot.width, slot.height, slot.strideBytes};
     }
     slot.pending = false;
+    return taken;
+}
+
+}  // namespace
+
+void DrawPendingFrame(FrameSlot& slot, FramePresenter& presenter) {
+    TakenFrame frame;
+    if (!TakePendingFrame(slot, frame)) {
+        return;
+    }
+    if (presenter.UploadFrame(slot.drawPixels.get(), frame.width, frame.height,
+                              frame.strideBytes)) {
+        presenter.Render();
+    }
 }
 
 void FreeFramePixels(FrameSlot& slot) {
@@ -60,4 +86,6 @@ void FreeFramePixels(FrameSlot& slot) {
     slot.pixels.reset();
     slot.capacity = 0;
     slot.pending = false;
+    slot.drawPixels.reset();
+    slot.drawCapacity = 0;
 }

@@ -1,0 +1,404 @@
+// Process-level figures of real host processes: control latency, CPU, memory, handles,
+// and many hosts at once. It plays the controlling application (pipe server) and prints
+// one `key value` line per figure for scripts/bench. Not a test.
+//
+//   host_probe control HOST.exe          set_source -> "connecting"; shutdown -> teardown
+//                                        done (pipe closed by the host) and process exit,
+//                                        idle and receiving 1080p60
+//   host_probe footprint HOST.exe [s]    idle and 1080p30 CPU over s seconds, peak working
+//                                        set idle and at 2160p, handle counts
+//   host_probe scale HOST.exe N [s]      N hosts receiving 1080p30: CPU, memory, stats
+//
+// The simulated NDI runtime is found through PATH (<exe dir>\..\sim). Threads: the main
+// thread drives; one reader thread per host timestamps every line the host writes.
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <windows.h>
+
+#include <psapi.h>
+
+#include "json.h"
+#include "line_splitter.h"
+#include "win_types.h"
+
+namespace {
+
+double Now() {
+    static LARGE_INTEGER frequency = [] {
+        LARGE_INTEGER f;
+        QueryPerformanceFrequency(&f);
+        return f;
+    }();
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    return static_cast<double>(now.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart);
+}
+
+struct Message {
+    double atMs;
+    JsonObject body;
+};
+
+// One host process on its own pipe.
+class Host {
+public:
+    ~Host() { End(); }
+
+    bool Launch(const std::string& exe, int index) {
+        char name[96];
+        std::snprintf(name, sizeof name, "host-probe-%lu-%d-%.0f", GetCurrentProcessId(), index,
+                      Now());
+        std::string path = std::string("\\\\.\\pipe\\") + name;
+        pipe_ = CreateNamedPipeA(path.c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,
+                                 PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT, 1, 65536, 65536,
+                                 0, nullptr);
+        if (pipe_ == INVALID_HANDLE_VALUE) {
+            return false;
+        }
+        UniqueHandle connected(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+        OVERLAPPED connect = {};
+        connect.hEvent = connected.Get();
+        if (!ConnectNamedPipe(pipe_, &connect) && GetLastError() != ERROR_IO_PENDING &&
+            GetLastError() != ERROR_PIPE_CONNECTED) {
+            return false;
+        }
+        std::string commandLine = "\"" + exe + "\" --pipeName=" + name;
+        STARTUPINFOA startup = {};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION info = {};
+        if (!CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                            &startup, &info)) {
+            return false;
+        }
+        CloseHandle(info.hThread);
+        process_.Reset(info.hProcess);
+        if (GetLastError() != ERROR_PIPE_CONNECTED &&
+            WaitForSingleObject(connected.Get(), 15000) != WAIT_OBJECT_0) {
+            return false;
+        }
+        arrived_.Reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+        reader_.Reset(CreateThread(nullptr, 0, &Host::ReaderMain, this, 0, nullptr));
+        return WaitFor("host_ready", "", 15000) >= 0.0;
+    }
+
+    // Returns the time the line was handed to the pipe.
+    double Send(const std::string& line) {
+        std::string bytes = line + "\n";
+        UniqueHandle done(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+        OVERLAPPED overlapped = {};
+        overlapped.hEvent = done.Get();
+        double at = Now();
+        DWORD written = 0;
+        if (!WriteFile(pipe_, bytes.data(), static_cast<DWORD>(bytes.size()), &written,
+                       &overlapped) &&
+            GetLastError() == ERROR_IO_PENDING) {
+            GetOverlappedResult(pipe_, &overlapped, &written, TRUE);
+        }
+        return at;
+    }
+
+    // Time at which the first message of `type` (and `state`, if given) arrived at or
+    // after `afterMs`; negative when none came within `timeoutMs`.
+    double WaitFor(const std::string& type, const std::string& state, DWORD timeoutMs,
+                   double afterMs = 0.0) {
+        double deadline = Now() + timeoutMs;
+        for (;;) {
+            {
+                ScopedLock lock(lock_);
+                for (const Message& m : messages_) {
+                    if (m.atMs >= afterMs && m.body.Get("type") == type &&
+                        (state.empty() || m.body.Get("state") == state)) {
+                        return m.atMs;
+                    }
+                }
+            }
+            double left = deadline - Now();
+            if (left <= 0.0) {
+                return -1.0;
+            }
+            WaitForSingleObject(arrived_.Get(), static_cast<DWORD>(std::min(left, 50.0)) + 1);
+        }
+    }
+
+    // Frame rates of the stats messages that arrived after `afterMs`.
+    std::vector<double> StatsSince(double afterMs) {
+        std::vector<double> rates;
+        ScopedLock lock(lock_);
+        for (const Message& m : messages_) {
+            if (m.atMs >= afterMs && m.body.Get("type") == "stats") {
+                rates.push_back(std::atof(m.body.Get("fps").c_str()));
+            }
+        }
+        return rates;
+    }
+
+    // When the host closed its end (teardown finished); negative if not within timeout.
+    double WaitForPipeClosed(DWORD timeoutMs) {
+        if (WaitForSingleObject(reader_.Get(), timeoutMs) != WAIT_OBJECT_0) {
+            return -1.0;
+        }
+        return closedAt_;
+    }
+
+    double WaitForExit(DWORD timeoutMs) {
+        if (WaitForSingleObject(process_.Get(), timeoutMs) != WAIT_OBJECT_0) {
+            return -1.0;
+        }
+        return Now();
+    }
+
+    HANDLE process() const { return process_.Get(); }
+
+    void End() {
+        if (process_ && WaitForSingleObject(process_.Get(), 0) != WAIT_OBJECT_0) {
+            Send("{\"type\":\"shutdown\"}");
+            if (WaitForSingleObject(process_.Get(), 10000) != WAIT_OBJECT_0) {
+                TerminateProcess(process_.Get(), 99);
+                WaitForSingleObject(process_.Get(), 5000);
+            }
+        }
+        if (reader_) {
+            CancelIoEx(pipe_, nullptr);
+            WaitForSingleObject(reader_.Get(), 2000);
+            reader_.Reset();
+        }
+        if (pipe_ != INVALID_HANDLE_VALUE) {
+            CloseHandle(pipe_);
+            pipe_ = INVALID_HANDLE_VALUE;
+        }
+        process_.Reset();
+    }
+
+private:
+    static DWORD WINAPI ReaderMain(LPVOID self) {
+        static_cast<Host*>(self)->ReadLines();
+        return 0;
+    }
+
+    void ReadLines() {
+        UniqueHandle event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+        OVERLAPPED overlapped = {};
+        overlapped.hEvent = event.Get();
+        char buffer[4096];
+        LineSplitter lines;
+        for (;;) {
+            DWORD count = 0;
+            if (!ReadFile(pipe_, buffer, sizeof buffer, &count, &overlapped) &&
+                (GetLastError() != ERROR_IO_PENDING ||
+                 !GetOverlappedResult(pipe_, &overlapped, &count, TRUE))) {
+                break;
+            }
+            double at = Now();
+            lines.Append(buffer, count, [this, at](const std::string& line) {
+                ScopedLock lock(lock_);
+                messages_.push_back({at, ParseJson(line)});
+            });
+            SetEvent(arrived_.Get());
+        }
+        closedAt_ = Now();
+        SetEvent(arrived_.Get());
+    }
+
+    HANDLE pipe_ = INVALID_HANDLE_VALUE;
+    UniqueHandle process_;
+    UniqueHandle reader_;
+    UniqueHandle arrived_;
+    CriticalSection lock_;
+    std::vector<Message> messages_;  // guarded by lock_
+    double closedAt_ = -1.0;         // written by the reader before it ends
+};
+
+std::string SetSource(const std::string& source) {
+    return "{\"type\":\"set_source\",\"name\":\"" + source + "\",\"quality\":\"high\"}";
+}
+const char kShutdown[] = "{\"type\":\"shutdown\"}";
+
+double CpuMs(HANDLE process) {
+    FILETIME created, exited, kernel, user;
+    if (!GetProcessTimes(process, &created, &exited, &kernel, &user)) {
+        return -1.0;
+    }
+    auto ms = [](const FILETIME& t) {
+        return static_cast<double>((static_cast<uint64_t>(t.dwHighDateTime) << 32) |
+                                   t.dwLowDateTime) /
+               10000.0;
+    };
+    return ms(kernel) + ms(user);
+}
+
+PROCESS_MEMORY_COUNTERS Memory(HANDLE process) {
+    PROCESS_MEMORY_COUNTERS counters = {};
+    counters.cb = sizeof counters;
+    GetProcessMemoryInfo(process, &counters, sizeof counters);
+    return counters;
+}
+
+DWORD Handles(HANDLE process) {
+    DWORD count = 0;
+    GetProcessHandleCount(process, &count);
+    return count;
+}
+
+double Mb(SIZE_T bytes) {
+    return static_cast<double>(bytes) / (1024.0 * 1024.0);
+}
+
+// CPU use of `hosts` over `seconds`, in percent of one core (summed over the hosts).
+double CpuPercent(const std::vector<Host*>& hosts, int seconds) {
+    std::vector<double> before;
+    for (Host* host : hosts) {
+        before.push_back(CpuMs(host->process()));
+    }
+    double start = Now();
+    Sleep(static_cast<DWORD>(seconds) * 1000);
+    double elapsed = Now() - start;
+    double used = 0.0;
+    for (size_t i = 0; i < hosts.size(); ++i) {
+        used += CpuMs(hosts[i]->process()) - before[i];
+    }
+    return used * 100.0 / elapsed;
+}
+
+void Print(const char* key, double value) {
+    std::printf("%s %.2f\n", key, value);
+    std::fflush(stdout);
+}
+
+// One host per case; times from the command written to what was read.
+int Control(const std::string& exe) {
+    {
+        Host host;
+        if (!host.Launch(exe, 0)) {
+            std::printf("error launch\n");
+            return 1;
+        }
+        Sleep(300);
+        double sent = host.Send(kShutdown);
+        double closed = host.WaitForPipeClosed(10000);
+        double exited = host.WaitForExit(15000);
+        Print("control_idle_teardown_ms", closed - sent);
+        Print("control_idle_exit_ms", exited - sent);
+    }
+    Host host;
+    if (!host.Launch(exe, 1)) {
+        std::printf("error launch\n");
+        return 1;
+    }
+    Sleep(300);
+    double sent = host.Send(SetSource("pattern:1920x1080@60"));
+    Print("control_set_source_ms", host.WaitFor("status", "connecting", 5000, sent) - sent);
+    host.WaitFor("stats", "", 5000, sent);
+    Sleep(500);
+    sent = host.Send(kShutdown);
+    double disconnected = host.WaitFor("status", "disconnected", 10000, sent);
+    double closed = host.WaitForPipeClosed(10000);
+    double exited = host.WaitForExit(15000);
+    Print("control_receiving_disconnected_ms", disconnected - sent);
+    Print("control_receiving_teardown_ms", closed - sent);
+    Print("control_receiving_exit_ms", exited - sent);
+    return 0;
+}
+
+int Footprint(const std::string& exe, int seconds) {
+    {
+        Host host;
+        if (!host.Launch(exe, 0)) {
+            std::printf("error launch\n");
+            return 1;
+        }
+        Sleep(1000);
+        Print("idle_cpu_percent", CpuPercent({&host}, seconds));
+        Print("idle_peak_working_set_mb", Mb(Memory(host.process()).PeakWorkingSetSize));
+        Print("idle_handles", Handles(host.process()));
+        host.Send(SetSource("pattern:1920x1080@30"));
+        host.WaitFor("stats", "", 5000);
+        Sleep(1000);
+        Print("recv1080p30_cpu_percent", CpuPercent({&host}, seconds));
+        Print("recv1080p30_working_set_mb", Mb(Memory(host.process()).WorkingSetSize));
+        Print("recv1080p30_handles", Handles(host.process()));
+    }
+    Host host;
+    if (!host.Launch(exe, 1)) {
+        std::printf("error launch\n");
+        return 1;
+    }
+    double sent = host.Send(SetSource("pattern:3840x2160@30"));
+    host.WaitFor("stats", "", 5000, sent);
+    Sleep(3000);
+    std::vector<double> rates = host.StatsSince(sent);
+    Print("recv2160p30_stats_fps", rates.empty() ? 0.0 : rates.back());
+    Print("recv2160p30_peak_working_set_mb", Mb(Memory(host.process()).PeakWorkingSetSize));
+    return 0;
+}
+
+int Scale(const std::string& exe, int count, int seconds) {
+    std::vector<std::unique_ptr<Host>> hosts;
+    std::vector<Host*> all;
+    for (int i = 0; i < count; ++i) {
+        hosts.push_back(std::make_unique<Host>());
+        if (!hosts.back()->Launch(exe, i)) {
+            std::printf("error launch %d\n", i);
+            return 1;
+        }
+        all.push_back(hosts.back().get());
+    }
+    for (int i = 0; i < count; ++i) {
+        hosts[i]->Send(SetSource("pattern:1920x1080@30;host" + std::to_string(i)));
+    }
+    Sleep(3000);  // connection, first stats, first allocations
+    double from = Now();
+    Print("scale_hosts", count);
+    Print("scale_cpu_percent", CpuPercent(all, seconds));
+    double memory = 0.0;
+    double lowest = 1e9;
+    int reports = 0;
+    for (Host* host : all) {
+        memory += Mb(Memory(host->process()).WorkingSetSize);
+        for (double fps : host->StatsSince(from)) {
+            lowest = std::min(lowest, fps);
+            ++reports;
+        }
+    }
+    Print("scale_working_set_mb", memory);
+    Print("scale_stats_reports", reports);
+    Print("scale_lowest_stats_fps", reports > 0 ? lowest : 0.0);
+    return 0;
+}
+
+std::string SimDir() {
+    char path[MAX_PATH];
+    DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
+    std::string dir(path, length);
+    dir.resize(dir.find_last_of("\\/") + 1);
+    return dir + "..\\sim\\";
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 3) {
+        std::printf("usage: host_probe control|footprint|scale HOST.exe [N] [seconds]\n");
+        return 2;
+    }
+    std::string mode = argv[1];
+    std::string exe = argv[2];
+    char path[32768];
+    GetEnvironmentVariableA("PATH", path, sizeof path);
+    SetEnvironmentVariableA("PATH", (SimDir() + ";" + path).c_str());  // inherited by hosts
+    if (mode == "control") {
+        return Control(exe);
+    }
+    if (mode == "footprint") {
+        return Footprint(exe, argc > 3 ? std::atoi(argv[3]) : 10);
+    }
+    if (mode == "scale") {
+        return Scale(exe, argc > 3 ? std::atoi(argv[3]) : 8, argc > 4 ? std::atoi(argv[4]) : 10);
+    }
+    std::printf("unknown mode %s\n", mode.c_str());
+    return 2;
+}
