@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -53,6 +54,7 @@ public:
         char name[96];
         std::snprintf(name, sizeof name, "host-probe-%lu-%d-%.0f", GetCurrentProcessId(), index,
                       Now());
+        pipeName_ = name;
         std::string path = std::string("\\\\.\\pipe\\") + name;
         pipe_ = CreateNamedPipeA(path.c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,
                                  PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT, 1, 65536, 65536,
@@ -153,6 +155,7 @@ public:
     }
 
     HANDLE process() const { return process_.Get(); }
+    const std::string& pipeName() const { return pipeName_; }
 
     void End() {
         if (process_ && WaitForSingleObject(process_.Get(), 0) != WAIT_OBJECT_0) {
@@ -205,6 +208,7 @@ private:
     }
 
     HANDLE pipe_ = INVALID_HANDLE_VALUE;
+    std::string pipeName_;
     UniqueHandle process_;
     UniqueHandle reader_;
     UniqueHandle arrived_;
@@ -218,17 +222,74 @@ std::string SetSource(const std::string& source) {
 }
 const char kShutdown[] = "{\"type\":\"shutdown\"}";
 
-double CpuMs(HANDLE process) {
+std::string ReadFileText(const std::string& path) {
+    UniqueHandle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                  OPEN_EXISTING, 0, nullptr));
+    std::string text;
+    if (!file) {
+        return text;
+    }
+    char buffer[4096];
+    DWORD count = 0;
+    while (ReadFile(file.Get(), buffer, sizeof buffer, &count, nullptr) && count > 0) {
+        text.append(buffer, count);
+    }
+    return text;
+}
+
+// The host's Unix process under Wine (Z:\proc\N\), found by its unique pipe name on its
+// command line.
+std::string UnixProcDir(const Host& host) {
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA("Z:\\proc\\*", &found);
+    if (search == INVALID_HANDLE_VALUE) {
+        return "";
+    }
+    std::string result;
+    do {
+        if (found.cFileName[0] < '0' || found.cFileName[0] > '9') {
+            continue;
+        }
+        std::string dir = std::string("Z:\\proc\\") + found.cFileName + "\\";
+        if (ReadFileText(dir + "cmdline").find(host.pipeName()) != std::string::npos) {
+            result = dir;
+            break;
+        }
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+    return result;
+}
+
+// User plus system time in ms, from the host's Unix process where there is one (Wine's
+// figure for another process does not move), else from Windows.
+double CpuMs(const Host& host) {
     FILETIME created, exited, kernel, user;
-    if (!GetProcessTimes(process, &created, &exited, &kernel, &user)) {
+    std::string dir = UnixProcDir(host);
+    if (dir.empty() && GetProcessTimes(host.process(), &created, &exited, &kernel, &user)) {
+        auto ms = [](const FILETIME& t) {
+            return static_cast<double>((static_cast<uint64_t>(t.dwHighDateTime) << 32) |
+                                       t.dwLowDateTime) /
+                   10000.0;
+        };
+        return ms(kernel) + ms(user);
+    }
+    std::string stat = ReadFileText(dir + "stat");
+    size_t close = stat.rfind(')');
+    if (close == std::string::npos) {
         return -1.0;
     }
-    auto ms = [](const FILETIME& t) {
-        return static_cast<double>((static_cast<uint64_t>(t.dwHighDateTime) << 32) |
-                                   t.dwLowDateTime) /
-               10000.0;
-    };
-    return ms(kernel) + ms(user);
+    // Fields after the command name: state is field 3; utime and stime are 14 and 15.
+    const char* cursor = stat.c_str() + close + 2;
+    double ticks = 0.0;
+    for (int field = 3; field <= 15; ++field) {
+        char* end = nullptr;
+        double value = std::strtod(cursor, &end);
+        if (field >= 14) {
+            ticks += value;
+        }
+        cursor = (end && end != cursor) ? end + 1 : std::strchr(cursor, ' ') + 1;
+    }
+    return ticks * 10.0;  // USER_HZ is 100
 }
 
 PROCESS_MEMORY_COUNTERS Memory(HANDLE process) {
@@ -238,10 +299,46 @@ PROCESS_MEMORY_COUNTERS Memory(HANDLE process) {
     return counters;
 }
 
+// GetProcessHandleCount answers 0 for another process under Wine; the system handle
+// list counts the host's handles on both.
+struct SystemHandleEntry {
+    ULONG ownerPid;
+    BYTE objectType;
+    BYTE flags;
+    USHORT handle;
+    PVOID object;
+    ACCESS_MASK access;
+};
+using QuerySystemInformation = LONG(WINAPI*)(ULONG, PVOID, ULONG, PULONG);
+
 DWORD Handles(HANDLE process) {
     DWORD count = 0;
-    GetProcessHandleCount(process, &count);
-    return count;
+    if (GetProcessHandleCount(process, &count) && count > 0) {
+        return count;
+    }
+    auto query = reinterpret_cast<QuerySystemInformation>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQuerySystemInformation")));
+    if (query == nullptr) {
+        return 0;
+    }
+    std::vector<unsigned char> buffer(1 << 20);
+    const ULONG kSystemHandleInformation = 16;
+    for (int attempt = 0; attempt < 6; ++attempt) {
+        ULONG needed = 0;
+        LONG status = query(kSystemHandleInformation, buffer.data(),
+                            static_cast<ULONG>(buffer.size()), &needed);
+        if (status == 0) {
+            ULONG entries = *reinterpret_cast<ULONG*>(buffer.data());
+            auto* entry = reinterpret_cast<SystemHandleEntry*>(buffer.data() + sizeof(void*));
+            DWORD pid = GetProcessId(process);
+            for (ULONG i = 0; i < entries; ++i) {
+                count += entry[i].ownerPid == pid ? 1 : 0;
+            }
+            return count;
+        }
+        buffer.resize(buffer.size() * 4);
+    }
+    return 0;
 }
 
 double Mb(SIZE_T bytes) {
@@ -252,14 +349,14 @@ double Mb(SIZE_T bytes) {
 double CpuPercent(const std::vector<Host*>& hosts, int seconds) {
     std::vector<double> before;
     for (Host* host : hosts) {
-        before.push_back(CpuMs(host->process()));
+        before.push_back(CpuMs(*host));
     }
     double start = Now();
     Sleep(static_cast<DWORD>(seconds) * 1000);
     double elapsed = Now() - start;
     double used = 0.0;
     for (size_t i = 0; i < hosts.size(); ++i) {
-        used += CpuMs(hosts[i]->process()) - before[i];
+        used += CpuMs(*hosts[i]) - before[i];
     }
     return used * 100.0 / elapsed;
 }
