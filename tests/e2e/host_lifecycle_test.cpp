@@ -21,20 +21,15 @@ void PrintTo(const HostCase& host, std::ostream* out) { *out << host.exe; }
 class HostLifecycle : public testing::TestWithParam<HostCase> {
 protected:
     void SetUp() override {
-        if (!FileExists(BinDir() + "hostctl.exe")) {
-            GTEST_SKIP() << "hostctl.exe not built";
-        }
-        if (!FileExists(BinDir() + GetParam().exe)) {
-            GTEST_SKIP() << GetParam().exe << " not built yet";
-        }
-        if (GetParam().runtime[0] != '\0' && !FileExists(SimDir() + GetParam().runtime)) {
-            GTEST_SKIP() << GetParam().runtime << " not built yet";
+        std::string missing = MissingForRun(GetParam().exe, GetParam().runtime);
+        if (!missing.empty()) {
+            GTEST_SKIP() << missing << " not built yet";
         }
     }
 
     HostctlRun Run(const std::string& script, const std::vector<std::string>& options = {},
                    const std::vector<std::string>& hostArgs = {}) {
-        return RunHostctl(script, options, BinDir() + GetParam().exe, hostArgs);
+        return RunHostctl(script, options, ExeDir() + GetParam().exe, hostArgs);
     }
 };
 

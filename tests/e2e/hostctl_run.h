@@ -7,43 +7,20 @@
 #include <string>
 #include <vector>
 
+#include "child_process.h"
 #include "json.h"
-#include "win_types.h"
+#include "test_files.h"
 
-inline std::string BinDir() {
-    char path[MAX_PATH] = {};
-    GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string dir = path;
-    return dir.substr(0, dir.find_last_of("\\/") + 1);
-}
-
-inline std::string SimDir() {
-    return BinDir() + "..\\sim\\";
-}
-
-inline bool FileExists(const std::string& path) {
-    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
-inline bool WriteTextFile(const std::string& path, const std::string& text) {
-    UniqueHandle file(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr));
-    DWORD written = 0;
-    return file &&
-           WriteFile(file.Get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
-           written == text.size();
-}
-
-inline std::string ReadTextFile(const std::string& path) {
-    UniqueHandle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    std::string text;
-    char buffer[4096];
-    DWORD count = 0;
-    while (file && ReadFile(file.Get(), buffer, sizeof buffer, &count, nullptr) && count > 0) {
-        text.append(buffer, count);
+// The first of hostctl.exe, `exe` (both beside the test) and `runtime` (in <build>/sim;
+// "" for none) that is not there, or "" when a run has all it needs.
+inline std::string MissingForRun(const std::string& exe, const std::string& runtime) {
+    if (!FileExists(ExeDir() + "hostctl.exe")) {
+        return "hostctl.exe";
     }
-    return text;
+    if (!FileExists(ExeDir() + exe)) {
+        return exe;
+    }
+    return runtime.empty() || FileExists(SimDir() + runtime) ? "" : runtime;
 }
 
 struct HostctlRun {
@@ -100,7 +77,7 @@ struct HostctlRun {
 inline HostctlRun RunHostctl(const std::string& script, const std::vector<std::string>& options,
                              const std::string& host, const std::vector<std::string>& hostArgs) {
     HostctlRun run;
-    run.exitCode = 1000;
+    run.exitCode = kNotStarted;
     char temp[MAX_PATH] = {};
     GetTempPathA(MAX_PATH, temp);
     static int counter = 0;
@@ -109,7 +86,7 @@ inline HostctlRun RunHostctl(const std::string& script, const std::vector<std::s
     if (!WriteTextFile(base + ".script", script)) {
         return run;
     }
-    std::string commandLine = "\"" + BinDir() + "hostctl.exe\" --script=\"" + base + ".script\"";
+    std::string commandLine = "\"" + ExeDir() + "hostctl.exe\" --script=\"" + base + ".script\"";
     for (const std::string& option : options) {
         commandLine += " " + option;
     }
@@ -117,35 +94,11 @@ inline HostctlRun RunHostctl(const std::string& script, const std::vector<std::s
     for (const std::string& arg : hostArgs) {
         commandLine += " " + arg;
     }
-    {
-        SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-        UniqueHandle out(CreateFileA((base + ".out").c_str(), GENERIC_WRITE,
-                                     FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, CREATE_ALWAYS,
-                                     FILE_ATTRIBUTE_NORMAL, nullptr));
-        char path[32768] = {};
-        GetEnvironmentVariableA("PATH", path, sizeof path);
-        SetEnvironmentVariableA("PATH", (SimDir() + ";" + path).c_str());  // for the host
-        STARTUPINFOA startup{};
-        startup.cb = sizeof startup;
-        startup.dwFlags = STARTF_USESTDHANDLES;
-        startup.hStdOutput = out.Get();
-        startup.hStdError = out.Get();
-        startup.hStdInput = nullptr;
-        PROCESS_INFORMATION process{};
-        BOOL started = CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr,
-                                      nullptr, &startup, &process);
-        SetEnvironmentVariableA("PATH", path);
-        if (!started) {
-            return run;
-        }
-        UniqueHandle processHandle(process.hProcess);
-        UniqueHandle threadHandle(process.hThread);
-        if (WaitForSingleObject(processHandle.Get(), 60000) != WAIT_OBJECT_0) {
-            TerminateProcess(processHandle.Get(), 1001);
-            WaitForSingleObject(processHandle.Get(), 5000);
-        }
-        GetExitCodeProcess(processHandle.Get(), &run.exitCode);
-    }
+    char path[32768] = {};
+    GetEnvironmentVariableA("PATH", path, sizeof path);
+    SetEnvironmentVariableA("PATH", (SimDir() + ";" + path).c_str());  // for the host
+    run.exitCode = RunRedirected(commandLine, base + ".out", 60000);
+    SetEnvironmentVariableA("PATH", path);
     run.text = ReadTextFile(base + ".out");
     DeleteFileA((base + ".script").c_str());
     DeleteFileA((base + ".out").c_str());

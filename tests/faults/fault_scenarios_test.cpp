@@ -152,19 +152,14 @@ void ExpectCleanEnd(const HostctlRun& run, const std::string& endMarker) {
 class Scenario : public testing::TestWithParam<HostCase> {
 protected:
     void SetUp() override {
-        if (!FileExists(BinDir() + "hostctl.exe")) {
-            GTEST_SKIP() << "hostctl.exe not built";
-        }
-        if (!FileExists(BinDir() + GetParam().exe)) {
-            GTEST_SKIP() << GetParam().exe << " not built";
-        }
-        if (GetParam().runtime[0] != '\0' && !FileExists(SimDir() + GetParam().runtime)) {
-            GTEST_SKIP() << GetParam().runtime << " not built";
+        std::string missing = MissingForRun(GetParam().exe, GetParam().runtime);
+        if (!missing.empty()) {
+            GTEST_SKIP() << missing << " not built";
         }
     }
 
     HostctlRun Run(const std::string& script) {
-        return RunHostctl(script, {"--timeout=20000"}, BinDir() + GetParam().exe, {});
+        return RunHostctl(script, {"--timeout=20000"}, ExeDir() + GetParam().exe, {});
     }
 
     // A source name for the simulated runtime (any name for Grelm, which finds no sender).

@@ -6,7 +6,10 @@
 #include <atomic>
 #include <cstdio>
 
-#include "ndi_test_support.h"
+#include "child_process.h"
+#include "ndi_receiver.h"
+#include "sim_call_log.h"
+#include "test_files.h"
 
 namespace {
 
@@ -33,7 +36,7 @@ TEST(NdiBinding, LoadEntryInitializeAndTeardownFollowWhatTheRuntimeOffers) {
             ASSERT_TRUE(dir.CopyIn(SimDir(c.variant) + kRuntime, kRuntime));
         }
         UseRuntimeFrom(dir.path());
-        SimCallLog log;
+        SimCallLog log("SIM_NDI_LOG");
         {
             NdiReceiver receiver;
             EXPECT_EQ(receiver.Initialize(), c.initialized);
@@ -122,19 +125,13 @@ HostRun RunHost(const std::string& exe, const std::string& workingDir) {
     connect.hEvent = connected.Get();
     ConnectNamedPipe(pipe.Get(), &connect);
 
-    std::string commandLine = "\"" + exe + "\" --pipeName=" + name;
-    STARTUPINFOA startup{};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION process{};
-    if (!CreateProcessA(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
-                        workingDir.c_str(), &startup, &process)) {
+    ChildProcess host;
+    if (!host.Start("\"" + exe + "\" --pipeName=" + name, workingDir)) {
         ADD_FAILURE() << "CreateProcessA failed for " << exe;
         CancelIoEx(pipe.Get(), &connect);
         return run;
     }
-    UniqueHandle processHandle(process.hProcess);
-    UniqueHandle threadHandle(process.hThread);
-    HANDLE waits[2] = {connected.Get(), processHandle.Get()};
+    HANDLE waits[2] = {connected.Get(), host.handle()};
     DWORD which = WaitForMultipleObjects(2, waits, FALSE, 20000);
     if (which == WAIT_OBJECT_0) {
         run.pipeConnected = true;
@@ -145,11 +142,7 @@ HostRun RunHost(const std::string& exe, const std::string& workingDir) {
         CancelIoEx(pipe.Get(), &connect);
         GetOverlappedResult(pipe.Get(), &connect, &bytes, TRUE);
     }
-    if (WaitForSingleObject(processHandle.Get(), 15000) != WAIT_OBJECT_0) {
-        TerminateProcess(processHandle.Get(), 99);
-        WaitForSingleObject(processHandle.Get(), 5000);
-    }
-    GetExitCodeProcess(processHandle.Get(), &run.exitCode);
+    run.exitCode = host.EndWithin(15000, 99);
     return run;
 }
 

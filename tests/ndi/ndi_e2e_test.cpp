@@ -7,7 +7,8 @@
 #include <cstdlib>
 
 #include "json.h"
-#include "ndi_test_support.h"
+#include "child_process.h"
+#include "test_files.h"
 
 namespace {
 
@@ -34,61 +35,29 @@ std::vector<Message> ReadTranscript(const std::string& path) {
     return messages;
 }
 
-bool WriteText(const std::string& path, const std::string& text) {
-    UniqueHandle file(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr));
-    DWORD written = 0;
-    return file &&
-           WriteFile(file.Get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
-           written == text.size();
-}
-
 // Runs hostctl with `script`; its output goes to `transcript`. Returns the exit code.
 DWORD RunHostctl(const std::string& script, const std::string& transcript) {
-    SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-    UniqueHandle out(CreateFileA(transcript.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
-                                 CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    std::string hostctl = ExeDir() + "hostctl.exe";
-    std::string commandLine = "\"" + hostctl + "\" --script=\"" + script + "\" --timeout=15000 \"" +
-                              ExeDir() + "Tivane.exe\"";
-    STARTUPINFOA startup{};
-    startup.cb = sizeof(startup);
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdOutput = out.Get();
-    startup.hStdError = out.Get();
-    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-    PROCESS_INFORMATION process{};
-    if (!CreateProcessA(hostctl.c_str(), &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr,
-                        nullptr, &startup, &process)) {
-        return 1000;
-    }
-    UniqueHandle processHandle(process.hProcess);
-    UniqueHandle threadHandle(process.hThread);
-    DWORD exitCode = 1001;
-    if (WaitForSingleObject(processHandle.Get(), 45000) != WAIT_OBJECT_0) {
-        TerminateProcess(processHandle.Get(), 1001);
-        WaitForSingleObject(processHandle.Get(), 5000);
-    }
-    GetExitCodeProcess(processHandle.Get(), &exitCode);
-    return exitCode;
+    return RunRedirected("\"" + ExeDir() + "hostctl.exe\" --script=\"" + script +
+                             "\" --timeout=15000 \"" + ExeDir() + "Tivane.exe\"",
+                         transcript, 45000);
 }
 
 TEST(NdiEndToEnd, TivaneReceivesReportsSwitchesToLowQualityAndShutsDown) {
-    if (GetFileAttributesA((ExeDir() + "hostctl.exe").c_str()) == INVALID_FILE_ATTRIBUTES) {
+    if (!FileExists(ExeDir() + "hostctl.exe")) {
         GTEST_SKIP() << "hostctl.exe not built";
     }
     // A rate the host keeps up with at 1080p even with software rendering under Wine.
     const std::string source = "pattern:1920x1080@10";
     TempDir dir;
-    ASSERT_TRUE(WriteText(dir.path() + "script.txt",
-                          "wait_for host_ready\n"
-                          "{\"type\":\"set_source\",\"name\":\"" +
-                              source +
-                              "\"}\n"
-                              "wait 3300\n"
-                              "{\"type\":\"set_quality\",\"quality\":\"low\"}\n"
-                              "wait 2300\n"
-                              "{\"type\":\"shutdown\"}\n"));
+    ASSERT_TRUE(WriteTextFile(dir.path() + "script.txt",
+                              "wait_for host_ready\n"
+                              "{\"type\":\"set_source\",\"name\":\"" +
+                                  source +
+                                  "\"}\n"
+                                  "wait 3300\n"
+                                  "{\"type\":\"set_quality\",\"quality\":\"low\"}\n"
+                                  "wait 2300\n"
+                                  "{\"type\":\"shutdown\"}\n"));
     char path[32768] = {};
     GetEnvironmentVariableA("PATH", path, sizeof(path));
     SetEnvironmentVariableA("PATH", (SimDir() + ";" + path).c_str());  // inherited by Tivane

@@ -7,7 +7,8 @@
 #include <memory>
 #include <vector>
 
-#include "ndi_test_support.h"
+#include "ndi_receiver.h"
+#include "test_files.h"
 
 int main(int argc, char** argv) {
     const char* source = argc > 1 ? argv[1] : "pattern:1920x1080@60";

@@ -7,7 +7,11 @@
 #include <atomic>
 #include <memory>
 
-#include "ndi_test_support.h"
+#include "ndi_receiver.h"
+#include "recorder.h"
+#include "sim_call_log.h"
+#include "test_files.h"
+#include "timing.h"
 
 namespace {
 
@@ -41,7 +45,7 @@ protected:
         return WaitUntil([&] { return recorder_.CountStatus(state) >= count; }, timeoutMs);
     }
 
-    SimCallLog log_;
+    SimCallLog log_{"SIM_NDI_LOG"};
     Recorder recorder_;
     std::unique_ptr<NdiReceiver> receiver_;
 };

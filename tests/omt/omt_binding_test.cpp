@@ -8,8 +8,12 @@
 
 #include <gtest/gtest.h>
 
+#include "child_process.h"
 #include "omt_receiver.h"
-#include "omt_test_support.h"
+#include "sim_call_log.h"
+#include "test_files.h"
+#include "timing.h"
+#include "win_types.h"
 
 namespace {
 
@@ -123,57 +127,26 @@ private:
 // A copy of Parlex.exe in a fresh folder, optionally with one simulated library beside it.
 class ParlexCopy {
 public:
-    explicit ParlexCopy(const char* variant) : dir_(UniqueTempPath("parlex") + "\\") {
-        CreateDirectoryA(dir_.c_str(), nullptr);
-        std::string bin = SimDir() + "..\\bin\\";
-        copied_ = CopyFileA((bin + "Parlex.exe").c_str(), (dir_ + "Parlex.exe").c_str(), FALSE) &&
-                  (variant == nullptr || CopyFileA((SimDir(variant) + "libomt.dll").c_str(),
-                                                   (dir_ + "libomt.dll").c_str(), FALSE));
-    }
-    ~ParlexCopy() {
-        if (process_) {
-            TerminateProcess(process_.Get(), 99);
-            WaitForSingleObject(process_.Get(), 5000);
-        }
-        process_.Reset();
-        DeleteFileA((dir_ + "libomt.dll").c_str());
-        DeleteFileA((dir_ + "Parlex.exe").c_str());
-        RemoveDirectoryA(dir_.c_str());
-    }
+    explicit ParlexCopy(const char* variant)
+        : copied_(
+              dir_.CopyIn(ExeDir() + "Parlex.exe", "Parlex.exe") &&
+              (variant == nullptr || dir_.CopyIn(SimDir(variant) + "libomt.dll", "libomt.dll"))) {}
 
     bool copied() const { return copied_; }
 
     bool Launch(const std::string& options) {
-        std::string commandLine = "\"" + dir_ + "Parlex.exe\" " + options;
-        STARTUPINFOA startup = {};
-        startup.cb = sizeof(startup);
-        PROCESS_INFORMATION info = {};
-        if (!CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
-                            dir_.c_str(), &startup, &info)) {
-            return false;
-        }
-        CloseHandle(info.hThread);
-        process_.Reset(info.hProcess);
-        return true;
+        return process_.Start("\"" + dir_.path() + "Parlex.exe\" " + options, dir_.path());
     }
 
-    HANDLE process() const { return process_.Get(); }
+    HANDLE process() const { return process_.handle(); }
 
     // The exit code, or -1 when the host is still running after `timeoutMs`.
-    int WaitForExit(DWORD timeoutMs) {
-        if (WaitForSingleObject(process_.Get(), timeoutMs) != WAIT_OBJECT_0) {
-            return -1;
-        }
-        DWORD code = 0;
-        GetExitCodeProcess(process_.Get(), &code);
-        process_.Reset();
-        return static_cast<int>(code);
-    }
+    int WaitForExit(DWORD timeoutMs) { return process_.WaitForExit(timeoutMs); }
 
 private:
-    std::string dir_;
-    bool copied_ = false;
-    UniqueHandle process_;
+    TempDir dir_;  // outlives the process, which is ended first
+    bool copied_;
+    ChildProcess process_;
 };
 
 std::string NewPipeName() {
@@ -223,7 +196,7 @@ TEST(OmtBinding, ParlexExitCodeFollowsTheLibraryBesideIt) {
                  {"", true, true}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.variant ? c.variant : "(none)");
-        SimCallLog log;  // inherited by the host
+        SimCallLog log("SIM_OMT_LOG");  // inherited by the host
         ParlexCopy parlex(c.variant);
         ASSERT_TRUE(parlex.copied());
         std::string pipeName = NewPipeName();
@@ -256,7 +229,7 @@ TEST(OmtBinding, ParlexExitCodeFollowsTheLibraryBesideIt) {
 
 // The commands' quality words as they reach the library, through the host's pipe.
 TEST(OmtBinding, ParlexCommandsSuggestQualityToTheLibrary) {
-    SimCallLog log;
+    SimCallLog log("SIM_OMT_LOG");
     ParlexCopy parlex("");
     ASSERT_TRUE(parlex.copied());
     std::string pipeName = NewPipeName();

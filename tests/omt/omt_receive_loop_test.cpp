@@ -7,7 +7,10 @@
 #include <gtest/gtest.h>
 
 #include "omt_receiver.h"
-#include "omt_test_support.h"
+#include "recorder.h"
+#include "sim_call_log.h"
+#include "test_files.h"
+#include "timing.h"
 
 namespace {
 
@@ -41,7 +44,7 @@ protected:
         return WaitUntil([&] { return recorder_.CountStatus(state) >= count; }, timeoutMs);
     }
 
-    SimCallLog log_;  // outlives the receiver, so destroy is logged too
+    SimCallLog log_{"SIM_OMT_LOG"};  // outlives the receiver, so destroy is logged too
     Recorder recorder_;
     std::unique_ptr<OmtReceiver> receiver_;
 };

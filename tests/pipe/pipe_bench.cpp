@@ -14,22 +14,14 @@
 #include <string>
 #include <vector>
 
+#include "child_process.h"
 #include "pipe_client.h"
 #include "protocol.h"
+#include "test_files.h"
 #include "test_pipe_server.h"
+#include "timing.h"
 
 namespace {
-
-double NowMs() {
-    static LARGE_INTEGER frequency = [] {
-        LARGE_INTEGER f;
-        QueryPerformanceFrequency(&f);
-        return f;
-    }();
-    LARGE_INTEGER now;
-    QueryPerformanceCounter(&now);
-    return 1000.0 * static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
 
 double Percentile(std::vector<double> samples, double fraction) {
     if (samples.empty()) {
@@ -206,36 +198,22 @@ std::vector<double> BareThroughput(int bursts) {
     return rates;
 }
 
-std::string ExeDir() {
-    char path[MAX_PATH] = {};
-    GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string dir = path;
-    return dir.substr(0, dir.find_last_of("\\/") + 1);
-}
-
 // Process start -> first line on the pipe, in ms; negative when none came.
 double StartupOnce(const std::string& exe) {
     TestPipeServer server;
     if (!server.Create()) {
         return -1.0;
     }
-    std::string commandLine = "\"" + exe + "\" --pipeName=" + server.name();
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION info = {};
+    ChildProcess process;
     double start = NowMs();
-    if (!CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &startup, &info)) {
+    if (!process.Start("\"" + exe + "\" --pipeName=" + server.name())) {
         return -1.0;
     }
-    UniqueHandle process(info.hProcess);
-    UniqueHandle thread(info.hThread);
     std::string line;
     double took =
         server.AwaitClient(10000) && server.ReadLine(line, 10000) ? NowMs() - start : -1.0;
     // The end of a host is not measured: it is stopped at once.
-    TerminateProcess(process.Get(), 0);
-    WaitForSingleObject(process.Get(), 10000);
+    process.EndWithin(0, 0);
     return took;
 }
 
@@ -271,7 +249,7 @@ int main(int argc, char** argv) {
     const char* programs[] = {"pipe_bench_client.exe", "Tivane.exe", "Parlex.exe", "Grelm.exe"};
     for (const char* program : programs) {
         std::string exe = ExeDir() + program;
-        if (GetFileAttributesA(exe.c_str()) == INVALID_FILE_ATTRIBUTES) {
+        if (!FileExists(exe)) {
             std::printf("  %-34s not built\n", program);
             continue;
         }

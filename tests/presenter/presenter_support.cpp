@@ -1,13 +1,8 @@
 #include "presenter_support.h"
 
 #include <algorithm>
-#include <cstring>
-
-#include <wrl/client.h>
 
 #include "host_window.h"
-
-using Microsoft::WRL::ComPtr;
 
 const HostTraits& TestTraits() {
     static const HostTraits kTraits{"PresenterTest",
@@ -42,54 +37,6 @@ RECT TestWindow::Client() const {
     RECT rect = {};
     GetClientRect(window_, &rect);
     return rect;
-}
-
-ID3D11Texture2D* ReadbackPresenter::BackBuffer() const {
-    ComPtr<ID3D11Texture2D> buffer;
-    if (!swapChain_ || FAILED(swapChain_->GetBuffer(0, IID_PPV_ARGS(&buffer)))) {
-        return nullptr;
-    }
-    return buffer.Get();  // the swap chain keeps it alive; only its identity is compared
-}
-
-void ReadbackPresenter::Present() {
-    ++presents;
-    ReadBack();
-    FramePresenter::Present();
-}
-
-void ReadbackPresenter::ReadBack() {
-    picture.clear();
-    pictureWidth = pictureHeight = 0;
-    ComPtr<ID3D11Texture2D> buffer;
-    if (FAILED(swapChain_->GetBuffer(0, IID_PPV_ARGS(&buffer)))) {
-        return;
-    }
-    D3D11_TEXTURE2D_DESC desc = {};
-    buffer->GetDesc(&desc);
-    desc.Usage = D3D11_USAGE_STAGING;
-    desc.BindFlags = 0;
-    desc.CPUAccessFlags = D3D11_CPU_ACCESS_READ;
-    desc.MiscFlags = 0;
-    ComPtr<ID3D11Texture2D> staging;
-    if (FAILED(device_->CreateTexture2D(&desc, nullptr, &staging))) {
-        return;
-    }
-    context_->CopyResource(staging.Get(), buffer.Get());
-    D3D11_MAPPED_SUBRESOURCE mapped = {};
-    if (FAILED(context_->Map(staging.Get(), 0, D3D11_MAP_READ, 0, &mapped))) {
-        return;
-    }
-    pictureWidth = static_cast<int>(desc.Width);
-    pictureHeight = static_cast<int>(desc.Height);
-    const size_t rowBytes = static_cast<size_t>(pictureWidth) * 4;
-    picture.resize(rowBytes * static_cast<size_t>(pictureHeight));
-    const auto* source = static_cast<const unsigned char*>(mapped.pData);
-    for (int row = 0; row < pictureHeight; ++row) {
-        std::memcpy(picture.data() + row * rowBytes, source + row * size_t{mapped.RowPitch},
-                    rowBytes);
-    }
-    context_->Unmap(staging.Get(), 0);
 }
 
 GuardedFrame::GuardedFrame(int width, int height, int strideBytes, int seed)
@@ -141,7 +88,7 @@ void FillPattern(unsigned char* data, int width, int height, int strideBytes, in
 
 size_t CountMismatches(const ReadbackPresenter& presenter, int width, int height, int bytesPerRow,
                        int seed) {
-    if (presenter.pictureWidth != width || presenter.pictureHeight != height) {
+    if (presenter.width != width || presenter.height != height) {
         return static_cast<size_t>(width) * static_cast<size_t>(height) * 4;
     }
     size_t mismatches = 0;

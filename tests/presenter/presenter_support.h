@@ -1,5 +1,5 @@
-// Test support for the frame presenter: a real host window, a presenter that reads its
-// back buffer back before every Present, patterned frames in guarded memory. Main thread.
+// Test support for the frame presenter: a real host window and patterned frames in
+// guarded memory, checked against what ReadbackPresenter read back. Main thread.
 #pragma once
 
 #include <cstddef>
@@ -8,8 +8,8 @@
 
 #include <windows.h>
 
-#include "frame_presenter.h"
 #include "host_kind.h"
+#include "readback_presenter.h"
 
 // Owns a host window made by CreateHostWindow under a class of the test's own.
 class TestWindow {
@@ -28,23 +28,6 @@ private:
 };
 
 const HostTraits& TestTraits();
-
-// Copies the back buffer to a staging texture just before it is presented.
-class ReadbackPresenter : public FramePresenter {
-public:
-    int presents = 0;
-    int pictureWidth = 0;
-    int pictureHeight = 0;
-    std::vector<unsigned char> picture;  // tightly packed BGRA rows
-
-    ID3D11Texture2D* BackBuffer() const;
-
-protected:
-    void Present() override;
-
-private:
-    void ReadBack();
-};
 
 // A patterned frame of exactly height x strideBytes bytes whose end touches an
 // inaccessible page, so that reading a byte too far faults instead of passing unnoticed.

@@ -8,23 +8,12 @@
 
 #include <windows.h>
 
-#include "frame_presenter.h"
 #include "frame_slot.h"
 #include "host_kind.h"
 #include "host_window.h"
+#include "readback_presenter.h"
 
 namespace {
-
-class CountingPresenter : public FramePresenter {
-public:
-    int presents = 0;
-
-protected:
-    void Present() override {
-        ++presents;
-        FramePresenter::Present();
-    }
-};
 
 class FrameSlotTest : public ::testing::Test {
 protected:
@@ -78,7 +67,7 @@ protected:
 };
 
 TEST_F(FrameSlotTest, ManyNotificationsForOneStoredFrameDrawItOnce) {
-    CountingPresenter presenter;
+    ReadbackPresenter presenter;
     ASSERT_TRUE(presenter.Initialize(window));
     std::vector<unsigned char> frame = Bytes(64 * 4 * 32, 1);
 

@@ -8,62 +8,16 @@
 #include <d3d11.h>
 #include <wrl/client.h>
 
-#include "frame_presenter.h"
 #include "host_kind.h"
 #include "host_window.h"
+#include "readback_presenter.h"
+#include "test_texture.h"
 #include "test_pattern.h"
 #include "texture_slot.h"
 
 using Microsoft::WRL::ComPtr;
 
 namespace {
-
-// Keeps a copy of the back buffer as it is about to be presented.
-class ReadbackPresenter : public FramePresenter {
-public:
-    std::vector<Bgra> pixels;
-    int width = 0;
-    int height = 0;
-    int presents = 0;
-
-protected:
-    void Present() override {
-        ++presents;
-        ComPtr<ID3D11Texture2D> backBuffer;
-        if (SUCCEEDED(swapChain_->GetBuffer(0, IID_PPV_ARGS(&backBuffer)))) {
-            Capture(backBuffer.Get());
-        }
-        FramePresenter::Present();
-    }
-
-private:
-    void Capture(ID3D11Texture2D* backBuffer) {
-        D3D11_TEXTURE2D_DESC desc = {};
-        backBuffer->GetDesc(&desc);
-        desc.Usage = D3D11_USAGE_STAGING;
-        desc.BindFlags = 0;
-        desc.CPUAccessFlags = D3D11_CPU_ACCESS_READ;
-        desc.MiscFlags = 0;
-        ComPtr<ID3D11Texture2D> staging;
-        if (FAILED(device_->CreateTexture2D(&desc, nullptr, &staging))) {
-            return;
-        }
-        context_->CopyResource(staging.Get(), backBuffer);
-        D3D11_MAPPED_SUBRESOURCE mapped = {};
-        if (FAILED(context_->Map(staging.Get(), 0, D3D11_MAP_READ, 0, &mapped))) {
-            return;
-        }
-        width = static_cast<int>(desc.Width);
-        height = static_cast<int>(desc.Height);
-        pixels.resize(static_cast<size_t>(width) * height);
-        for (int y = 0; y < height; ++y) {
-            memcpy(&pixels[static_cast<size_t>(y) * width],
-                   static_cast<const unsigned char*>(mapped.pData) + y * mapped.RowPitch,
-                   static_cast<size_t>(width) * 4);
-        }
-        context_->Unmap(staging.Get(), 0);
-    }
-};
 
 class PresentTextureTest : public ::testing::Test {
 protected:
@@ -84,19 +38,7 @@ protected:
     }
     ComPtr<ID3D11Texture2D> MakeRaw(DXGI_FORMAT format, int width, int height, const void* pixels,
                                     int pitch) {
-        D3D11_TEXTURE2D_DESC desc = {};
-        desc.Width = static_cast<UINT>(width);
-        desc.Height = static_cast<UINT>(height);
-        desc.MipLevels = 1;
-        desc.ArraySize = 1;
-        desc.Format = format;
-        desc.SampleDesc = {1, 0};
-        desc.Usage = D3D11_USAGE_DEFAULT;
-        desc.BindFlags = D3D11_BIND_SHADER_RESOURCE;
-        D3D11_SUBRESOURCE_DATA data = {pixels, static_cast<UINT>(pitch), 0};
-        ComPtr<ID3D11Texture2D> texture;
-        presenter_.device()->CreateTexture2D(&desc, pixels ? &data : nullptr, &texture);
-        return texture;
+        return MakeTestTexture(presenter_.device(), format, width, height, pixels, pitch);
     }
 
     // Counts pixels of the last read-back that differ from the picture by more than
@@ -111,9 +53,10 @@ protected:
         for (int y = 0; y < height; ++y) {
             for (int x = 0; x < width; ++x) {
                 const Bgra want = PatternPixel(x, y, frame);
-                const Bgra got = presenter_.pixels[static_cast<size_t>(y) * width + x];
-                if (abs(want.b - got.b) > tolerance || abs(want.g - got.g) > tolerance ||
-                    abs(want.r - got.r) > tolerance || abs(want.a - got.a) > tolerance) {
+                const unsigned char* got =
+                    &presenter_.picture[(static_cast<size_t>(y) * width + x) * 4];
+                if (abs(want.b - got[0]) > tolerance || abs(want.g - got[1]) > tolerance ||
+                    abs(want.r - got[2]) > tolerance || abs(want.a - got[3]) > tolerance) {
                     ++wrong;
                 }
             }

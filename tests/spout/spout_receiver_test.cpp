@@ -11,6 +11,8 @@
 #include <wrl/client.h>
 
 #include "spout_receiver.h"
+#include "test_texture.h"
+#include "timing.h"
 #include "win_types.h"
 
 using Microsoft::WRL::ComPtr;
@@ -69,15 +71,8 @@ public:
         return result;
     }
     // Waits until `count` reports have come in, or `timeoutMs` has passed.
-    bool WaitFor(size_t count, unsigned timeoutMs = 5000) {
-        const ULONGLONG end = GetTickCount64() + timeoutMs;
-        while (reports().size() < count) {
-            if (GetTickCount64() > end) {
-                return false;
-            }
-            Sleep(10);
-        }
-        return true;
+    bool WaitFor(size_t count, int timeoutMs = 5000) {
+        return WaitUntil([&] { return reports().size() >= count; }, timeoutMs);
     }
 
 private:
@@ -91,21 +86,6 @@ ComPtr<ID3D11Device> MakeDevice() {
     D3D11CreateDevice(nullptr, D3D_DRIVER_TYPE_HARDWARE, nullptr, 0, &level, 1, D3D11_SDK_VERSION,
                       &device, nullptr, nullptr);
     return device;
-}
-
-ComPtr<ID3D11Texture2D> MakeTexture(ID3D11Device* device, UINT width, UINT height) {
-    D3D11_TEXTURE2D_DESC desc = {};
-    desc.Width = width;
-    desc.Height = height;
-    desc.MipLevels = 1;
-    desc.ArraySize = 1;
-    desc.Format = DXGI_FORMAT_B8G8R8A8_UNORM;
-    desc.SampleDesc = {1, 0};
-    desc.Usage = D3D11_USAGE_DEFAULT;
-    desc.BindFlags = D3D11_BIND_SHADER_RESOURCE;
-    ComPtr<ID3D11Texture2D> texture;
-    device->CreateTexture2D(&desc, nullptr, &texture);
-    return texture;
 }
 
 std::string UniqueName(const char* base) {
@@ -214,8 +194,8 @@ protected:
     void SetUp() override {
         device_ = MakeDevice();
         ASSERT_TRUE(device_);
-        textures_[0x10] = MakeTexture(device_.Get(), 640, 360);
-        textures_[0x20] = MakeTexture(device_.Get(), 1920, 1080);
+        textures_[0x10] = MakeTestTexture(device_.Get(), DXGI_FORMAT_B8G8R8A8_UNORM, 640, 360);
+        textures_[0x20] = MakeTestTexture(device_.Get(), DXGI_FORMAT_B8G8R8A8_UNORM, 1920, 1080);
         receiver_.SetDevice(device_.Get(), nullptr);
         receiver_.SetStatusCallback(recorder_.Status());
         receiver_.SetSharedTextureOpener(
@@ -242,18 +222,13 @@ protected:
     void TearDown() override { receiver_.Stop(); }
 
     // Waits until a delivery of `texture` arrives.
-    bool WaitForDelivery(uint32_t handle, unsigned timeoutMs = 3000) {
-        const ULONGLONG end = GetTickCount64() + timeoutMs;
-        while (GetTickCount64() < end) {
-            {
+    bool WaitForDelivery(uint32_t handle, int timeoutMs = 3000) {
+        return WaitUntil(
+            [&] {
                 ScopedLock lock(lock_);
-                if (lastTexture_ == textures_.at(handle).Get()) {
-                    return true;
-                }
-            }
-            Sleep(10);
-        }
-        return false;
+                return lastTexture_ == textures_.at(handle).Get();
+            },
+            timeoutMs);
     }
     int deliveries() {
         ScopedLock lock(lock_);
