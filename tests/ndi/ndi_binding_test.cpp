@@ -3,13 +3,11 @@
 // must find the runtime beside itself or exit with code 1 before opening its pipe.
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <cstdio>
-
 #include "child_process.h"
 #include "ndi_receiver.h"
 #include "sim_call_log.h"
 #include "test_files.h"
+#include "test_pipe_server.h"
 
 namespace {
 
@@ -66,81 +64,22 @@ struct HostRun {
     DWORD exitCode = STILL_ACTIVE;
 };
 
-bool WaitIo(HANDLE pipe, OVERLAPPED& io, DWORD& bytes, DWORD timeoutMs) {
-    if (WaitForSingleObject(io.hEvent, timeoutMs) != WAIT_OBJECT_0) {
-        CancelIoEx(pipe, &io);
-        GetOverlappedResult(pipe, &io, &bytes, TRUE);
-        return false;
-    }
-    return GetOverlappedResult(pipe, &io, &bytes, FALSE) != 0;
-}
-
-std::string ReadLine(HANDLE pipe, DWORD timeoutMs) {
-    std::string line;
-    char c = 0;
-    UniqueHandle event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    while (line.size() < 4096) {
-        OVERLAPPED io{};
-        io.hEvent = event.Get();
-        ResetEvent(event.Get());
-        DWORD bytes = 0;
-        if (!ReadFile(pipe, &c, 1, nullptr, &io) && GetLastError() != ERROR_IO_PENDING) {
-            break;
-        }
-        if (!WaitIo(pipe, io, bytes, timeoutMs) || bytes != 1 || c == '\n') {
-            break;
-        }
-        line.push_back(c);
-    }
-    return line;
-}
-
-void WriteLine(HANDLE pipe, const std::string& text) {
-    UniqueHandle event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    OVERLAPPED io{};
-    io.hEvent = event.Get();
-    std::string line = text + "\n";
-    DWORD bytes = 0;
-    if (WriteFile(pipe, line.data(), static_cast<DWORD>(line.size()), nullptr, &io) ||
-        GetLastError() == ERROR_IO_PENDING) {
-        WaitIo(pipe, io, bytes, 5000);
-    }
-}
-
 HostRun RunHost(const std::string& exe, const std::string& workingDir) {
-    static std::atomic<int> counter{0};
-    char name[128];
-    std::snprintf(name, sizeof(name), "ndi_binding_%lu_%d", GetCurrentProcessId(),
-                  counter.fetch_add(1));
     HostRun run;
-    UniqueHandle pipe(CreateNamedPipeA(
-        (std::string("\\\\.\\pipe\\") + name).c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,
-        PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT, 1, 4096, 4096, 0, nullptr));
-    if (!pipe) {
+    TestPipeServer pipe;
+    if (!pipe.Create(4096, 4096)) {
         ADD_FAILURE() << "CreateNamedPipeA failed";
         return run;
     }
-    UniqueHandle connected(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    OVERLAPPED connect{};
-    connect.hEvent = connected.Get();
-    ConnectNamedPipe(pipe.Get(), &connect);
-
     ChildProcess host;
-    if (!host.Start("\"" + exe + "\" --pipeName=" + name, workingDir)) {
+    if (!host.Start("\"" + exe + "\" --pipeName=" + pipe.name(), workingDir)) {
         ADD_FAILURE() << "CreateProcessA failed for " << exe;
-        CancelIoEx(pipe.Get(), &connect);
         return run;
     }
-    HANDLE waits[2] = {connected.Get(), host.handle()};
-    DWORD which = WaitForMultipleObjects(2, waits, FALSE, 20000);
-    if (which == WAIT_OBJECT_0) {
+    if (pipe.AwaitClient(20000, host.handle())) {
         run.pipeConnected = true;
-        run.firstLine = ReadLine(pipe.Get(), 10000);
-        WriteLine(pipe.Get(), "{\"type\":\"shutdown\"}");
-    } else {
-        DWORD bytes = 0;
-        CancelIoEx(pipe.Get(), &connect);
-        GetOverlappedResult(pipe.Get(), &connect, &bytes, TRUE);
+        pipe.ReadLine(run.firstLine, 10000);
+        pipe.Write("{\"type\":\"shutdown\"}\n");
     }
     run.exitCode = host.EndWithin(15000, 99);
     return run;

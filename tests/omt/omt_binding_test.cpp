@@ -12,116 +12,24 @@
 #include "omt_receiver.h"
 #include "sim_call_log.h"
 #include "test_files.h"
+#include "test_pipe_server.h"
 #include "timing.h"
 #include "win_types.h"
 
 namespace {
 
-// The server end of a host's pipe, overlapped so that every wait is bounded.
-class PipeServer {
+// The server end of a host's pipe under the name the test hands the host.
+class PipeServer : public TestPipeServer {
 public:
-    explicit PipeServer(const std::string& name)
-        : pipe_(CreateNamedPipeA(
-              ("\\\\.\\pipe\\" + name).c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,
-              PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT, 1, 65536, 65536, 0, nullptr)),
-          event_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
+    explicit PipeServer(const std::string& name) : valid_(CreateNamed(name)) {}
 
-    bool Valid() const { return pipe_.Valid() && event_.Valid(); }
-
+    bool Valid() const { return valid_; }
     // True once the host connected; false when it exited first or time ran out.
-    bool WaitForClient(HANDLE process, DWORD timeoutMs) {
-        OVERLAPPED overlapped = {};
-        overlapped.hEvent = event_.Get();
-        if (ConnectNamedPipe(pipe_.Get(), &overlapped)) {
-            return true;
-        }
-        DWORD error = GetLastError();
-        if (error == ERROR_PIPE_CONNECTED) {
-            return true;
-        }
-        if (error != ERROR_IO_PENDING) {
-            return false;
-        }
-        HANDLE waits[2] = {event_.Get(), process};
-        DWORD result = WaitForMultipleObjects(2, waits, FALSE, timeoutMs);
-        DWORD ignored = 0;
-        if (result == WAIT_OBJECT_0) {
-            return GetOverlappedResult(pipe_.Get(), &overlapped, &ignored, FALSE) != FALSE;
-        }
-        CancelIoEx(pipe_.Get(), &overlapped);
-        GetOverlappedResult(pipe_.Get(), &overlapped, &ignored, TRUE);
-        return false;
-    }
-
-    bool ReadLine(std::string& line, DWORD timeoutMs) {
-        DWORD deadline = GetTickCount() + timeoutMs;
-        for (;;) {
-            size_t end = pending_.find('\n');
-            if (end != std::string::npos) {
-                line = pending_.substr(0, end);
-                pending_.erase(0, end + 1);
-                return true;
-            }
-            DWORD now = GetTickCount();
-            if (static_cast<int>(deadline - now) <= 0 || !ReadSome(deadline - now)) {
-                return false;
-            }
-        }
-    }
-
-    // Reads until a line containing `text`; every line read is kept in `seen`.
-    bool ReadUntil(const std::string& text, std::vector<std::string>& seen, DWORD timeoutMs) {
-        std::string line;
-        while (ReadLine(line, timeoutMs)) {
-            seen.push_back(line);
-            if (line.find(text) != std::string::npos) {
-                return true;
-            }
-        }
-        return false;
-    }
-
-    bool WriteLine(const std::string& text) {
-        std::string line = text + "\n";
-        OVERLAPPED overlapped = {};
-        overlapped.hEvent = event_.Get();
-        DWORD written = 0;
-        if (!WriteFile(pipe_.Get(), line.data(), static_cast<DWORD>(line.size()), &written,
-                       &overlapped) &&
-            GetLastError() != ERROR_IO_PENDING) {
-            return false;
-        }
-        if (WaitForSingleObject(event_.Get(), 5000) != WAIT_OBJECT_0) {
-            CancelIoEx(pipe_.Get(), &overlapped);
-        }
-        return GetOverlappedResult(pipe_.Get(), &overlapped, &written, TRUE) &&
-               written == line.size();
-    }
+    bool WaitForClient(HANDLE process, DWORD timeoutMs) { return AwaitClient(timeoutMs, process); }
+    bool WriteLine(const std::string& text) { return Write(text + "\n"); }
 
 private:
-    bool ReadSome(DWORD timeoutMs) {
-        char buffer[4096];
-        OVERLAPPED overlapped = {};
-        overlapped.hEvent = event_.Get();
-        DWORD count = 0;
-        if (!ReadFile(pipe_.Get(), buffer, sizeof(buffer), &count, &overlapped)) {
-            if (GetLastError() != ERROR_IO_PENDING) {
-                return false;
-            }
-            if (WaitForSingleObject(event_.Get(), timeoutMs) != WAIT_OBJECT_0) {
-                CancelIoEx(pipe_.Get(), &overlapped);
-            }
-            if (!GetOverlappedResult(pipe_.Get(), &overlapped, &count, TRUE)) {
-                return false;
-            }
-        }
-        pending_.append(buffer, count);
-        return true;
-    }
-
-    UniqueHandle pipe_;
-    UniqueHandle event_;
-    std::string pending_;
+    bool valid_;
 };
 
 // A copy of Parlex.exe in a fresh folder, optionally with one simulated library beside it.

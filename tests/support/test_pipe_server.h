@@ -1,5 +1,6 @@
-// The controlling side of a pipe for tests and the benchmark: one overlapped byte-mode
-// duplex pipe instance with a unique name. Used by one test thread at a time.
+// The controlling side of a host's pipe for tests and benchmarks: one overlapped
+// byte-mode duplex pipe instance, so that every wait is bounded. Used by one test thread
+// at a time.
 #pragma once
 
 #include <atomic>
@@ -20,12 +21,18 @@ public:
     const std::string& name() const { return name_; }
     HANDLE handle() const { return pipe_; }
 
-    // Creates the instance and starts listening, so that a client can open it at once.
+    // Creates the instance under a unique name and starts listening, so that a client can
+    // open it at once.
     bool Create(DWORD outBuffer = 65536, DWORD inBuffer = 65536) {
         static std::atomic<int> counter{0};
         char name[80];
         std::snprintf(name, sizeof name, "pipe-test-%lu-%d", GetCurrentProcessId(),
                       counter.fetch_add(1));
+        return CreateNamed(name, outBuffer, inBuffer);
+    }
+
+    bool CreateNamed(const std::string& name, DWORD outBuffer = 65536, DWORD inBuffer = 65536) {
+        Close();
         name_ = name;
         std::string path = "\\\\.\\pipe\\" + name_;
         pipe_ = CreateNamedPipeA(path.c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,
@@ -40,8 +47,12 @@ public:
                GetLastError() == ERROR_PIPE_CONNECTED;
     }
 
-    bool AwaitClient(DWORD timeoutMs = 5000) {
-        if (WaitForSingleObject(event_.Get(), timeoutMs) != WAIT_OBJECT_0) {
+    // True once a client connected; false after `timeoutMs` or, given the client's
+    // `process`, once that ended first.
+    bool AwaitClient(DWORD timeoutMs = 5000, HANDLE process = nullptr) {
+        HANDLE waits[2] = {event_.Get(), process};
+        if (WaitForMultipleObjects(process != nullptr ? 2 : 1, waits, FALSE, timeoutMs) !=
+            WAIT_OBJECT_0) {
             CancelIoEx(pipe_, &connect_);
         }
         DWORD ignored = 0;
@@ -102,6 +113,19 @@ public:
         line = ready_.front();
         ready_.erase(ready_.begin());
         return true;
+    }
+
+    // Reads lines until one contains `text`; every line read is kept in `seen`.
+    bool ReadUntil(const std::string& text, std::vector<std::string>& seen,
+                   DWORD timeoutMs = 5000) {
+        std::string line;
+        while (ReadLine(line, timeoutMs)) {
+            seen.push_back(line);
+            if (line.find(text) != std::string::npos) {
+                return true;
+            }
+        }
+        return false;
     }
 
     // Reads and throws away everything that arrives within the time.
