@@ -59,7 +59,7 @@
 
 namespace {
 
-struct SourceSpec {
+struct SourcePlan {
     int width = 320;
     int height = 180;
     int framesPerSecond = 30;
@@ -75,7 +75,7 @@ struct SourceSpec {
 
 struct Instance {
     int id = 0;
-    SourceSpec spec;
+    SourcePlan plan;
     int quality = 0;
     int framesSent = 0;
     bool stalled = false;
@@ -138,68 +138,68 @@ int ToInt(const std::string& text, int fallback) {
     return std::atoi(text.c_str());
 }
 
-void ParsePattern(const std::string& value, SourceSpec& spec) {
+void ParsePattern(const std::string& value, SourcePlan& plan) {
     size_t x = value.find('x');
     size_t at = value.find('@');
     if (x == std::string::npos) {
         return;
     }
-    spec.width = ToInt(value.substr(0, x), spec.width);
-    spec.height = ToInt(
-        value.substr(x + 1, at == std::string::npos ? std::string::npos : at - x - 1), spec.height);
+    plan.width = ToInt(value.substr(0, x), plan.width);
+    plan.height = ToInt(
+        value.substr(x + 1, at == std::string::npos ? std::string::npos : at - x - 1), plan.height);
     if (at != std::string::npos) {
-        spec.framesPerSecond = ToInt(value.substr(at + 1), spec.framesPerSecond);
+        plan.framesPerSecond = ToInt(value.substr(at + 1), plan.framesPerSecond);
     }
 }
 
-void ApplyItem(const std::string& item, SourceSpec& spec) {
+void ApplyItem(const std::string& item, SourcePlan& plan) {
     size_t colon = item.find(':');
     std::string name = item.substr(0, colon);
     std::string value = colon == std::string::npos ? std::string() : item.substr(colon + 1);
     if (name == "pattern")
-        ParsePattern(value, spec);
+        ParsePattern(value, plan);
     else if (name == "novideo")
-        spec.noVideo = true;
+        plan.noVideo = true;
     else if (name == "silent-after")
-        spec.silentAfter = ToInt(value, 0);
+        plan.silentAfter = ToInt(value, 0);
     else if (name == "fail-creates")
-        spec.failCreates = ToInt(value, 0);
+        plan.failCreates = ToInt(value, 0);
     else if (name == "null-data")
-        spec.nullData = true;
+        plan.nullData = true;
     else if (name == "zero-length")
-        spec.zeroLength = true;
+        plan.zeroLength = true;
     else if (name == "padded-stride")
-        spec.paddedStride = true;
+        plan.paddedStride = true;
     else if (name == "short-data")
-        spec.shortData = true;
+        plan.shortData = true;
     else if (name == "stall")
-        spec.stallMs = ToInt(value, 0);
+        plan.stallMs = ToInt(value, 0);
 }
 
-SourceSpec ParseAddress(const std::string& address) {
-    SourceSpec spec;
+SourcePlan ParseAddress(const std::string& address) {
+    SourcePlan plan;
     size_t begin = 0;
     while (begin <= address.size()) {
         size_t comma = address.find(',', begin);
         size_t end = comma == std::string::npos ? address.size() : comma;
-        ApplyItem(address.substr(begin, end - begin), spec);
+        ApplyItem(address.substr(begin, end - begin), plan);
         begin = end + 1;
     }
-    if (spec.width < 1)
-        spec.width = 1;
-    if (spec.height < 1)
-        spec.height = 1;
-    if (spec.framesPerSecond < 1)
-        spec.framesPerSecond = 1;
-    return spec;
+    if (plan.width < 1)
+        plan.width = 1;
+    if (plan.height < 1)
+        plan.height = 1;
+    if (plan.framesPerSecond < 1)
+        plan.framesPerSecond = 1;
+    return plan;
 }
 
 // True when this create is one of the address's first failCreates.
-bool CreateShouldFail(const std::string& address, const SourceSpec& spec) {
+bool CreateShouldFail(const std::string& address, const SourcePlan& plan) {
     ScopedLock lock(SharedLock());
     int& count = CreateCounts()[address];
     ++count;
-    return count <= spec.failCreates;
+    return count <= plan.failCreates;
 }
 
 int ScaledSize(int size, int quality) {
@@ -236,10 +236,10 @@ void DrawFrame(Instance& instance, int width, int height, int stride) {
 }
 
 OmtMediaFrame* MakeFrame(Instance& instance) {
-    const SourceSpec& spec = instance.spec;
-    int width = ScaledSize(spec.width, instance.quality);
-    int height = ScaledSize(spec.height, instance.quality);
-    int stride = width * 4 + (spec.paddedStride ? 64 : 0);
+    const SourcePlan& plan = instance.plan;
+    int width = ScaledSize(plan.width, instance.quality);
+    int height = ScaledSize(plan.height, instance.quality);
+    int stride = width * 4 + (plan.paddedStride ? 64 : 0);
     DrawFrame(instance, width, height, stride);
     ++instance.framesSent;
 
@@ -250,19 +250,19 @@ OmtMediaFrame* MakeFrame(Instance& instance) {
     record.width = width;
     record.height = height;
     record.stride = stride;
-    record.data = spec.nullData ? nullptr : instance.pixels.data();
+    record.data = plan.nullData ? nullptr : instance.pixels.data();
     int length = static_cast<int>(instance.pixels.size());
-    if (spec.zeroLength)
+    if (plan.zeroLength)
         length = 0;
-    if (spec.shortData)
+    if (plan.shortData)
         length -= stride;
     record.dataLength = length;
     return &record;
 }
 
 bool Silent(const Instance& instance) {
-    return instance.spec.noVideo ||
-           (instance.spec.silentAfter >= 0 && instance.framesSent >= instance.spec.silentAfter);
+    return instance.plan.noVideo ||
+           (instance.plan.silentAfter >= 0 && instance.framesSent >= instance.plan.silentAfter);
 }
 
 // Frames are paced by the rate: a call returns the next frame once it is due, waiting
@@ -270,9 +270,9 @@ bool Silent(const Instance& instance) {
 OmtMediaFrame* PacedReceive(Instance& instance, int timeoutMs) {
     if (timeoutMs < 0)
         timeoutMs = 0;
-    if (instance.spec.stallMs > 0 && instance.framesSent > 0 && !instance.stalled) {
+    if (instance.plan.stallMs > 0 && instance.framesSent > 0 && !instance.stalled) {
         instance.stalled = true;
-        Sleep(static_cast<DWORD>(instance.spec.stallMs));
+        Sleep(static_cast<DWORD>(instance.plan.stallMs));
         return nullptr;
     }
     if (Silent(instance)) {
@@ -280,7 +280,7 @@ OmtMediaFrame* PacedReceive(Instance& instance, int timeoutMs) {
         return nullptr;
     }
     int64_t frequency = TicksPerSecond();
-    int64_t period = frequency / instance.spec.framesPerSecond;
+    int64_t period = frequency / instance.plan.framesPerSecond;
     int64_t now = Ticks();
     if (instance.nextDueTicks > now) {
         int64_t waitMs = (instance.nextDueTicks - now) * 1000 / frequency;
@@ -303,11 +303,11 @@ SIM_OMT_EXPORT OmtReceiveInstance* omt_receive_create(const char* address, OmtFr
                                                       OmtPreferredVideoFormat format,
                                                       OmtReceiveFlags flags) {
     std::string text = address ? address : "";
-    SourceSpec spec = ParseAddress(text);
+    SourcePlan plan = ParseAddress(text);
     Instance* instance = nullptr;
-    if (!text.empty() && !CreateShouldFail(text, spec)) {
+    if (!text.empty() && !CreateShouldFail(text, plan)) {
         instance = new Instance;
-        instance->spec = spec;
+        instance->plan = plan;
         instance->nextDueTicks = Ticks();
         ScopedLock lock(SharedLock());
         instance->id = nextInstanceId++;
