@@ -15,8 +15,7 @@ public:
 
 protected:
     FrameCallback MakeFrameCallback(HWND window) {
-        return [this, window](const unsigned char* pixels, int width, int height,
-                              int strideBytes) {
+        return [this, window](const unsigned char* pixels, int width, int height, int strideBytes) {
             StoreFrame(slot_, window, pixels, width, height, strideBytes);
         };
     }

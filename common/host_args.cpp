@@ -10,8 +10,8 @@ std::string ExtractOption(const std::string& commandLine, const std::string& key
     size_t p = at + key.size();
     if (p < commandLine.size() && commandLine[p] == '"') {
         size_t close = commandLine.find('"', p + 1);
-        return commandLine.substr(p + 1, close == std::string::npos ? std::string::npos
-                                                                    : close - (p + 1));
+        return commandLine.substr(p + 1,
+                                  close == std::string::npos ? std::string::npos : close - (p + 1));
     }
     size_t space = commandLine.find(' ', p);
     return commandLine.substr(p, space == std::string::npos ? std::string::npos : space - p);

@@ -15,12 +15,12 @@ namespace {
 void LogParsedArgs(HostKind kind, const HostArgs& args) {
     switch (kind) {
         case HostKind::Parlex:
-            HostLog("Parsed args: pipeName='%s', address='%s', quality=%d",
-                    args.pipeName.c_str(), args.source.c_str(), args.quality);
+            HostLog("Parsed args: pipeName='%s', address='%s', quality=%d", args.pipeName.c_str(),
+                    args.source.c_str(), args.quality);
             break;
         case HostKind::Tivane:
-            HostLog("Parsed args: pipeName='%s', ndiName='%s', quality=%d",
-                    args.pipeName.c_str(), args.source.c_str(), args.quality);
+            HostLog("Parsed args: pipeName='%s', ndiName='%s', quality=%d", args.pipeName.c_str(),
+                    args.source.c_str(), args.quality);
             break;
         case HostKind::Grelm:
             HostLog("Parsed args: pipeName='%s', senderName='%s'", args.pipeName.c_str(),

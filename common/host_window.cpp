@@ -13,8 +13,8 @@ bool CreateHostWindow(HINSTANCE instance, const HostTraits& traits, int width, i
     RegisterClassExW(&windowClass);  // a failure shows up as a failed creation
 
     window = CreateWindowExW(WS_EX_NOACTIVATE | WS_EX_LAYERED | WS_EX_TOOLWINDOW,
-                             traits.windowClass, traits.windowTitle, WS_POPUP | WS_VISIBLE, 0,
-                             0, width, height, nullptr, nullptr, instance, nullptr);
+                             traits.windowClass, traits.windowTitle, WS_POPUP | WS_VISIBLE, 0, 0,
+                             width, height, nullptr, nullptr, instance, nullptr);
     if (window == nullptr) {
         GetLastError();
         return false;
@@ -34,8 +34,12 @@ void DestroyHostWindow(HWND& window) {
 
 LRESULT CALLBACK HostWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
-        case WM_DESTROY: PostQuitMessage(0); return 0;
-        case WM_ERASEBKGND: return 1;  // never paint over the presented frame
-        default: return DefWindowProcW(window, message, wParam, lParam);
+        case WM_DESTROY:
+            PostQuitMessage(0);
+            return 0;
+        case WM_ERASEBKGND:
+            return 1;  // never paint over the presented frame
+        default:
+            return DefWindowProcW(window, message, wParam, lParam);
     }
 }

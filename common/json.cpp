@@ -4,7 +4,9 @@
 
 namespace {
 
-bool IsJsonSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+bool IsJsonSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
 
 void SkipSpace(const std::string& text, size_t& pos) {
     while (pos < text.size() && IsJsonSpace(text[pos])) {
@@ -97,12 +99,24 @@ std::string EscapeJson(const std::string& text) {
     out.reserve(text.size() + 8);
     for (char c : text) {
         switch (c) {
-            case '"': out += "\\\""; break;
-            case '\\': out += "\\\\"; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            case '\t': out += "\\t"; break;
-            default: out += c; break;
+            case '"':
+                out += "\\\"";
+                break;
+            case '\\':
+                out += "\\\\";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
+            default:
+                out += c;
+                break;
         }
     }
     return out;
@@ -119,18 +133,37 @@ std::string UnescapeJson(const std::string& text) {
         }
         char next = text[i + 1];
         switch (next) {
-            case '"': out += '"'; ++i; break;
-            case '\\': out += '\\'; ++i; break;
-            case 'n': out += '\n'; ++i; break;
-            case 'r': out += '\r'; ++i; break;
-            case 't': out += '\t'; ++i; break;
-            default: out += c; break;  // unknown escape: the backslash stays, the next byte is ordinary
+            case '"':
+                out += '"';
+                ++i;
+                break;
+            case '\\':
+                out += '\\';
+                ++i;
+                break;
+            case 'n':
+                out += '\n';
+                ++i;
+                break;
+            case 'r':
+                out += '\r';
+                ++i;
+                break;
+            case 't':
+                out += '\t';
+                ++i;
+                break;
+            default:
+                out += c;
+                break;  // unknown escape: the backslash stays, the next byte is ordinary
         }
     }
     return out;
 }
 
-JsonWriter::JsonWriter() { text_ << '{'; }
+JsonWriter::JsonWriter() {
+    text_ << '{';
+}
 
 void JsonWriter::AddKey(const std::string& key) {
     if (!first_) {

@@ -15,7 +15,7 @@ void HostLog(const char* format, ...) {
         return;
     }
     size_t end = static_cast<size_t>(length) < sizeof line - 2 ? static_cast<size_t>(length)
-                                                              : sizeof line - 2;
+                                                               : sizeof line - 2;
     line[end] = '\n';
     line[end + 1] = '\0';
     OutputDebugStringA(line);

@@ -69,8 +69,9 @@ public:
     // Typed export lookup; null when the module lacks it.
     template <typename Fn>
     Fn Find(const char* name) const {
-        return module_ ? reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module_, name)))
-                       : nullptr;
+        return module_
+                   ? reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module_, name)))
+                   : nullptr;
     }
 
 private:

@@ -3,7 +3,9 @@
 WorkerThread::WorkerThread(unsigned stopWaitMs)
     : wake_(CreateEventW(nullptr, TRUE, FALSE, nullptr)), stopWaitMs_(stopWaitMs) {}
 
-WorkerThread::~WorkerThread() { Stop(); }
+WorkerThread::~WorkerThread() {
+    Stop();
+}
 
 DWORD WINAPI WorkerThread::ThreadMain(LPVOID self) {
     auto* worker = static_cast<WorkerThread*>(self);

@@ -19,7 +19,7 @@ SenderRecord Record(uint32_t handle, uint32_t width, uint32_t height) {
 
 TEST(SenderRecordTest, DecodesLittleEndianFieldsAtTheirOffsets) {
     const unsigned char bytes[kSenderRecordBytes] = {0x04, 0x03, 0x02, 0xC0, 0x80, 0x07, 0, 0,
-                                                     0x38, 0x04, 0, 0, 87, 0, 0, 0};
+                                                     0x38, 0x04, 0,    0,    87,   0,    0, 0};
     SenderRecord record = DecodeSenderRecord(bytes);
     EXPECT_EQ(record.handle, 0xC0020304u);
     EXPECT_EQ(record.width, 1920u);
@@ -71,13 +71,13 @@ TEST(CopyTargetPlanTest, KeepsSamplableFormatsAndRefusesTheRest) {
         uint32_t viewFormat;
         const char* reason;
     } cases[] = {
-        {{87, 1, 1}, true, 87, 87, ""},   // B8G8R8A8_UNORM: the usual sender
-        {{28, 1, 1}, true, 28, 28, ""},   // R8G8B8A8_UNORM
-        {{24, 1, 1}, true, 24, 24, ""},   // R10G10B10A2_UNORM
-        {{10, 1, 1}, true, 10, 10, ""},   // R16G16B16A16_FLOAT
-        {{2, 1, 1}, true, 2, 2, ""},      // R32G32B32A32_FLOAT
-        {{91, 1, 1}, true, 90, 87, ""},   // B8G8R8A8_UNORM_SRGB: bytes pass unchanged
-        {{29, 1, 1}, true, 27, 28, ""},   // R8G8B8A8_UNORM_SRGB
+        {{87, 1, 1}, true, 87, 87, ""},  // B8G8R8A8_UNORM: the usual sender
+        {{28, 1, 1}, true, 28, 28, ""},  // R8G8B8A8_UNORM
+        {{24, 1, 1}, true, 24, 24, ""},  // R10G10B10A2_UNORM
+        {{10, 1, 1}, true, 10, 10, ""},  // R16G16B16A16_FLOAT
+        {{2, 1, 1}, true, 2, 2, ""},     // R32G32B32A32_FLOAT
+        {{91, 1, 1}, true, 90, 87, ""},  // B8G8R8A8_UNORM_SRGB: bytes pass unchanged
+        {{29, 1, 1}, true, 27, 28, ""},  // R8G8B8A8_UNORM_SRGB
         {{27, 1, 1}, false, 0, 0, "typeless"},
         {{90, 1, 1}, false, 0, 0, "typeless"},
         {{40, 1, 1}, false, 0, 0, "depth-stencil"},

@@ -16,7 +16,9 @@ struct HostCase {
     const char* runtime;  // simulated library it needs on its search path, or ""
 };
 
-void PrintTo(const HostCase& host, std::ostream* out) { *out << host.exe; }
+void PrintTo(const HostCase& host, std::ostream* out) {
+    *out << host.exe;
+}
 
 class HostLifecycle : public testing::TestWithParam<HostCase> {
 protected:
