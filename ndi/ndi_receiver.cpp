@@ -5,14 +5,12 @@
 #include "library_loader.h"
 #include "log.h"
 #include "performance_counter.h"
+#include "receive_cycle.h"
 #include "stats_interval.h"
 
 namespace {
 
 constexpr uint32_t kCaptureTimeoutMs = 50;
-constexpr unsigned kNoSourcePauseMs = 100;
-constexpr unsigned kFailedCreatePauseMs = 1000;
-constexpr unsigned kConnectionEndedPauseMs = 500;
 constexpr int kEmptyIntervalLimit = 2;
 constexpr const char* kReceiverName = "Tivane";
 
@@ -113,23 +111,17 @@ NdiReceiver::Attempt NdiReceiver::CopySettings() {
 }
 
 void NdiReceiver::ReceiveLoop() {
-    while (worker_.running()) {
-        Attempt attempt = CopySettings();
-        bool keepGoing = false;
-        if (attempt.source.empty()) {
-            NotifyStatus("disconnected", "");
-            keepGoing = worker_.Pause(kNoSourcePauseMs);
-        } else if (!RunConnection(attempt)) {
-            keepGoing = worker_.Pause(kFailedCreatePauseMs);
-        } else if (worker_.running()) {
-            NotifyStatus("reconnecting", attempt.source.c_str());
-            keepGoing = worker_.Pause(kConnectionEndedPauseMs);
-        }
-        if (!keepGoing) {
-            break;
-        }
-    }
-    NotifyStatus("disconnected", "");
+    RunReceiveCycle(
+        worker_,
+        [this](std::string& source) {
+            Attempt attempt = CopySettings();
+            source = attempt.source;
+            if (attempt.source.empty()) {
+                return AttemptEnd::NoSource;
+            }
+            return RunConnection(attempt) ? AttemptEnd::ConnectionEnded : AttemptEnd::OpenFailed;
+        },
+        [this](const char* state, const char* source) { NotifyStatus(state, source); });
 }
 
 bool NdiReceiver::RunConnection(const Attempt& attempt) {

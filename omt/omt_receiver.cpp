@@ -6,15 +6,13 @@
 #include "log.h"
 #include "performance_counter.h"
 #include "quality.h"
+#include "receive_cycle.h"
 #include "stats_interval.h"
 
 namespace {
 
 constexpr unsigned kStopWaitMs = 5000;
 constexpr int kReceiveTimeoutMs = 50;
-constexpr unsigned kNoAddressPauseMs = 100;
-constexpr unsigned kCreateFailedPauseMs = 1000;
-constexpr unsigned kConnectionEndedPauseMs = 500;
 constexpr int kEmptyIntervalLimit = 3;
 
 }  // namespace
@@ -90,24 +88,22 @@ void OmtReceiver::WorkerBody(void* self) {
 }
 
 void OmtReceiver::ReceiveLoop() {
-    while (worker_.running()) {
-        RunAttempt();
-    }
-    NotifyStatus("disconnected", "");
+    RunReceiveCycle(
+        worker_, [this](std::string& source) { return RunAttempt(source); },
+        [this](const char* state, const char* source) { NotifyStatus(state, source); });
 }
 
-// One attempt: copy the settings, open a connection, receive until it ends, and pause.
-void OmtReceiver::RunAttempt() {
+// One attempt: copy the settings, open a connection and receive until it ends.
+AttemptEnd OmtReceiver::RunAttempt(std::string& source) {
     Connection connection;
     {
         ScopedLock lock(lock_);
         connection.address = address_;
         connection.appliedQuality = quality_;
     }
+    source = connection.address;
     if (connection.address.empty()) {
-        NotifyStatus("disconnected", "");
-        worker_.Pause(kNoAddressPauseMs);
-        return;
+        return AttemptEnd::NoSource;
     }
     HostLog("[OMT] ReceiveLoop: connecting to '%s', quality=%d", connection.address.c_str(),
             connection.appliedQuality);
@@ -116,15 +112,11 @@ void OmtReceiver::RunAttempt() {
         create_(connection.address.c_str(), kOmtFrameVideo, kOmtFormatBgra, kOmtReceiveFlagsNone);
     if (connection.instance == nullptr) {
         NotifyStatus("error", "Failed to create receiver");
-        worker_.Pause(kCreateFailedPauseMs);
-        return;
+        return AttemptEnd::OpenFailed;
     }
     ReceiveOnConnection(connection);
     destroy_(connection.instance);
-    if (worker_.running()) {
-        NotifyStatus("reconnecting", connection.address.c_str());
-        worker_.Pause(kConnectionEndedPauseMs);
-    }
+    return AttemptEnd::ConnectionEnded;
 }
 
 void OmtReceiver::ReceiveOnConnection(Connection& connection) {

@@ -13,6 +13,7 @@
 #include "omt_api.h"
 #include "receiver_callbacks.h"
 #include "win_types.h"
+#include "receive_cycle.h"
 #include "worker_thread.h"
 
 class OmtReceiver {
@@ -48,7 +49,7 @@ private:
 
     static void WorkerBody(void* self);
     void ReceiveLoop();
-    void RunAttempt();
+    AttemptEnd RunAttempt(std::string& source);
     void ReceiveOnConnection(Connection& connection);
     void ApplyQualityChange(Connection& connection);
     void TakeFrame(Connection& connection, const OmtMediaFrame* frame);

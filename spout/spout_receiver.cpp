@@ -4,16 +4,14 @@
 
 #include "log.h"
 #include "performance_counter.h"
+#include "receive_cycle.h"
 
 using Microsoft::WRL::ComPtr;
 
 namespace {
 
 constexpr unsigned kStopWaitMs = 3000;
-constexpr unsigned kNoNamePauseMs = 100;
 constexpr unsigned kWaitingPollMs = 250;
-constexpr unsigned kOpenFailurePauseMs = 1000;
-constexpr unsigned kReconnectPauseMs = 500;
 constexpr unsigned kFailedPollPauseMs = 100;
 constexpr unsigned kPollPauseMs = 16;
 constexpr int kFailedPollLimit = 2;
@@ -96,44 +94,36 @@ void SpoutReceiver::WorkerBody(void* self) {
 }
 
 void SpoutReceiver::ReceiveLoop() {
-    while (worker_.running()) {
-        std::string senderName = SenderName();
-        if (senderName.empty()) {
-            NotifyStatus("disconnected", "");
-            worker_.Pause(kNoNamePauseMs);
-            continue;
-        }
-        RunAttempt(senderName);
-    }
-    NotifyStatus("disconnected", "");
+    RunReceiveCycle(
+        worker_,
+        [this](std::string& source) {
+            source = SenderName();
+            return source.empty() ? AttemptEnd::NoSource : RunAttempt(source);
+        },
+        [this](const char* state, const char* source) { NotifyStatus(state, source); });
 }
 
-void SpoutReceiver::RunAttempt(const std::string& senderName) {
+AttemptEnd SpoutReceiver::RunAttempt(const std::string& senderName) {
     HostLog("[Spout] ReceiveLoop: connecting to sender '%s'", senderName.c_str());
     NotifyStatus("connecting", senderName.c_str());
     reconnectRequested_.exchange(false);
 
     SenderRecord record;
     if (!WaitForRecord(senderName, record)) {
-        return;
+        return AttemptEnd::Stopped;
     }
     if (device_ == nullptr) {
         NotifyStatus("error", "No D3D11 device");
-        worker_.Pause(kOpenFailurePauseMs);
-        return;
+        return AttemptEnd::OpenFailed;
     }
     if (!OpenTexture(record.handle)) {
         NotifyStatus("error", "Cannot open shared texture");
-        worker_.Pause(kOpenFailurePauseMs);
-        return;
+        return AttemptEnd::OpenFailed;
     }
     NotifyStatus("connected", senderName.c_str());
     RunConnection(senderName, record);
     ReleaseTexture();
-    if (worker_.running()) {
-        NotifyStatus("reconnecting", senderName.c_str());
-        worker_.Pause(kReconnectPauseMs);
-    }
+    return AttemptEnd::ConnectionEnded;
 }
 
 bool SpoutReceiver::WaitForRecord(const std::string& senderName, SenderRecord& record) {

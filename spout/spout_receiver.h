@@ -20,6 +20,7 @@
 #include "sender_record.h"
 #include "stats_interval.h"
 #include "win_types.h"
+#include "receive_cycle.h"
 #include "worker_thread.h"
 
 // The texture belongs to the receiver; a callback that keeps it takes its own reference.
@@ -59,7 +60,7 @@ private:
     void ReceiveLoop();
     // One attempt: waiting phase, open, connected phase. Returns after the pause that
     // follows it, or at once when stopped.
-    void RunAttempt(const std::string& senderName);
+    AttemptEnd RunAttempt(const std::string& senderName);
     bool WaitForRecord(const std::string& senderName, SenderRecord& record);
     void RunConnection(const std::string& senderName, const SenderRecord& record);
     void Poll(const std::string& senderName, Connection& connection);
