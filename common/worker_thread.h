@@ -22,6 +22,11 @@ public:
     // the thread cannot be created or when the previous worker outlasted its stop wait
     // twice (a second worker never runs beside it).
     bool Start(Body body, void* context);
+    // The same, running owner->*Loop() (the receivers' ReceiveLoop).
+    template <typename Owner, void (Owner::*Loop)()>
+    bool Start(Owner* owner) {
+        return Start([](void* self) { (static_cast<Owner*>(self)->*Loop)(); }, owner);
+    }
 
     // Clears the running flag and waits at most stopWaitMs for the worker. A worker that
     // ended has its handle closed; one that did not is kept as stuck (see Stuck).

@@ -82,7 +82,7 @@ bool NdiReceiver::Start(const std::string& source, int bandwidth) {
         return false;  // never bound: a worker would have nothing to call
     }
     reconnectRequested_.exchange(false);
-    return worker_.Start(&NdiReceiver::WorkerBody, this);
+    return worker_.Start<NdiReceiver, &NdiReceiver::ReceiveLoop>(this);
 }
 
 void NdiReceiver::SetBandwidth(int bandwidth) {
@@ -99,10 +99,6 @@ void NdiReceiver::Stop() {
 
 bool NdiReceiver::Stuck() {
     return worker_.Stuck();
-}
-
-void NdiReceiver::WorkerBody(void* self) {
-    static_cast<NdiReceiver*>(self)->ReceiveLoop();
 }
 
 NdiReceiver::Attempt NdiReceiver::CopySettings() {

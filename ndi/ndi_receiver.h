@@ -47,7 +47,6 @@ private:
     };
     struct Connection;
 
-    static void WorkerBody(void* self);
     void ReceiveLoop();
     Attempt CopySettings();
     // One connection from create to destroy; false when the create failed.

@@ -67,7 +67,7 @@ bool OmtReceiver::Start(const std::string& address, int quality) {
     if (create_ == nullptr || destroy_ == nullptr || receive_ == nullptr) {
         return false;
     }
-    return worker_.Start(&OmtReceiver::WorkerBody, this);
+    return worker_.Start<OmtReceiver, &OmtReceiver::ReceiveLoop>(this);
 }
 
 void OmtReceiver::SetQuality(int quality) {
@@ -81,10 +81,6 @@ void OmtReceiver::Stop() {
 
 bool OmtReceiver::Stuck() {
     return worker_.Stuck();
-}
-
-void OmtReceiver::WorkerBody(void* self) {
-    static_cast<OmtReceiver*>(self)->ReceiveLoop();
 }
 
 void OmtReceiver::ReceiveLoop() {

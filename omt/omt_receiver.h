@@ -47,7 +47,6 @@ private:
     // Per-connection state, kept by the worker.
     struct Connection;
 
-    static void WorkerBody(void* self);
     void ReceiveLoop();
     AttemptEnd RunAttempt(std::string& source);
     void ReceiveOnConnection(Connection& connection);

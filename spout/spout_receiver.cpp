@@ -61,7 +61,7 @@ bool SpoutReceiver::Start(const std::string& senderName) {
         senderName_ = senderName;
     }
     reconnectRequested_.exchange(false);
-    return worker_.Start(&SpoutReceiver::WorkerBody, this);
+    return worker_.Start<SpoutReceiver, &SpoutReceiver::ReceiveLoop>(this);
 }
 
 void SpoutReceiver::Stop() {
@@ -87,10 +87,6 @@ bool SpoutReceiver::ReadSenderRecord(const std::string& senderName, SenderRecord
     UnmapViewOfFile(view);
     record = DecodeSenderRecord(bytes);
     return IsValidSenderRecord(record);
-}
-
-void SpoutReceiver::WorkerBody(void* self) {
-    static_cast<SpoutReceiver*>(self)->ReceiveLoop();
 }
 
 void SpoutReceiver::ReceiveLoop() {

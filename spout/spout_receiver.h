@@ -56,7 +56,6 @@ public:
 private:
     struct Connection;  // the worker's per-connection state
 
-    static void WorkerBody(void* self);
     void ReceiveLoop();
     // One attempt: waiting phase, open, connected phase. Returns after the pause that
     // follows it, or at once when stopped.

@@ -185,13 +185,8 @@ int main(int argc, char** argv) {
             seconds = std::max(0.5, std::atof(argv[i] + 10));
         }
     }
-    static const HostTraits kTraits{"PresentBench",
-                                    L"PresentBenchWindowClass",
-                                    L"PresentBench",
-                                    "--source=",
-                                    "source",
-                                    true,
-                                    3000};
+    static const HostTraits kTraits{"PresentBench", L"PresentBenchWindowClass", L"PresentBench",
+                                    "--source=", true};
     HWND window = nullptr;
     if (!CreateHostWindow(GetModuleHandleW(nullptr), kTraits, 320, 180, window)) {
         std::fprintf(stderr, "no window\n");

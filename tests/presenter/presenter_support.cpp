@@ -5,13 +5,8 @@
 #include "host_window.h"
 
 const HostTraits& TestTraits() {
-    static const HostTraits kTraits{"PresenterTest",
-                                    L"PresenterTestWindowClass",
-                                    L"PresenterTest",
-                                    "--source=",
-                                    "source",
-                                    true,
-                                    3000};
+    static const HostTraits kTraits{"PresenterTest", L"PresenterTestWindowClass", L"PresenterTest",
+                                    "--source=", true};
     return kTraits;
 }
 
