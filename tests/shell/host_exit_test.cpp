@@ -38,6 +38,20 @@ BOOL CALLBACK FindProcessWindow(HWND window, LPARAM context) {
     return TRUE;
 }
 
+// Only the child's own windows count: other tests may make windows of the same class
+// at the same time.
+bool HasWindowOfClass(const wchar_t* windowClass, DWORD processId) {
+    for (HWND window = FindWindowExW(nullptr, nullptr, windowClass, nullptr); window != nullptr;
+         window = FindWindowExW(nullptr, window, windowClass, nullptr)) {
+        DWORD owner = 0;
+        GetWindowThreadProcessId(window, &owner);
+        if (owner == processId) {
+            return true;
+        }
+    }
+    return false;
+}
+
 // Starts the program and watches for its windows until it ends; false if it did not
 // end within the wait.
 bool RunAndWatch(const std::wstring& program, const std::wstring& arguments,
@@ -57,7 +71,7 @@ bool RunAndWatch(const std::wstring& program, const std::wstring& arguments,
     while (WaitForSingleObject(process.Get(), 1) == WAIT_TIMEOUT) {
         WindowSearch search{info.dwProcessId, false};
         EnumWindows(&FindProcessWindow, reinterpret_cast<LPARAM>(&search));
-        sawWindow = sawWindow || search.found || FindWindowW(windowClass, nullptr) != nullptr;
+        sawWindow = sawWindow || search.found || HasWindowOfClass(windowClass, info.dwProcessId);
         if (GetTickCount64() > deadline) {
             TerminateProcess(process.Get(), 2);
             return false;
