@@ -11,6 +11,9 @@
 //   audio-meta        each video frame is followed by one audio and one metadata frame
 //   null-data         video frames carry no pixel pointer
 //   padded-stride     rows are 64 bytes longer than the pixels (padding bytes 0xEE)
+//   stall:MS          the capture call after a connection's first video frame blocks MS ms,
+//                     ignoring its timeout (a runtime that hangs)
+//   stall-create:MS   every receiver create blocks MS ms before it answers
 // At the lowest bandwidth the picture is half as wide and half as high.
 //
 // Pixels are BGRA: moving vertical stripes; the first pixel of the first row carries the
@@ -44,6 +47,8 @@ struct Script {
     bool audioMeta = false;
     bool nullData = false;
     bool paddedStride = false;
+    long stallMs = 0;
+    long stallCreateMs = 0;
 };
 
 struct Instance {
@@ -54,6 +59,8 @@ struct Instance {
     int captures = 0;
     bool pendingAudio = false;
     bool pendingMetadata = false;
+    bool stalled = false;
+    long framesSent = 0;
 };
 
 volatile LONG gCreates = 0;
@@ -128,6 +135,10 @@ void ApplyToken(const std::string& token, Script& script) {
         script.nullData = true;
     } else if (token == "padded-stride") {
         script.paddedStride = true;
+    } else if (StartsWith(token, "stall-create:")) {
+        script.stallCreateMs = NumberAfter(token, 13);
+    } else if (StartsWith(token, "stall:")) {
+        script.stallMs = NumberAfter(token, 6);
     }
 }
 
@@ -255,6 +266,10 @@ ndi::RecvInstance RecvCreateV3(const ndi::RecvCreateV3* settings) {
     }
     const char* name = settings->sourceToConnectTo.ndiName;
     Script script = ParseScript(name);
+    if (script.stallCreateMs > 0) {
+        SimLog("recv_create_v3 stalls %ld ms", script.stallCreateMs);
+        Sleep(static_cast<DWORD>(script.stallCreateMs));
+    }
     long create = InterlockedIncrement(&gCreates);
     bool fail = create <= script.failCreates;
     SimLog("recv_create_v3 name='%s' url=%s color=%d bandwidth=%d fields=%d recv='%s' -> %s",
@@ -298,6 +313,12 @@ ndi::FrameType RecvCaptureV2(ndi::RecvInstance handle, ndi::VideoFrameV2* video,
     }
     ++instance->captures;
     const Script& s = instance->script;
+    if (s.stallMs > 0 && instance->framesSent > 0 && !instance->stalled) {
+        instance->stalled = true;
+        SimLog("capture stalls %ld ms", s.stallMs);
+        Sleep(static_cast<DWORD>(s.stallMs));
+        return ndi::FrameType::kNone;
+    }
     if (s.errorsEvery > 0 && instance->captures % s.errorsEvery == 0) {
         SimLog("capture -> error");
         return ndi::FrameType::kError;
@@ -314,6 +335,7 @@ ndi::FrameType RecvCaptureV2(ndi::RecvInstance handle, ndi::VideoFrameV2* video,
             instance->nextDue = now + instance->period;  // fell behind: do not burst
         }
         FillVideo(*instance, video);
+        ++instance->framesSent;
         instance->pendingAudio = instance->pendingMetadata = s.audioMeta;
         return ndi::FrameType::kVideo;
     }

@@ -15,6 +15,7 @@
 //   short-data       data length one row short of height x stride
 //   stall:MS         the receive call after a connection's first frame blocks MS ms,
 //                    ignoring its timeout (a library that hangs)
+//   stall-create:MS  every create blocks MS ms before it answers
 //   tag:TEXT         ignored; keeps otherwise equal addresses apart
 // Unknown items are ignored. An empty address fails every create.
 //
@@ -71,6 +72,7 @@ struct SourcePlan {
     bool paddedStride = false;
     bool shortData = false;
     int stallMs = 0;
+    int stallCreateMs = 0;
 };
 
 struct Instance {
@@ -174,6 +176,8 @@ void ApplyItem(const std::string& item, SourcePlan& plan) {
         plan.shortData = true;
     else if (name == "stall")
         plan.stallMs = ToInt(value, 0);
+    else if (name == "stall-create")
+        plan.stallCreateMs = ToInt(value, 0);
 }
 
 SourcePlan ParseAddress(const std::string& address) {
@@ -304,6 +308,9 @@ SIM_OMT_EXPORT OmtReceiveInstance* omt_receive_create(const char* address, OmtFr
                                                       OmtReceiveFlags flags) {
     std::string text = address ? address : "";
     SourcePlan plan = ParseAddress(text);
+    if (plan.stallCreateMs > 0) {
+        Sleep(static_cast<DWORD>(plan.stallCreateMs));
+    }
     Instance* instance = nullptr;
     if (!text.empty() && !CreateShouldFail(text, plan)) {
         instance = new Instance;
