@@ -11,7 +11,7 @@
 class FramePresenter {
 public:
     FramePresenter() = default;
-    ~FramePresenter() { ReleaseResources(); }
+    virtual ~FramePresenter() { ReleaseResources(); }
     FramePresenter(const FramePresenter&) = delete;
     FramePresenter& operator=(const FramePresenter&) = delete;
 

@@ -39,6 +39,6 @@ std::unique_ptr<HostReceiver> CreateTivaneReceiver() {
 
 }  // namespace
 
-int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
+int WINAPI WinMain(_In_ HINSTANCE instance, _In_opt_ HINSTANCE, _In_ LPSTR commandLine, _In_ int) {
     return RunHost(instance, commandLine, HostKind::Tivane, &CreateTivaneReceiver);
 }

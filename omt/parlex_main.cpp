@@ -39,6 +39,6 @@ std::unique_ptr<HostReceiver> CreateParlexReceiver() {
 
 }  // namespace
 
-int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR cmdLine, int) {
+int WINAPI WinMain(_In_ HINSTANCE instance, _In_opt_ HINSTANCE, _In_ LPSTR cmdLine, _In_ int) {
     return RunHost(instance, cmdLine, HostKind::Parlex, &CreateParlexReceiver);
 }
