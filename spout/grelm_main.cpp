@@ -52,7 +52,7 @@ std::unique_ptr<HostReceiver> CreateGrelmReceiver() {
 
 }  // namespace
 
-int WINAPI WinMain(_In_ HINSTANCE instance, _In_opt_ HINSTANCE /*previous*/,
-                   _In_ LPSTR commandLine, _In_ int /*showCommand*/) {
+int WINAPI WinMain(_In_ HINSTANCE instance, _In_opt_ HINSTANCE /*previous*/, _In_ LPSTR commandLine,
+                   _In_ int /*showCommand*/) {
     return RunHost(instance, commandLine, HostKind::Grelm, &CreateGrelmReceiver);
 }
