@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <ostream>
 #include <string>
 
 #include <windows.h>
@@ -31,6 +32,11 @@ struct SenderCase {
 std::string Label(const SenderCase& sender) {
     return std::string(sender.format) + "_" + std::to_string(sender.width) + "x" +
            std::to_string(sender.height);
+}
+
+// Named by Label in test names and messages, not printed byte by byte.
+void PrintTo(const SenderCase& sender, std::ostream* out) {
+    *out << Label(sender);
 }
 
 std::string CaseName(const testing::TestParamInfo<SenderCase>& info) {
@@ -64,8 +70,8 @@ class SharedTextureTest : public testing::TestWithParam<SenderCase> {
 protected:
     void SetUp() override {
         if (RunningUnderWine()) {
-            GTEST_SKIP() << "needs Windows: Wine cannot open a Direct3D 11 texture that another "
-                            "process shares (OpenSharedResource fails there)";
+            GTEST_SKIP() << "needs Windows: Wine cannot share a Direct3D 11 texture between "
+                            "processes (no shared handle, and OpenSharedResource fails)";
         }
         ASSERT_TRUE(CreateHostWindow(GetModuleHandleW(nullptr), TraitsOf(HostKind::Grelm), 320, 180,
                                      window_));
