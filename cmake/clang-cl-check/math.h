@@ -1,3 +1,5 @@
+/* Fills gaps of Wine's C runtime headers that LLVM's C++ library needs: the long double and
+   other C99 functions of <cmath> (see cmake/clang-cl-check.cmake). Declarations only. */
 #pragma once
 #include_next <math.h>
 #ifdef __cplusplus
