@@ -23,7 +23,8 @@ bool TargetMatches(ID3D11Texture2D* target, const D3D11_TEXTURE2D_DESC& source,
     D3D11_TEXTURE2D_DESC desc = {};
     target->GetDesc(&desc);
     return desc.Width == source.Width && desc.Height == source.Height &&
-           desc.MipLevels == source.MipLevels && desc.Format == plan.textureFormat;
+           desc.MipLevels == source.MipLevels &&
+           static_cast<uint32_t>(desc.Format) == plan.textureFormat;
 }
 
 bool CanSample(ID3D11Device* device, uint32_t viewFormat) {

@@ -181,8 +181,9 @@ TEST_F(OmtReceiveLoop, SilentSourceGivesUpAfterThreeEmptyIntervals) {
         EXPECT_EQ(stats[i].width, 0);
         EXPECT_EQ(stats[i].height, 0);
         double offset = stats[i].atMs - connectedAt;
-        EXPECT_GE(offset, 1000.0 * (i + 1) - 50.0);
-        EXPECT_LE(offset, 1000.0 * (i + 1) + 1500.0);
+        const double intervalEndMs = 1000.0 * static_cast<double>(i + 1);
+        EXPECT_GE(offset, intervalEndMs - 50.0);
+        EXPECT_LE(offset, intervalEndMs + 1500.0);
     }
     EXPECT_LE(stats[2].atMs, statuses[1].atMs);
     double pause = statuses[3].atMs - statuses[2].atMs;

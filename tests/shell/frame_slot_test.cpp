@@ -109,7 +109,7 @@ TEST_F(FrameSlotTest, AFasterSourceKeepsOneNotificationOutstandingAndTheNewestFr
 TEST_F(FrameSlotTest, UnusableFrameIsNeitherCopiedNorNotified) {
     ReadbackPresenter presenter;
     ASSERT_TRUE(presenter.Initialize(window));
-    std::vector<unsigned char> small = Bytes(256, 3);
+    std::vector<unsigned char> tinyPixels = Bytes(256, 3);
     struct Case {
         const char* name;
         const unsigned char* pixels;
@@ -118,14 +118,14 @@ TEST_F(FrameSlotTest, UnusableFrameIsNeitherCopiedNorNotified) {
         int stride;
     };
     const Case cases[] = {
-        {"zero height", small.data(), 16, 0, 64},
-        {"negative height", small.data(), 16, -4, 64},
-        {"zero stride", small.data(), 16, 4, 0},
-        {"negative stride", small.data(), 16, 4, -64},
+        {"zero height", tinyPixels.data(), 16, 0, 64},
+        {"negative height", tinyPixels.data(), 16, -4, 64},
+        {"zero stride", tinyPixels.data(), 16, 4, 0},
+        {"negative stride", tinyPixels.data(), 16, 4, -64},
         {"no pixels", nullptr, 16, 4, 64},
         // Byte counts no frame can have: neither copied nor allocated.
-        {"2 GiB", small.data(), 16384, 32768, 65536},
-        {"largest ints", small.data(), INT_MAX, INT_MAX, INT_MAX},
+        {"2 GiB", tinyPixels.data(), 16384, 32768, 65536},
+        {"largest ints", tinyPixels.data(), INT_MAX, INT_MAX, INT_MAX},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -137,7 +137,7 @@ TEST_F(FrameSlotTest, UnusableFrameIsNeitherCopiedNorNotified) {
         EXPECT_EQ(TakeNotifications(), 0);
 
         // Nor does it disturb a frame that is waiting to be drawn.
-        StoreFrame(slot, window, small.data(), 16, 4, 64);
+        StoreFrame(slot, window, tinyPixels.data(), 16, 4, 64);
         StoreFrame(slot, window, c.pixels, c.width, c.height, c.stride);
         EXPECT_TRUE(slot.pending);
         EXPECT_EQ(slot.width, 16);
