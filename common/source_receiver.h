@@ -64,7 +64,7 @@ protected:
 
     // tag: the log tag ("[NDI]"); stopWaitMs: the bound of Stop.
     SourceReceiver(const char* tag, unsigned stopWaitMs);
-    ~SourceReceiver();
+    virtual ~SourceReceiver();
 
     // Stops the old worker (within one stop bound in all), stores the settings and starts a
     // new worker. An old worker that has still not ended is reported as "error" "Receiver

@@ -14,12 +14,12 @@
 #include "source_receiver.h"
 #include "win_types.h"
 
-class NdiReceiver : public SourceReceiver {
+class NdiReceiver final : public SourceReceiver {
 public:
     static constexpr unsigned kStopWaitMs = 3000;
 
     NdiReceiver() : SourceReceiver("[NDI]", kStopWaitMs) {}
-    ~NdiReceiver();
+    ~NdiReceiver() override;
 
     // Loads and initialises the runtime. False when it is missing or unusable.
     bool Initialize();

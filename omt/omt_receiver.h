@@ -15,12 +15,12 @@
 #include "source_receiver.h"
 #include "win_types.h"
 
-class OmtReceiver : public SourceReceiver {
+class OmtReceiver final : public SourceReceiver {
 public:
     static constexpr unsigned kStopWaitMs = 5000;
 
     OmtReceiver() : SourceReceiver("[OMT]", kStopWaitMs) {}
-    ~OmtReceiver();
+    ~OmtReceiver() override;
 
     // Loads libomt.dll and looks up its entries. True when the library is loaded and
     // create, destroy and receive were found; the suggested-quality entry is optional.

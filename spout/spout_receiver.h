@@ -31,12 +31,12 @@ using TextureCallback = std::function<void(ID3D11Texture2D* texture, int width, 
 using SharedTextureOpener = std::function<bool(ID3D11Device* device, HANDLE handle,
                                                Microsoft::WRL::ComPtr<ID3D11Texture2D>& texture)>;
 
-class SpoutReceiver : public SourceReceiver {
+class SpoutReceiver final : public SourceReceiver {
 public:
     static constexpr unsigned kStopWaitMs = 3000;
 
     SpoutReceiver();
-    ~SpoutReceiver();
+    ~SpoutReceiver() override;
 
     // Borrowed from the presenter, which outlives the worker; only the device is used.
     void SetDevice(ID3D11Device* device, ID3D11DeviceContext* context);
