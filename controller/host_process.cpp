@@ -73,7 +73,8 @@ HostResult CreatePipe(State& s) {
     DWORD error = 0;
     s.pipe = CreateHostPipe(s.pipeName, error);
     if (!s.pipe) {
-        bool taken = error == ERROR_ACCESS_DENIED || error == ERROR_PIPE_BUSY;
+        bool taken = error == ERROR_ACCESS_DENIED || error == ERROR_PIPE_BUSY ||
+                     error == ERROR_ALREADY_EXISTS;
         return Fail(
             taken ? HostError::PipeNameTaken : HostError::PipeFailed,
             "cannot create pipe \\\\.\\pipe\\" + s.pipeName + ", error " + std::to_string(error),

@@ -75,12 +75,25 @@ UniqueHandle CreateHostPipe(const std::string& name, DWORD& error) {
         return UniqueHandle();
     }
     std::string path = "\\\\.\\pipe\\" + name;
-    HANDLE pipe = CreateNamedPipeA(
+    UniqueHandle pipe(CreateNamedPipeA(
         path.c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
         PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS, 1,
-        kPipeBufferBytes, kPipeBufferBytes, 0, security.attributes());
-    error = pipe == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS;
-    return UniqueHandle(pipe);
+        kPipeBufferBytes, kPipeBufferBytes, 0, security.attributes()));
+    if (!pipe) {
+        error = GetLastError();
+        return pipe;
+    }
+    // Wine ignores FILE_FLAG_FIRST_PIPE_INSTANCE (and a squatter's larger instance limit),
+    // so the count of instances is checked as well: ours must be the only one.
+    DWORD instances = 0;
+    if (GetNamedPipeHandleStateA(pipe.Get(), nullptr, &instances, nullptr, nullptr, nullptr, 0) &&
+        instances != 1) {
+        error = ERROR_ALREADY_EXISTS;
+        pipe.Reset();
+        return pipe;
+    }
+    error = ERROR_SUCCESS;
+    return pipe;
 }
 
 bool ClientIsProcess(HANDLE pipe, DWORD processId) {

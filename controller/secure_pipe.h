@@ -13,8 +13,8 @@
 bool MakeUnguessablePipeName(const std::string& prefix, std::string& name);
 
 // Creates \\.\pipe\<name>: duplex, byte mode, overlapped, 64 KiB each way. An invalid
-// handle on failure, with the system's error code in `error` (ERROR_ACCESS_DENIED or
-// ERROR_PIPE_BUSY when the name is already taken).
+// handle on failure, with the system's error code in `error` (ERROR_ACCESS_DENIED,
+// ERROR_PIPE_BUSY or ERROR_ALREADY_EXISTS when the name is already taken).
 UniqueHandle CreateHostPipe(const std::string& name, DWORD& error);
 
 // Whether the client that opened the pipe is the process we started. A system that
