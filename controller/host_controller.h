@@ -74,7 +74,7 @@ typedef void (*hc_event_callback)(void* user, const hc_event* event);
 /* Allocates a handle; *host is NULL when memory runs out. */
 HC_API hc_result hc_create(hc_host** host);
 /* Ends the host if it still runs (as hc_end with 10 s) and frees the handle. NULL is
- * ignored. Not from inside the handle's own callback. */
+ * ignored. Allowed inside the handle's own callback; no callback follows it. */
 HC_API void hc_destroy(hc_host* host);
 
 /* Starts `executable` with --pipeName=<an unguessable name> followed by `args`

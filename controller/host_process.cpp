@@ -336,7 +336,9 @@ HostResult HostProcess::End(unsigned waitMs, uint32_t* exitCode) {
         return Fail(HostError::WrongState, "not started");
     }
     State& s = *state_;
-    if (!s.ended.exchange(true)) {
+    ScopedLock lock(s.endLock);
+    if (!s.ended) {
+        s.ended = true;
         HANDLE process = s.host.process.Get();
         if (WaitForSingleObject(process, 0) != WAIT_OBJECT_0) {
             // A host that never opened the pipe cannot hear the shutdown: no wait for it.

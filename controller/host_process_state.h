@@ -48,7 +48,8 @@ struct HostProcess::State {
     UniqueHandle callbackThread;
     DWORD callbackThreadId = 0;
     std::atomic<bool> detached{false};  // the HostProcess is gone: no more callbacks
-    std::atomic<bool> ended{false};
+    CriticalSection endLock;            // one End at a time; a second one waits for the first
+    bool ended = false;                 // under endLock
 
     double ElapsedMs() const {
         LARGE_INTEGER now;

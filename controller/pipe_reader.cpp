@@ -24,7 +24,8 @@ DWORD CancelAndDrain(HANDLE pipe, OVERLAPPED& overlapped) {
     return transferred;
 }
 
-enum class ConnectEnd { Connected, HostEnded, Stopped, Failed };
+// Vacated: a client came and went before the connection was taken up.
+enum class ConnectEnd { Connected, Vacated, HostEnded, Stopped, Failed };
 
 ConnectEnd ConnectOnce(State& s, HANDLE connected) {
     OVERLAPPED overlapped = {};
@@ -36,6 +37,9 @@ ConnectEnd ConnectOnce(State& s, HANDLE connected) {
     DWORD error = GetLastError();
     if (error == ERROR_PIPE_CONNECTED) {
         return ConnectEnd::Connected;  // the host was quicker than this call
+    }
+    if (error == ERROR_NO_DATA) {
+        return ConnectEnd::Vacated;
     }
     if (error != ERROR_IO_PENDING) {
         return ConnectEnd::Failed;
@@ -63,11 +67,12 @@ ConnectEnd ConnectOnce(State& s, HANDLE connected) {
 bool AwaitHost(State& s) {
     UniqueHandle connected(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     for (;;) {
-        if (ConnectOnce(s, connected.Get()) != ConnectEnd::Connected) {
-            return false;
-        }
-        if (ClientIsProcess(s.pipe.Get(), s.host.processId)) {
+        ConnectEnd end = ConnectOnce(s, connected.Get());
+        if (end == ConnectEnd::Connected && ClientIsProcess(s.pipe.Get(), s.host.processId)) {
             return true;
+        }
+        if (end != ConnectEnd::Connected && end != ConnectEnd::Vacated) {
+            return false;
         }
         DisconnectNamedPipe(s.pipe.Get());
     }
