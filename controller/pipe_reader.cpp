@@ -51,7 +51,7 @@ ConnectEnd ConnectOnce(State& s, HANDLE connected) {
             DWORD ignored = 0;
             return GetOverlappedResult(s.pipe.Get(), &overlapped, &ignored, FALSE)
                        ? ConnectEnd::Connected
-                       : ConnectEnd::Failed;
+                       : ConnectEnd::Vacated;
         }
         if (woken == WAIT_OBJECT_0 + 1 || StopWanted(s)) {
             CancelAndDrain(s.pipe.Get(), overlapped);
