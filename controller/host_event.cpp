@@ -1,6 +1,8 @@
 #include "host_event.h"
 
 #include <charconv>
+#include <cstdlib>
+#include <type_traits>
 
 #include "json.h"
 
@@ -8,12 +10,17 @@ namespace {
 
 template <typename Number>
 Number ReadNumber(const std::string& text) {
-    Number value = 0;
-    const char* end = text.data() + text.size();
-    if (std::from_chars(text.data(), end, value).ec != std::errc()) {
-        return 0;
+    if constexpr (std::is_floating_point_v<Number>) {
+        // Not every standard library has from_chars for floating point yet.
+        return static_cast<Number>(std::strtod(text.c_str(), nullptr));
+    } else {
+        Number value = 0;
+        const char* end = text.data() + text.size();
+        if (std::from_chars(text.data(), end, value).ec != std::errc()) {
+            return 0;
+        }
+        return value;
     }
-    return value;
 }
 
 }  // namespace

@@ -5,6 +5,9 @@
 extern "C" {
 #endif
 WINBASEAPI BOOL WINAPI GetProcessHandleCount(HANDLE, PDWORD);
+#ifndef PIPE_REJECT_REMOTE_CLIENTS
+#define PIPE_REJECT_REMOTE_CLIENTS 0x00000008
+#endif
 #ifdef __cplusplus
 }
 #endif

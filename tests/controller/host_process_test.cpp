@@ -121,8 +121,8 @@ TEST_P(HostProcessLife, ReceivesChangesQualityAndEndsWithZero) {
 INSTANTIATE_TEST_SUITE_P(Hosts, HostProcessLife,
                          testing::Values(ReceivingHost{"Tivane.exe", ';', 160},
                                          ReceivingHost{"Parlex.exe", ',', 80}),
-                         [](const testing::TestParamInfo<ReceivingHost>& info) {
-                             std::string name = info.param.exe;
+                         [](const testing::TestParamInfo<ReceivingHost>& param) {
+                             std::string name = param.param.exe;
                              return name.substr(0, name.find('.'));
                          });
 
