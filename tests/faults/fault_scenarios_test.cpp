@@ -506,27 +506,55 @@ protected:
 };
 
 TEST_P(HangFaults, TheHostEndsWithZeroWhileACallHangsAndCommandsKeepComing) {
-    const std::string name = HangingSource("hanging");
-    const std::string hang = "wait_for host_ready\n" + SetSource(name) + "\nwait_until 10000 " +
-                             Reached(name) + "\nwait 300\n";
+    const std::string inReceive = HangingSource("hanging-receive");
+    const std::string inCreate =
+        Source("pattern:320x180@30|stall-create:" + std::to_string(StopBoundMs() + 4000),
+               "hanging-create");
+    const std::string receiveHangs = "wait_for host_ready\n" + SetSource(inReceive) +
+                                     "\nwait_until 10000 " + Reached(inReceive) + "\nwait 300\n";
+    const std::string createHangs = "wait_for host_ready\n" + SetSource(inCreate) +
+                                    "\nwait_until 10000 \"connecting\"\nwait 300\n";
     struct Case {
         const char* what;
-        std::string ending;
+        std::string script;
         std::string endMarker;
     };
     const Case cases[] = {
-        {"shutdown followed by more commands", RawLine(kShutdown + "\n" + LateCommands()),
-         "-> (raw) {"},
-        {"window closed with commands queued", "wm_close\n" + RawLine(LateCommands()),
-         "WM_CLOSE posted"},
+        {"receive hangs; shutdown followed by more commands",
+         receiveHangs + RawLine(kShutdown + "\n" + LateCommands()), "-> (raw) {"},
+        {"receive hangs; window closed with commands queued",
+         receiveHangs + "wm_close\n" + RawLine(LateCommands()), "WM_CLOSE posted"},
+        {"create hangs; shutdown followed by more commands",
+         createHangs + RawLine(kShutdown + "\n" + LateCommands()), "-> (raw) {"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        HostctlRun run = Run(hang + c.ending);
+        HostctlRun run = Run(c.script);
         ExpectCleanEnd(run, c.endMarker);
         // Nothing after the end began started a worker.
         EXPECT_EQ(CountState(run, "connecting"), 1u) << run.text.substr(0, 3000);
     }
+}
+
+// A quality change that lands while the connection is still being made is acted on once
+// it is made: Tivane reconnects at the new bandwidth, Parlex passes it to the connection.
+TEST_P(HangFaults, AQualityChangeDuringASlowCreateIsNotLost) {
+    const std::string name = Source("pattern:64x64@30|stall-create:1500", "slow-create");
+    const bool tivane = GetParam().separator == ';';
+    const std::string lowSize =
+        tivane ? "\"width\":32,\"height\":32" : "\"width\":16,\"height\":16";
+    HostctlRun run = Run("wait_for host_ready\n" + SetSource(name) +
+                         "\nwait_until 10000 \"connecting\"\nwait 500\n"
+                         "{\"type\":\"set_quality\",\"quality\":\"low\"}\nwait_until 15000 " +
+                         lowSize + "\n" + kShutdown + "\n");
+    ExpectCleanEnd(run, "-> " + kShutdown);
+    const int lowSide = tivane ? 32 : 16;
+    bool low = false;
+    for (const JsonObject& m : run.HostMessages()) {
+        low = low || (m.Get("type") == "stats" && m.Get("width") == std::to_string(lowSide) &&
+                      m.Get("height") == std::to_string(lowSide));
+    }
+    EXPECT_TRUE(low) << "the quality change was lost\n" << run.text.substr(0, 3000);
 }
 
 TEST_P(HangFaults, ASourceChangeWhileTheOldWorkerHangsIsRefusedOnceThenObeyed) {
@@ -542,7 +570,8 @@ TEST_P(HangFaults, ASourceChangeWhileTheOldWorkerHangsIsRefusedOnceThenObeyed) {
             "\n");
     ExpectCleanEnd(run, "-> " + kShutdown);
     const double sent = run.TimeOf("-> " + SetSource(next));
-    const double busy = run.TimeOf("\"Receiver busy\"");
+    const double busy =
+        run.TimeOf("<- {\"type\":\"status\",\"state\":\"error\",\"source\":\"Receiver busy\"}");
     ASSERT_GE(sent, 0.0);
     ASSERT_GE(busy, 0.0) << "the refused source change was not reported";
     // One stop bound in all, not one for each stop on the way (2.5 s for a loaded machine).
