@@ -3,7 +3,13 @@
 #include "log.h"
 
 void DeviceRecovery::AfterDraw() {
-    if (retrying_ || !presenter_.DeviceLost()) {
+    if (retrying_) {
+        if (GetTickCount64() >= nextRetryTick_) {
+            Retry();
+        }
+        return;
+    }
+    if (!presenter_.DeviceLost()) {
         return;
     }
     // The receiver leaves the old device before the presenter releases it.
@@ -12,23 +18,29 @@ void DeviceRecovery::AfterDraw() {
         return;
     }
     relay_.DeviceLost();
-    retrying_ = SetTimer(window_, kRetryTimerId, kRetryIntervalMs, nullptr) != 0;
+    retrying_ = true;
+    SetTimer(window_, kRetryTimerId, kRetryIntervalMs, nullptr);  // frames retry too
+    nextRetryTick_ = GetTickCount64() + kRetryIntervalMs;
 }
 
 bool DeviceRecovery::HandleMessage(const MSG& message) {
     if (message.message != WM_TIMER || message.hwnd != window_ || message.wParam != kRetryTimerId) {
         return false;
     }
-    if (!retrying_) {
-        return true;
+    if (retrying_) {
+        Retry();
     }
+    return true;
+}
+
+void DeviceRecovery::Retry() {
+    nextRetryTick_ = GetTickCount64() + kRetryIntervalMs;
     if (Rebuild()) {
         Stop();
         relay_.DeviceRestored();
     } else {
         relay_.DeviceLost();
     }
-    return true;
 }
 
 void DeviceRecovery::Stop() {

@@ -24,7 +24,8 @@ public:
     DeviceRecovery(const DeviceRecovery&) = delete;
     DeviceRecovery& operator=(const DeviceRecovery&) = delete;
 
-    // After each frame notification.
+    // After each frame notification. Also retries when a retry is due, since the timer's
+    // message only comes once no posted message waits.
     void AfterDraw();
     // True when `message` is the retry timer's; it has then been handled.
     bool HandleMessage(const MSG& message);
@@ -35,10 +36,12 @@ public:
 
 private:
     bool Rebuild();
+    void Retry();
 
     HWND window_;
     FramePresenter& presenter_;
     HostReceiver& receiver_;
     StatusRelay& relay_;
     bool retrying_ = false;
+    ULONGLONG nextRetryTick_ = 0;
 };
