@@ -367,13 +367,22 @@ bool RunHostPath(HWND window, int seconds, const std::string& source, PathFigure
 }
 
 // The limit of this platform: nothing but a dynamic texture's map (discard), one copy,
-// unmap, one draw and a present, at the frame's size on the host's window, with the
-// same swap chain and shaders as the host's presenter. State is bound once.
+// unmap, one draw and a present, at the frame's size on a window of the host's kind, with
+// the same swap chain and shaders as the host's presenter. State is bound once.
 class BareLoop {
 public:
+    BareLoop() = default;
+    BareLoop(const BareLoop&) = delete;
+    BareLoop& operator=(const BareLoop&) = delete;
+    // Unbinds what the context holds, so that the swap chain goes with its references.
+    ~BareLoop() {
+        if (context_) {
+            context_->ClearState();
+            context_->Flush();
+        }
+    }
+
     bool Initialize(HWND window, int width, int height) {
-        SetWindowPos(window, nullptr, 0, 0, width, height,
-                     SWP_NOACTIVATE | SWP_NOZORDER | SWP_NOMOVE);
         width_ = width;
         height_ = height;
         return CreateSwapChain(window) && CreateTexture() && CreatePipeline();
@@ -501,6 +510,25 @@ private:
     ComPtr<ID3D11SamplerState> sampler_;
 };
 
+// A window of the host's kind at the frame's size, for one bare loop alone: nothing a
+// presenter left on the host's window can touch the baseline.
+struct BareWindow {
+    BareWindow(int width, int height) {
+        if (!CreateHostWindow(GetModuleHandleW(nullptr), TraitsOf(HostKind::Tivane), width, height,
+                              window)) {
+            DestroyHostWindow(window);
+        }
+    }
+    ~BareWindow() {
+        DestroyHostWindow(window);
+        MSG quit;  // the host's window asks the thread to quit when it is destroyed
+        PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE);
+    }
+    BareWindow(const BareWindow&) = delete;
+    BareWindow& operator=(const BareWindow&) = delete;
+    HWND window = nullptr;
+};
+
 // Frames presented over a measured span.
 struct PresentCount {
     int presents = 0;
@@ -517,10 +545,11 @@ struct PresentCount {
 // a `beside` source, the simulated source runs meanwhile and its worker stores every frame
 // into a slot that nothing takes: the CPU the host's path shares with its source. Nothing
 // counted on failure.
-PresentCount RunBareLoop(HWND window, int width, int height, double seconds,
-                         const std::string& beside = "") {
+PresentCount RunBareLoop(int width, int height, double seconds, const std::string& beside = "") {
+    BareWindow bareWindow(width, height);
+    const HWND window = bareWindow.window;
     BareLoop loop;
-    if (!loop.Initialize(window, width, height)) {
+    if (window == nullptr || !loop.Initialize(window, width, height)) {
         return {};
     }
     NdiReceiver receiver;
@@ -566,9 +595,9 @@ void PrintHostPath(const char* k, const PathFigures& figures) {
     std::printf("%s_latency_p99_ms %.2f\n", k, Percentile(figures.latencies, 0.99));
 }
 
-// The host's path, and on the same window at the same size the bare loop (the baseline,
-// half of its time just before the host's path and half just after, so that both meet
-// the same load) and the bare loop beside the running source. Keys carry the source's
+// The host's path, and at the same size the bare loop (the baseline, half of its time
+// just before the host's path and half just after, so that both meet the same load) and
+// the bare loop beside the running source. Keys carry the source's
 // shape, e.g. pipeline_1080p60_present_fps.
 void Pipeline(HWND window, int seconds, const std::string& source) {
     int width = 0;
@@ -581,12 +610,12 @@ void Pipeline(HWND window, int seconds, const std::string& source) {
     char path[32768];
     GetEnvironmentVariableA("PATH", path, sizeof path);
     SetEnvironmentVariableA("PATH", (SimDir() + ";" + path).c_str());
-    PresentCount bare = RunBareLoop(window, width, height, seconds / 2.0);
+    PresentCount bare = RunBareLoop(width, height, seconds / 2.0);
     PathFigures figures;
     if (!RunHostPath(window, seconds, source, figures)) {
         return;
     }
-    bare.Add(RunBareLoop(window, width, height, seconds / 2.0));
+    bare.Add(RunBareLoop(width, height, seconds / 2.0));
     if (bare.presents == 0) {
         std::printf("pipeline_error bare\n");
         return;
@@ -600,7 +629,7 @@ void Pipeline(HWND window, int seconds, const std::string& source) {
     std::printf("%s_present_ratio %.3f\n", k, figures.presents / figures.seconds / ceiling);
     // Not a baseline: how much of the gap is the CPU the source and the worker take.
     std::printf("%s_bare_beside_source_fps %.2f\n", k,
-                RunBareLoop(window, width, height, seconds, source).PerSecond());
+                RunBareLoop(width, height, seconds, source).PerSecond());
 }
 
 }  // namespace
