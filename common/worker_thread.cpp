@@ -10,7 +10,21 @@ WorkerThread::~WorkerThread() {
 DWORD WINAPI WorkerThread::ThreadMain(LPVOID self) {
     auto* worker = static_cast<WorkerThread*>(self);
     worker->body_(worker->context_);
+    worker->finished_.store(true);  // the last thing this thread does with the object
     return 0;
+}
+
+bool WorkerThread::Ended(DWORD waitMs) {
+    if (!thread_) {
+        return true;
+    }
+    if (!finished_.load() && WaitForSingleObject(thread_.Get(), waitMs) != WAIT_OBJECT_0 &&
+        !finished_.load()) {
+        return false;
+    }
+    thread_.Reset();
+    outlasted_ = false;
+    return true;
 }
 
 bool WorkerThread::EndWorker() {
@@ -18,16 +32,11 @@ bool WorkerThread::EndWorker() {
     if (wake_) {
         SetEvent(wake_.Get());
     }
-    if (!thread_) {
+    if (Ended(outlasted_ ? 0 : stopWaitMs_)) {
         return true;
     }
-    if (WaitForSingleObject(thread_.Get(), outlasted_ ? 0 : stopWaitMs_) != WAIT_OBJECT_0) {
-        outlasted_ = true;
-        return false;
-    }
-    thread_.Reset();
-    outlasted_ = false;
-    return true;
+    outlasted_ = true;
+    return false;
 }
 
 bool WorkerThread::Start(Body body, void* context) {
@@ -40,6 +49,7 @@ bool WorkerThread::Start(Body body, void* context) {
     }
     body_ = body;
     context_ = context;
+    finished_.store(false);
     running_.exchange(true);
     thread_.Reset(CreateThread(nullptr, 0, &WorkerThread::ThreadMain, this, 0, nullptr));
     if (!thread_) {
@@ -65,13 +75,5 @@ bool WorkerThread::Pause(unsigned milliseconds) {
 
 bool WorkerThread::Stuck() {
     ScopedLock lock(guard_);
-    if (!thread_ || !outlasted_) {
-        return false;
-    }
-    if (WaitForSingleObject(thread_.Get(), 0) != WAIT_OBJECT_0) {
-        return true;
-    }
-    thread_.Reset();
-    outlasted_ = false;
-    return false;
+    return outlasted_ && !Ended(0);
 }

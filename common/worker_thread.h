@@ -7,7 +7,8 @@
 // A worker that outlasts its stop wait is "stuck": it is waited for once, in full, and
 // after that every Stop or Start only looks whether it has ended (no second wait), so a
 // caller never waits more than one stop bound for the same worker. No second worker runs
-// beside it.
+// beside it. A worker whose body has returned counts as ended even before its thread has
+// left the system's exit path, so a Start right after its last report is obeyed.
 #pragma once
 
 #include <atomic>
@@ -52,12 +53,15 @@ private:
     static DWORD WINAPI ThreadMain(LPVOID self);
     // Under guard_: asks the worker to end and waits for it as the rules above say.
     bool EndWorker();
+    // Under guard_: the thread has ended or its body has returned; forgets it then.
+    bool Ended(DWORD waitMs);
 
     CriticalSection guard_;
     std::atomic<bool> running_{false};
     UniqueHandle thread_;
-    UniqueHandle wake_;       // manual-reset; set by Stop to end a pause
-    bool outlasted_ = false;  // under guard_: thread_ outlasted a full stop wait
+    UniqueHandle wake_;                  // manual-reset; set by Stop to end a pause
+    bool outlasted_ = false;             // under guard_: thread_ outlasted a full stop wait
+    std::atomic<bool> finished_{false};  // the body of thread_ has returned
     Body body_ = nullptr;
     void* context_ = nullptr;
     unsigned stopWaitMs_;
