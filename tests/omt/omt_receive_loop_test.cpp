@@ -229,10 +229,9 @@ TEST_F(OmtReceiveLoop, UnusableRecordsAreNeitherCountedNorDelivered) {
 
 TEST_F(OmtReceiveLoop, EmptyAddressReportsDisconnectedWithoutCreating) {
     ASSERT_TRUE(receiver_->Start("", 100));
-    Sleep(700);
+    ASSERT_TRUE(WaitForStatus("disconnected", 3, 5000));
     receiver_->Stop();
     std::vector<StatusEvent> statuses = recorder_.Statuses();
-    EXPECT_GE(statuses.size(), 3u);
     for (const StatusEvent& event : statuses) {
         EXPECT_EQ(event.state, "disconnected");
         EXPECT_EQ(event.source, "");
