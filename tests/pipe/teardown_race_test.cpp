@@ -169,7 +169,9 @@ TEST(TeardownRace, NoSetSourceStartsAWorkerAfterTheTeardownsStop) {
             }
         };
         UniqueHandle thread = RunThread(&reader);
-        Sleep(static_cast<DWORD>(5 + round));
+        // The close meets the commands at a different point each round.
+        ASSERT_TRUE(WaitUntil([&] { return receiver.count.started.load() > 0; }, 10000));
+        Sleep(static_cast<DWORD>(round));
         gate.CloseAndStop();
         int startsAtClose = receiver.starts.load();
         int commandsAtClose = commands.load();
