@@ -20,6 +20,8 @@ function(host_target_defaults target)
 endfunction()
 
 # Windows programs are linked statically so that they need no runtime DLLs beside them.
+# MSVC (and clang-cl) get the static runtime for every target from
+# CMAKE_MSVC_RUNTIME_LIBRARY in the top-level CMakeLists.
 function(host_static_runtime target)
   if(MINGW)
     target_link_options(${target} PRIVATE -static -static-libgcc -static-libstdc++)

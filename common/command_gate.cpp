@@ -3,27 +3,38 @@
 #include "host_window.h"
 
 void CommandGate::Stop() {
+    if (closed_.load()) {
+        return;
+    }
     ScopedLock lock(guard_);
-    receiver_.Stop();
+    if (!closed_.load()) {
+        receiver_.Stop();
+    }
 }
 
 void CommandGate::Start(const std::string& source, int quality) {
+    if (closed_.load()) {
+        return;
+    }
     ScopedLock lock(guard_);
-    if (!closed_) {
+    if (!closed_.load()) {
         receiver_.Start(source, quality);
     }
 }
 
 void CommandGate::SetQuality(int quality) {
-    receiver_.SetQuality(quality);
+    if (!closed_.load()) {
+        receiver_.SetQuality(quality);
+    }
 }
 
 void CommandGate::RequestQuit() {
+    quitRequested_.exchange(true);
     PostMessageW(quitWindow_, kQuitRequest, 0, 0);
 }
 
 void CommandGate::CloseAndStop() {
+    closed_.exchange(true);
     ScopedLock lock(guard_);
-    closed_ = true;
     receiver_.Stop();
 }

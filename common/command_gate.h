@@ -1,9 +1,11 @@
 // The way commands reach a host's receiver. The pipe reader thread calls Stop and Start
 // for "set_source" while the main thread's teardown may call CloseAndStop at the same
-// time: one lock keeps those calls apart, and once the teardown has stopped the receiver
-// no later "set_source" can start a worker (the frame slot is about to be released).
+// time: one lock keeps those calls apart. Once the teardown has begun, commands do
+// nothing at all (no Stop, Start or SetQuality reaches the receiver), and no worker starts
+// after the teardown's Stop (the frame slot is about to be released).
 #pragma once
 
+#include <atomic>
 #include <string>
 
 #include <windows.h>
@@ -14,22 +16,25 @@
 
 class CommandGate : public ReceiverControl {
 public:
-    // quitWindow receives the quit request that the main loop answers (kQuitRequest).
+    // quitWindow receives the quit request that wakes the main loop (kQuitRequest).
     CommandGate(HostReceiver& receiver, HWND quitWindow)
         : receiver_(receiver), quitWindow_(quitWindow) {}
 
     void Stop() override;
-    // Refused once CloseAndStop has run.
     void Start(const std::string& source, int quality) override;
     void SetQuality(int quality) override;
     void RequestQuit() override;
 
-    // Teardown: the last Stop; no Start after it.
+    // Read by the main loop on every pass, so a quit is never starved by other messages.
+    bool QuitRequested() const { return quitRequested_.load(); }
+
+    // Teardown: the last Stop; commands do nothing after it.
     void CloseAndStop();
 
 private:
     CriticalSection guard_;
     HostReceiver& receiver_;
     HWND quitWindow_;
-    bool closed_ = false;  // under guard_
+    std::atomic<bool> closed_{false};
+    std::atomic<bool> quitRequested_{false};
 };

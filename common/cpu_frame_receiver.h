@@ -1,25 +1,39 @@
-// The frame-slot half of a pixel-row host (Parlex, Tivane): the FrameCallback copies into
-// the slot, the main thread draws from it. Hosts derive their receiver adapter from it.
+// The host adapter of the two pixel-row hosts (Parlex, Tivane): a receiver whose
+// FrameCallback copies into the frame slot, and the main thread that draws from it.
+// SetQualityOf is the receiver's quality setter (NdiReceiver::SetBandwidth,
+// OmtReceiver::SetQuality).
 #pragma once
+
+#include <string>
 
 #include "frame_slot.h"
 #include "host_receiver.h"
-#include "receiver_callbacks.h"
 
-class CpuFrameHostReceiver : public HostReceiver {
+template <typename Receiver, void (Receiver::*SetQualityOf)(int)>
+class CpuFrameHostReceiver final : public HostReceiver {
 public:
+    bool Prepare(FramePresenter&) override { return receiver_.Initialize(); }
+    void InstallCallbacks(HWND window, StatusCallback status, StatsCallback stats) override {
+        receiver_.SetFrameCallback(
+            [this, window](const unsigned char* pixels, int width, int height, int strideBytes) {
+                StoreFrame(slot_, window, pixels, width, height, strideBytes);
+            });
+        receiver_.SetStatsCallback(std::move(stats));
+        receiver_.SetStatusCallback(std::move(status));
+    }
     void OnFrameNotification(FramePresenter& presenter) override {
         DrawPendingFrame(slot_, presenter);
     }
-    void ReleaseFrames() override { FreeFramePixels(slot_); }
 
-protected:
-    FrameCallback MakeFrameCallback(HWND window) {
-        return [this, window](const unsigned char* pixels, int width, int height, int strideBytes) {
-            StoreFrame(slot_, window, pixels, width, height, strideBytes);
-        };
+    bool Start(const std::string& source, int quality) override {
+        return receiver_.Start(source, quality);
     }
+    void Stop() override { receiver_.Stop(); }
+    void SetQuality(int quality) override { (receiver_.*SetQualityOf)(quality); }
+    void ReleaseFrames() override { FreeFramePixels(slot_); }
+    bool Stuck() override { return receiver_.Stuck(); }
 
 private:
-    FrameSlot slot_;
+    FrameSlot slot_;  // declared first: outlives the receiver whose worker fills it
+    Receiver receiver_;
 };

@@ -21,8 +21,8 @@ const char kPixelShader[] =
     "main(float4 pos : SV_Position, float2 uv : TEXCOORD0) : SV_Target {\n    return "
     "tex.Sample(samp, uv);\n}\n";
 
-bool Succeeded(HRESULT result) {
-    return SUCCEEDED(result);
+bool IsDeviceLossCode(HRESULT result) {
+    return result == DXGI_ERROR_DEVICE_REMOVED || result == DXGI_ERROR_DEVICE_RESET;
 }
 
 // Compiles one embedded shader; the compiler's message goes to the diagnostic log.
@@ -71,18 +71,48 @@ bool FramePresenter::Initialize(HWND window) {
     HRESULT result = D3D11CreateDeviceAndSwapChain(nullptr, D3D_DRIVER_TYPE_HARDWARE, nullptr, 0,
                                                    &level, 1, D3D11_SDK_VERSION, &desc, &swapChain_,
                                                    &device_, nullptr, &context_);
-    if (FAILED(result)) {
+    if (!Check(PresenterCall::CreateDevice, result)) {
         return false;
     }
     return CreateBackBufferView() && CompileShaders();
 }
 
+bool FramePresenter::Check(PresenterCall call, HRESULT result) {
+    result = Result(call, result);
+    if (SUCCEEDED(result)) {
+        return true;
+    }
+    // Other failure codes can hide a removal too; the device knows.
+    if (IsDeviceLossCode(result) || (device_ && FAILED(device_->GetDeviceRemovedReason()))) {
+        if (!deviceLost_) {
+            HostLog("[D3D11] device lost (0x%08lX)", static_cast<unsigned long>(result));
+        }
+        deviceLost_ = true;
+    }
+    return false;
+}
+
+bool FramePresenter::RecreateDevice() {
+    HWND window = window_;
+    ReleaseResources();
+    textureWidth_ = 0;
+    textureHeight_ = 0;
+    deviceLost_ = false;
+    if (Initialize(window)) {
+        return true;
+    }
+    ReleaseResources();  // nothing half made stays
+    deviceLost_ = true;
+    return false;
+}
+
 bool FramePresenter::CreateBackBufferView() {
     ComPtr<ID3D11Texture2D> backBuffer;
-    if (FAILED(swapChain_->GetBuffer(0, IID_PPV_ARGS(&backBuffer)))) {
+    if (!Check(PresenterCall::CreateView, swapChain_->GetBuffer(0, IID_PPV_ARGS(&backBuffer)))) {
         return false;
     }
-    return Succeeded(device_->CreateRenderTargetView(backBuffer.Get(), nullptr, &backBufferView_));
+    return Check(PresenterCall::CreateView,
+                 device_->CreateRenderTargetView(backBuffer.Get(), nullptr, &backBufferView_));
 }
 
 bool FramePresenter::CompileShaders() {
@@ -107,7 +137,7 @@ bool FramePresenter::CompileShaders() {
     sampler.AddressW = D3D11_TEXTURE_ADDRESS_CLAMP;
     sampler.ComparisonFunc = D3D11_COMPARISON_NEVER;
     sampler.MaxLOD = D3D11_FLOAT32_MAX;
-    return Succeeded(device_->CreateSamplerState(&sampler, &sampler_));
+    return SUCCEEDED(device_->CreateSamplerState(&sampler, &sampler_));
 }
 
 bool FramePresenter::ResizeSwapChain(int width, int height) {
@@ -121,7 +151,8 @@ bool FramePresenter::ResizeSwapChain(int width, int height) {
     // The context still holds the view bound by the last draw, and with it the back
     // buffer; ResizeBuffers fails while any reference to a buffer is outstanding.
     context_->OMSetRenderTargets(0, nullptr, nullptr);
-    if (FAILED(swapChain_->ResizeBuffers(0, static_cast<UINT>(width), static_cast<UINT>(height),
+    if (!Check(PresenterCall::ResizeBuffers,
+               swapChain_->ResizeBuffers(0, static_cast<UINT>(width), static_cast<UINT>(height),
                                          DXGI_FORMAT_UNKNOWN, 0))) {
         return false;  // no view until the frame size changes again
     }
@@ -161,8 +192,10 @@ bool FramePresenter::UploadFrame(const unsigned char* pixels, int width, int hei
         desc.Usage = D3D11_USAGE_DYNAMIC;
         desc.BindFlags = D3D11_BIND_SHADER_RESOURCE;
         desc.CPUAccessFlags = D3D11_CPU_ACCESS_WRITE;
-        if (FAILED(device_->CreateTexture2D(&desc, nullptr, &frameTexture_)) ||
-            FAILED(device_->CreateShaderResourceView(frameTexture_.Get(), nullptr, &frameView_))) {
+        if (!Check(PresenterCall::CreateTexture,
+                   device_->CreateTexture2D(&desc, nullptr, &frameTexture_)) ||
+            !Check(PresenterCall::CreateView,
+                   device_->CreateShaderResourceView(frameTexture_.Get(), nullptr, &frameView_))) {
             frameView_.Reset();
             frameTexture_.Reset();  // never keep a texture whose size is not recorded
             return false;
@@ -170,7 +203,8 @@ bool FramePresenter::UploadFrame(const unsigned char* pixels, int width, int hei
         FollowFrameSize(width, height);
     }
     D3D11_MAPPED_SUBRESOURCE mapped = {};
-    if (FAILED(context_->Map(frameTexture_.Get(), 0, D3D11_MAP_WRITE_DISCARD, 0, &mapped))) {
+    if (!Check(PresenterCall::Map,
+               context_->Map(frameTexture_.Get(), 0, D3D11_MAP_WRITE_DISCARD, 0, &mapped))) {
         return false;
     }
     const size_t rowBytes = static_cast<size_t>(width) * 4;
@@ -216,10 +250,16 @@ void FramePresenter::DrawAndPresent() {
 }
 
 void FramePresenter::Present() {
-    swapChain_->Present(0, 0);
+    Check(PresenterCall::Present, swapChain_->Present(0, 0));
 }
 
 void FramePresenter::ReleaseResources() {
+    // Unbinds the views the last draw left on the context, so that the swap chain is gone
+    // once its references are: a new one may then be made on the same window.
+    if (context_) {
+        context_->ClearState();
+        context_->Flush();
+    }
     frameView_.Reset();
     frameTexture_.Reset();
     sampler_.Reset();

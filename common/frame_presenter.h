@@ -3,15 +3,22 @@
 //
 // Parlex and Tivane upload BGRA pixel rows (UploadFrame + Render); Grelm copies a
 // shared texture on the graphics card (PresentTexture, built with the Spout receiver).
+//
+// The presenter is the one owner of the device: when a call reports the device removed
+// or reset, DeviceLost() says so and RecreateDevice() makes every device-bound object
+// again on the same window; nothing else keeps the device across that switch.
 #pragma once
 
 #include <d3d11.h>
 #include <wrl/client.h>
 
+// The Direct3D calls whose results the presenter acts on.
+enum class PresenterCall { CreateDevice, CreateView, CreateTexture, Map, ResizeBuffers, Present };
+
 class FramePresenter {
 public:
     FramePresenter() = default;
-    ~FramePresenter() { ReleaseResources(); }
+    virtual ~FramePresenter() { ReleaseResources(); }
     FramePresenter(const FramePresenter&) = delete;
     FramePresenter& operator=(const FramePresenter&) = delete;
 
@@ -22,6 +29,13 @@ public:
     bool CreateBackBufferView();
     bool CompileShaders();
     void ReleaseResources();
+
+    // True once a call found the device removed or reset; drawing does nothing useful
+    // until RecreateDevice succeeds.
+    bool DeviceLost() const { return deviceLost_; }
+    // Releases everything and initialises again on the same window; the next frame makes
+    // its texture anew. False (and still lost) when no device can be made.
+    bool RecreateDevice();
 
     ID3D11Device* device() const { return device_.Get(); }
     ID3D11DeviceContext* context() const { return context_.Get(); }
@@ -37,6 +51,11 @@ protected:
     void DrawAndPresent();
     // Virtual only so that a test can read the back buffer back before it is presented.
     virtual void Present();
+    // Every result listed in PresenterCall passes through here; a test stands in for a
+    // lost device by returning the removal codes.
+    virtual HRESULT Result(PresenterCall /*call*/, HRESULT result) { return result; }
+    // The result, filtered; notes a lost device. True on success.
+    bool Check(PresenterCall call, HRESULT result);
     // Resizes the window and the swap chain to a new frame size.
     bool ResizeSwapChain(int width, int height);
     void FollowFrameSize(int width, int height);
@@ -55,4 +74,5 @@ protected:
     int backBufferHeight_ = 0;
     int textureWidth_ = 0;
     int textureHeight_ = 0;
+    bool deviceLost_ = false;
 };

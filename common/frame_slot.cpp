@@ -17,13 +17,11 @@ uint64_t FrameBytes(const unsigned char* pixels, int height, int strideBytes) {
     return bytes <= kMaxFrameBytes ? bytes : 0;
 }
 
-}  // namespace
-
-void StoreFrame(FrameSlot& slot, HWND window, const unsigned char* pixels, int width, int height,
-                int strideBytes) {
+// Under the lock: copies the frame when it is usable.
+void CopyIntoSlot(FrameSlot& slot, const unsigned char* pixels, int width, int height,
+                  int strideBytes) {
     uint64_t bytes = FrameBytes(pixels, height, strideBytes);
     if (bytes != 0) {
-        ScopedLock lock(slot.lock);
         if (bytes > slot.capacity) {
             // Nothing is carried over; a failed allocation leaves no capacity claimed,
             // so the next frame tries again.
@@ -42,7 +40,23 @@ void StoreFrame(FrameSlot& slot, HWND window, const unsigned char* pixels, int w
             slot.pending = true;
         }
     }
-    PostMessageW(window, kFrameNotification, 0, 0);
+}
+
+}  // namespace
+
+void StoreFrame(FrameSlot& slot, HWND window, const unsigned char* pixels, int width, int height,
+                int strideBytes) {
+    bool post = false;
+    {
+        ScopedLock lock(slot.lock);
+        CopyIntoSlot(slot, pixels, width, height, strideBytes);
+        post = slot.pending && !slot.notified;
+        slot.notified = slot.notified || post;
+    }
+    if (post && !PostMessageW(window, kFrameNotification, 0, 0)) {
+        ScopedLock lock(slot.lock);
+        slot.notified = false;  // the next frame tries again
+    }
 }
 
 namespace {
@@ -58,6 +72,7 @@ struct TakenFrame {
 // drawn last, so that nothing is copied or allocated here.
 bool TakePendingFrame(FrameSlot& slot, TakenFrame& frame) {
     ScopedLock lock(slot.lock);
+    slot.notified = false;
     const bool taken = slot.pending && slot.pixels;
     if (taken) {
         slot.pixels.swap(slot.drawPixels);
@@ -86,6 +101,7 @@ void FreeFramePixels(FrameSlot& slot) {
     slot.pixels.reset();
     slot.capacity = 0;
     slot.pending = false;
+    slot.notified = false;
     slot.drawPixels.reset();
     slot.drawCapacity = 0;
 }

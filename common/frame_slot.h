@@ -3,7 +3,8 @@
 // `lock` by swapping blocks with `drawPixels`, and uploads and draws it after leaving the
 // lock, so the worker never waits for Direct3D. A new frame overwrites a pending one, so
 // frames never queue; each frame is still copied once. `drawPixels` and its fields belong
-// to the main thread.
+// to the main thread. At most one frame notification is outstanding: the worker posts
+// only when none is, so a source faster than the draws never fills the message queue.
 #pragma once
 
 #include <cstdint>
@@ -20,6 +21,7 @@ struct FrameSlot {
     int strideBytes = 0;
     uint64_t capacity = 0;
     bool pending = false;
+    bool notified = false;  // a frame notification is posted and not yet taken
 
     // The frame the main thread draws, taken out of the slot; main thread only.
     std::unique_ptr<unsigned char[]> drawPixels;
@@ -30,7 +32,8 @@ struct FrameSlot {
 constexpr uint64_t kMaxFrameBytes = 16384ull * 16384ull * 4ull;
 
 // The host's FrameCallback, on the worker thread: copies height x strideBytes bytes and
-// posts the frame notification to `window` (also when nothing could be stored).
+// posts the frame notification to `window` when a frame is pending and no notification
+// is outstanding (a failed post is tried again at the next frame).
 void StoreFrame(FrameSlot& slot, HWND window, const unsigned char* pixels, int width, int height,
                 int strideBytes);
 

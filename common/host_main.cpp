@@ -2,15 +2,37 @@
 
 #include <string>
 
+#include "answering_wait.h"
 #include "command_gate.h"
 #include "command_handler.h"
+#include "device_recovery.h"
 #include "frame_presenter.h"
 #include "host_args.h"
 #include "host_window.h"
 #include "log.h"
 #include "pipe_client.h"
+#include "status_relay.h"
 
 namespace {
+
+// Longest the teardown waits for the receiver and the pipe reader to end: a command in
+// progress may be waiting out one receiver stop (at most 5000 ms), the teardown's own stop
+// adds no second wait for the same worker, and the reader's join is 2000 ms.
+constexpr DWORD kThreadsEndBoundMs = 5000 + 5000 + 2000 + 1000;
+
+// Everything the host's threads use. When a thread outlives its bound, the whole of it is
+// left to the end of the process instead of being released under that thread.
+struct Host {
+    explicit Host(HostKind hostKind) : kind(hostKind) {}
+    HostKind kind;
+    HostArgs args;
+    HWND window = nullptr;
+    std::unique_ptr<FramePresenter> presenter;
+    std::unique_ptr<HostReceiver> receiver;
+    std::unique_ptr<PipeClient> pipe;
+    std::unique_ptr<StatusRelay> relay;
+    std::unique_ptr<CommandGate> gate;
+};
 
 void LogParsedArgs(HostKind kind, const HostArgs& args) {
     switch (kind) {
@@ -29,93 +51,125 @@ void LogParsedArgs(HostKind kind, const HostArgs& args) {
     }
 }
 
-void RunMessageLoop(HostReceiver& receiver, FramePresenter& presenter) {
-    MSG message;
-    while (GetMessageW(&message, nullptr, 0, 0) > 0) {
-        if (message.message == kFrameNotification) {
-            receiver.OnFrameNotification(presenter);
-            continue;
-        }
-        if (message.message == kQuitRequest) {
-            PostQuitMessage(0);
-            continue;
-        }
-        TranslateMessage(&message);
-        DispatchMessageW(&message);
+// Window, presenter, receiver and pipe, in this order; false (with what was made
+// released) when any of them fails.
+bool StartUp(HINSTANCE instance, Host& host) {
+    if (!CreateHostWindow(instance, TraitsOf(host.kind), 320, 180, host.window)) {
+        DestroyHostWindow(host.window);
+        return false;
     }
+    host.presenter = std::make_unique<FramePresenter>();
+    if (!host.presenter->Initialize(host.window)) {
+        host.presenter.reset();
+        DestroyHostWindow(host.window);
+        return false;
+    }
+    if (!host.receiver->Prepare(*host.presenter)) {
+        host.receiver.reset();
+        host.presenter.reset();
+        DestroyHostWindow(host.window);
+        return false;
+    }
+    host.pipe = std::make_unique<PipeClient>(host.kind);
+    HostLog("Connecting to pipe '%s'...", host.args.pipeName.c_str());
+    if (!host.pipe->Connect(host.args.pipeName)) {
+        HostLog("ERROR: PipeClient::Connect failed for '%s', exiting with code 1",
+                host.args.pipeName.c_str());
+        host.pipe.reset();
+        host.receiver.reset();
+        host.presenter.reset();
+        DestroyHostWindow(host.window);
+        return false;
+    }
+    return true;
+}
+
+void WireUp(Host& host) {
+    host.pipe->SendHostReady(host.window, GetCurrentProcessId());
+    host.relay = std::make_unique<StatusRelay>(host.kind, *host.pipe);
+    host.receiver->InstallCallbacks(host.window, host.relay->MakeCallback(),
+                                    MakeStatsCallback(*host.pipe));
+    host.gate = std::make_unique<CommandGate>(*host.receiver, host.window);
+    Host* self = &host;
+    host.pipe->StartReader(
+        [self](const JsonObject& command) {
+            HandleCommand(self->kind, command, self->args.quality, *self->gate);
+        },
+        [self] { self->gate->RequestQuit(); });
+}
+
+// Ends on a quit request (shutdown, broken pipe) or when the window is gone. Both are
+// looked at on every pass: WM_QUIT is only taken once no posted message waits, and a
+// source faster than the draws keeps one frame notification posted nearly all the time.
+void RunMessageLoop(Host& host, DeviceRecovery& recovery) {
+    MSG message;
+    while (!host.gate->QuitRequested() && GetMessageW(&message, nullptr, 0, 0) > 0) {
+        if (message.message == kFrameNotification) {
+            host.receiver->OnFrameNotification(*host.presenter);
+            recovery.AfterDraw();
+        } else if (message.message != kQuitRequest && !recovery.HandleMessage(message)) {
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
+        if (!IsWindow(host.window)) {
+            break;
+        }
+    }
+}
+
+// Stops the receiver, then the reader, answering the window meanwhile. False when one of
+// them outlived its bound.
+bool StopThreads(Host& host) {
+    host.relay->StopHolding();  // the worker's final "disconnected" goes out
+    bool readerEnded = false;
+    const bool inTime = RunWhileAnswering(
+        [&host, &readerEnded] {
+            host.gate->CloseAndStop();
+            readerEnded = host.pipe->StopReader();
+        },
+        kThreadsEndBoundMs);
+    return inTime && readerEnded && !host.receiver->Stuck();
 }
 
 }  // namespace
 
 int RunHost(HINSTANCE instance, const char* commandLine, HostKind kind,
             ReceiverFactory createReceiver) {
-    const HostTraits& traits = TraitsOf(kind);
+    auto host = std::make_unique<Host>(kind);
     std::string text = commandLine ? commandLine : "";
     HostLog("WinMain started, cmdLine='%s'", text.c_str());
-    HostArgs args = ParseHostArgs(kind, text);
-    LogParsedArgs(kind, args);
-    if (args.pipeName.empty()) {
+    host->args = ParseHostArgs(kind, text);
+    LogParsedArgs(kind, host->args);
+    if (host->args.pipeName.empty()) {
         return 1;
+    }
+    host->receiver = createReceiver();
+    if (!StartUp(instance, *host)) {
+        return 1;
+    }
+    WireUp(*host);
+    {
+        DeviceRecovery recovery(host->window, *host->presenter, *host->receiver, *host->relay);
+        RunMessageLoop(*host, recovery);
     }
 
-    HWND window = nullptr;
-    if (!CreateHostWindow(instance, traits, 320, 180, window)) {
-        DestroyHostWindow(window);
-        return 1;
-    }
-    auto presenter = std::make_unique<FramePresenter>();
-    if (!presenter->Initialize(window)) {
-        presenter.reset();
-        DestroyHostWindow(window);
-        return 1;
-    }
-    std::unique_ptr<HostReceiver> receiver = createReceiver();
-    if (!receiver->Prepare(*presenter)) {
-        receiver.reset();
-        presenter.reset();
-        DestroyHostWindow(window);
-        return 1;
-    }
-    auto pipe = std::make_unique<PipeClient>(kind);
-    HostLog("Connecting to pipe '%s'...", args.pipeName.c_str());
-    if (!pipe->Connect(args.pipeName)) {
-        HostLog("ERROR: PipeClient::Connect failed for '%s', exiting with code 1",
-                args.pipeName.c_str());
-        pipe.reset();
-        receiver.reset();
-        presenter.reset();
-        DestroyHostWindow(window);
-        return 1;
-    }
-    pipe->SendHostReady(window, GetCurrentProcessId());
-    receiver->InstallCallbacks(window, *pipe);
-
-    CommandGate gate(*receiver, window);
-    pipe->StartReader(
-        [kind, &args, &gate](const JsonObject& command) {
-            HandleCommand(kind, command, args.quality, gate);
-        },
-        [&gate] { gate.RequestQuit(); });
-
-    RunMessageLoop(*receiver, *presenter);
-
-    gate.CloseAndStop();
-    pipe->StopReader();
-    if (receiver->Stuck()) {
-        // A worker outlasted its stop wait and may still report, fill the slot or open
-        // textures on the device: nothing it uses is released, and the process ends now.
-        (void)pipe.release();
-        (void)receiver.release();
-        (void)presenter.release();
+    if (!StopThreads(*host)) {
+        // A worker or the reader outlasted its wait and may still report, fill the slot,
+        // open textures on the device or handle a command: nothing it uses is released,
+        // and the process ends now.
+        HWND window = host->window;
+        (void)host.release();
         DestroyHostWindow(window);
         return 0;
     }
-    presenter->ReleaseResources();
-    pipe->ClosePipe();
-    receiver->ReleaseFrames();
-    pipe.reset();
-    receiver.reset();
-    presenter.reset();
-    DestroyHostWindow(window);
+    host->presenter->ReleaseResources();
+    host->pipe->ClosePipe();
+    host->receiver->ReleaseFrames();
+    host->gate.reset();
+    host->pipe.reset();
+    host->relay.reset();
+    host->receiver.reset();
+    host->presenter.reset();
+    DestroyHostWindow(host->window);
     return 0;
 }

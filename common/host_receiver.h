@@ -6,8 +6,10 @@
 
 #include <windows.h>
 
+#include "receiver_callbacks.h"
+
 class FramePresenter;
-class PipeClient;
+struct ID3D11Device;
 
 class HostReceiver {
 public:
@@ -16,10 +18,13 @@ public:
     // Start-up: bind the receiving library, or take the presenter's device. False ends
     // the host with exit code 1 before the pipe is opened.
     virtual bool Prepare(FramePresenter& presenter) = 0;
-    // Start-up, after host_ready: frame (or texture), stats and status callbacks.
-    virtual void InstallCallbacks(HWND window, PipeClient& pipe) = 0;
+    // Start-up, after host_ready: the frame (or texture) callback posts to `window`; the
+    // status and stats callbacks go to the pipe.
+    virtual void InstallCallbacks(HWND window, StatusCallback status, StatsCallback stats) = 0;
     // Main thread, on every frame notification.
     virtual void OnFrameNotification(FramePresenter& presenter) = 0;
+    // Main thread: the presenter lost its device (null) or made a new one.
+    virtual void OnDeviceChanged(ID3D11Device* /*device*/) {}
 
     virtual bool Start(const std::string& source, int quality) = 0;
     virtual void Stop() = 0;

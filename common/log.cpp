@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <windows.h>
 
-void HostLog(const char* format, ...) {
+void HostLog(HOST_PRINTF_FORMAT_STRING const char* format, ...) {
     char line[1024];
     va_list args;
     va_start(args, format);

@@ -22,8 +22,10 @@ bool PipeClient::Connect(const std::string& pipeName) {
         GetLastError();
         return false;
     }
+    // The server end may identify this client but never impersonate it.
     pipe_ = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                        FILE_FLAG_OVERLAPPED, nullptr);
+                        FILE_FLAG_OVERLAPPED | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION,
+                        nullptr);
     if (pipe_ == INVALID_HANDLE_VALUE) {
         GetLastError();
         return false;
@@ -191,10 +193,10 @@ void PipeClient::ReaderLoop() {
     lines_.Clear();  // an unfinished line is never delivered
 }
 
-void PipeClient::StopReader() {
+bool PipeClient::StopReader() {
     running_.exchange(false);
     if (!readerThread_) {
-        return;
+        return !readerStuck_;
     }
     // Only the read: a write that another thread has in flight must not be cut short.
     if (pipe_ != INVALID_HANDLE_VALUE) {
@@ -203,8 +205,13 @@ void PipeClient::StopReader() {
     if (readEvent_) {
         SetEvent(readEvent_.Get());
     }
-    WaitForSingleObject(readerThread_.Get(), kReaderJoinMs);
+    if (WaitForSingleObject(readerThread_.Get(), kReaderJoinMs) != WAIT_OBJECT_0) {
+        // Still inside a command: it may use this client, the command handling and what
+        // they refer to for a while yet. The handle is closed, the thread left to run.
+        readerStuck_ = true;
+    }
     readerThread_.Reset();
+    return !readerStuck_;
 }
 
 void PipeClient::ClosePipe() {
@@ -215,7 +222,9 @@ void PipeClient::ClosePipe() {
 }
 
 void PipeClient::Close() {
-    StopReader();
+    if (!StopReader()) {
+        return;  // a reader still running keeps the pipe, its events and the callbacks
+    }
     ClosePipe();
     readEvent_.Reset();
     writeEvent_.Reset();

@@ -31,7 +31,9 @@ public:
 
     // onBroken runs on the reader thread when the controlling side closes its end.
     void StartReader(CommandCallback callback, std::function<void()> onBroken);
-    void StopReader();
+    // Waits at most 2000 ms for the reader. False when it has not ended: then nothing it
+    // may use (this client, the command callback's objects) may be released.
+    bool StopReader();
     void ClosePipe();
     void Close();
 
@@ -68,4 +70,5 @@ private:
     bool lineOpen_ = false;  // under writeLock_: the last write left a partial line
     LineSplitter lines_;
     DWORD writeTimeoutMs_ = 2000;
+    bool readerStuck_ = false;  // main thread: the reader outlasted StopReader's wait
 };

@@ -13,24 +13,26 @@ DWORD WINAPI WorkerThread::ThreadMain(LPVOID self) {
     return 0;
 }
 
-bool WorkerThread::WaitForExit(unsigned milliseconds) {
+bool WorkerThread::EndWorker() {
+    running_.exchange(false);
+    if (wake_) {
+        SetEvent(wake_.Get());
+    }
     if (!thread_) {
         return true;
     }
-    if (WaitForSingleObject(thread_.Get(), milliseconds) != WAIT_OBJECT_0) {
+    if (WaitForSingleObject(thread_.Get(), outlasted_ ? 0 : stopWaitMs_) != WAIT_OBJECT_0) {
+        outlasted_ = true;
         return false;
     }
     thread_.Reset();
+    outlasted_ = false;
     return true;
 }
 
 bool WorkerThread::Start(Body body, void* context) {
     ScopedLock lock(guard_);
-    running_.exchange(false);
-    if (wake_) {
-        SetEvent(wake_.Get());
-    }
-    if (!WaitForExit(stopWaitMs_)) {
+    if (!EndWorker()) {
         return false;
     }
     if (wake_) {
@@ -47,13 +49,9 @@ bool WorkerThread::Start(Body body, void* context) {
     return true;
 }
 
-void WorkerThread::Stop() {
+bool WorkerThread::Stop() {
     ScopedLock lock(guard_);
-    running_.exchange(false);
-    if (wake_) {
-        SetEvent(wake_.Get());
-    }
-    WaitForExit(stopWaitMs_);
+    return EndWorker();
 }
 
 bool WorkerThread::Pause(unsigned milliseconds) {
@@ -67,5 +65,13 @@ bool WorkerThread::Pause(unsigned milliseconds) {
 
 bool WorkerThread::Stuck() {
     ScopedLock lock(guard_);
-    return !WaitForExit(0);
+    if (!thread_ || !outlasted_) {
+        return false;
+    }
+    if (WaitForSingleObject(thread_.Get(), 0) != WAIT_OBJECT_0) {
+        return true;
+    }
+    thread_.Reset();
+    outlasted_ = false;
+    return false;
 }

@@ -3,6 +3,11 @@
 //
 // Start and Stop may be called from the pipe reader thread and the main thread at once;
 // an internal lock serialises them. The worker itself only reads running() and Pause().
+//
+// A worker that outlasts its stop wait is "stuck": it is waited for once, in full, and
+// after that every Stop or Start only looks whether it has ended (no second wait), so a
+// caller never waits more than one stop bound for the same worker. No second worker runs
+// beside it.
 #pragma once
 
 #include <atomic>
@@ -19,8 +24,8 @@ public:
     WorkerThread& operator=(const WorkerThread&) = delete;
 
     // Stops a running worker first, then runs body(context) on a new thread. False when
-    // the thread cannot be created or when the previous worker outlasted its stop wait
-    // twice (a second worker never runs beside it).
+    // the thread cannot be created or when the previous worker has not ended (Stuck()
+    // then tells the two apart).
     bool Start(Body body, void* context);
     // The same, running owner->*Loop() (the receivers' ReceiveLoop).
     template <typename Owner, void (Owner::*Loop)()>
@@ -28,9 +33,9 @@ public:
         return Start([](void* self) { (static_cast<Owner*>(self)->*Loop)(); }, owner);
     }
 
-    // Clears the running flag and waits at most stopWaitMs for the worker. A worker that
-    // ended has its handle closed; one that did not is kept as stuck (see Stuck).
-    void Stop();
+    // Clears the running flag and waits at most stopWaitMs for the worker (not at all
+    // when it already outlasted one such wait). True when no worker is left.
+    bool Stop();
 
     // Worker side: the loop condition, and a sleep that ends early once Stop is called.
     // Pause returns running() after the wait.
@@ -41,14 +46,18 @@ public:
     // must then not release what the worker uses (library, device, itself).
     bool Stuck();
 
+    unsigned stopWaitMs() const { return stopWaitMs_; }
+
 private:
     static DWORD WINAPI ThreadMain(LPVOID self);
-    bool WaitForExit(unsigned milliseconds);  // under guard_
+    // Under guard_: asks the worker to end and waits for it as the rules above say.
+    bool EndWorker();
 
     CriticalSection guard_;
     std::atomic<bool> running_{false};
     UniqueHandle thread_;
-    UniqueHandle wake_;  // manual-reset; set by Stop to end a pause
+    UniqueHandle wake_;       // manual-reset; set by Stop to end a pause
+    bool outlasted_ = false;  // under guard_: thread_ outlasted a full stop wait
     Body body_ = nullptr;
     void* context_ = nullptr;
     unsigned stopWaitMs_;

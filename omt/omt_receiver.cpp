@@ -1,17 +1,12 @@
 #include "omt_receiver.h"
 
-#include <utility>
-
 #include "library_loader.h"
 #include "log.h"
 #include "performance_counter.h"
 #include "quality.h"
-#include "receive_cycle.h"
-#include "stats_interval.h"
 
 namespace {
 
-constexpr unsigned kStopWaitMs = 5000;
 constexpr int kReceiveTimeoutMs = 50;
 constexpr int kEmptyIntervalLimit = 3;
 
@@ -22,17 +17,11 @@ struct OmtReceiver::Connection {
     OmtReceiveInstance* instance = nullptr;
     int appliedQuality = 0;
     bool firstFrame = true;
-    StatsInterval interval;
-    EmptyIntervals emptyIntervals{kEmptyIntervalLimit};
-    int width = 0;
-    int height = 0;
+    FrameCounts counts{kEmptyIntervalLimit};
 };
 
-OmtReceiver::OmtReceiver() : worker_(kStopWaitMs) {}
-
 OmtReceiver::~OmtReceiver() {
-    worker_.Stop();
-    if (worker_.Stuck()) {
+    if (!RetireWorker()) {
         // The worker may be inside omt_receive right now, or return into library code
         // later: unloading would pull its code out from under it. The module is left
         // loaded until the process ends.
@@ -50,57 +39,19 @@ bool OmtReceiver::Initialize() {
     receive_ = library_.Find<OmtReceiveFn>("omt_receive");
     setSuggestedQuality_ =
         library_.Find<OmtReceiveSetSuggestedQualityFn>("omt_receive_setsuggestedquality");
-    return create_ != nullptr && destroy_ != nullptr && receive_ != nullptr;
+    return CanReceive();
 }
 
 bool OmtReceiver::Start(const std::string& address, int quality) {
     HostLog("[OMT] Start: address='%s', quality=%d", address.c_str(), quality);
-    // The old worker ends before the new values are stored, so it never opens an
-    // attempt on the new address.
-    worker_.Stop();
-    {
-        ScopedLock lock(lock_);
-        address_ = address;
-        quality_ = quality;
-    }
-    reconnectRequested_.exchange(false);
-    if (create_ == nullptr || destroy_ == nullptr || receive_ == nullptr) {
-        return false;
-    }
-    return worker_.Start<OmtReceiver, &OmtReceiver::ReceiveLoop>(this);
+    return StartReceiving(address, quality);
 }
 
-void OmtReceiver::SetQuality(int quality) {
-    ScopedLock lock(lock_);
-    quality_ = quality;
-}
-
-void OmtReceiver::Stop() {
-    worker_.Stop();
-}
-
-bool OmtReceiver::Stuck() {
-    return worker_.Stuck();
-}
-
-void OmtReceiver::ReceiveLoop() {
-    RunReceiveCycle(
-        worker_, [this](std::string& source) { return RunAttempt(source); },
-        [this](const char* state, const char* source) { NotifyStatus(state, source); });
-}
-
-// One attempt: copy the settings, open a connection and receive until it ends.
-AttemptEnd OmtReceiver::RunAttempt(std::string& source) {
+// One attempt: open a connection and receive until it ends.
+AttemptEnd OmtReceiver::RunAttempt(const Settings& settings) {
     Connection connection;
-    {
-        ScopedLock lock(lock_);
-        connection.address = address_;
-        connection.appliedQuality = quality_;
-    }
-    source = connection.address;
-    if (connection.address.empty()) {
-        return AttemptEnd::NoSource;
-    }
+    connection.address = settings.source;
+    connection.appliedQuality = settings.quality;
     HostLog("[OMT] ReceiveLoop: connecting to '%s', quality=%d", connection.address.c_str(),
             connection.appliedQuality);
     NotifyStatus("connecting", connection.address.c_str());
@@ -117,23 +68,19 @@ AttemptEnd OmtReceiver::RunAttempt(std::string& source) {
 
 void OmtReceiver::ReceiveOnConnection(Connection& connection) {
     SuggestQuality(connection.instance, connection.appliedQuality);
-    reconnectRequested_.exchange(false);
-    connection.interval.Begin(CounterNow(), CounterFrequency());
-    while (worker_.running() && !reconnectRequested_.load()) {
+    connection.counts.interval.Begin(CounterNow(), CounterFrequency());
+    while (Receiving()) {
         ApplyQualityChange(connection);
         TakeFrame(connection, receive_(connection.instance, kOmtFrameVideo, kReceiveTimeoutMs));
-        StatisticsStep(connection);
+        CloseInterval(connection.counts, connection.address.c_str());
     }
 }
 
 // Quality goes to the open connection, never through a reconnect. Raw values are
-// compared, so 60 then 70 is passed on twice even though both map to 100.
+// compared, so 60 then 70 is passed on twice even though both map to 100. A change that
+// lands between the attempt's copy and the create is passed on before the first receive.
 void OmtReceiver::ApplyQualityChange(Connection& connection) {
-    int quality;
-    {
-        ScopedLock lock(lock_);
-        quality = quality_;
-    }
+    const int quality = Quality();
     if (quality != connection.appliedQuality && setSuggestedQuality_ != nullptr) {
         SuggestQuality(connection.instance, quality);
         connection.appliedQuality = quality;
@@ -147,15 +94,12 @@ void OmtReceiver::SuggestQuality(OmtReceiveInstance* instance, int quality) {
 }
 
 // The record belongs to the library and stays valid only until the next receive call;
-// its pixels go to the callback by pointer, uncopied.
+// its pixels go to the callback by pointer, uncopied. "connected" once per connection.
 void OmtReceiver::TakeFrame(Connection& connection, const OmtMediaFrame* frame) {
     if (!IsUsableVideoFrame(frame)) {
         return;
     }
-    connection.interval.CountFrame();
-    connection.width = frame->width;
-    connection.height = frame->height;
-    connection.emptyIntervals.Reset();
+    CountFrame(connection.counts, frame->width, frame->height);
     if (connection.firstFrame) {
         connection.firstFrame = false;
         NotifyStatus("connected", connection.address.c_str());
@@ -163,27 +107,5 @@ void OmtReceiver::TakeFrame(Connection& connection, const OmtMediaFrame* frame) 
     if (frameCallback_) {
         frameCallback_(static_cast<const unsigned char*>(frame->data), frame->width, frame->height,
                        frame->stride);
-    }
-}
-
-void OmtReceiver::StatisticsStep(Connection& connection) {
-    float framesPerSecond = 0.0f;
-    bool hadFrames = false;
-    if (!connection.interval.Close(CounterNow(), framesPerSecond, hadFrames)) {
-        return;
-    }
-    if (statsCallback_) {
-        statsCallback_(framesPerSecond, connection.width, connection.height);
-    }
-    if (connection.emptyIntervals.Record(hadFrames)) {
-        NotifyStatus("reconnecting", connection.address.c_str());
-        reconnectRequested_.exchange(true);
-    }
-}
-
-void OmtReceiver::NotifyStatus(const char* state, const char* source) {
-    HostLog("[OMT] NotifyStatus: state='%s', source='%s'", state, source ? source : "");
-    if (statusCallback_) {
-        statusCallback_(state, source);
     }
 }

@@ -1,59 +1,51 @@
-// OmtReceiver: Parlex's receiving side. Owns libomt.dll (loaded at run time) and one
-// worker whose ReceiveLoop connects to an OMT source by address, pulls BGRA video
-// frames, and reports state and frame rate through the host's callbacks.
+// OmtReceiver: Parlex's receiving side. Owns libomt.dll (loaded at run time); its attempt
+// connects to an OMT source by address, pulls BGRA video frames until the connection ends
+// and passes quality changes to the open connection. Start, Stop and the reports are the
+// shared receiver's (source_receiver.h).
 //
 // Threads: the main thread (Initialize, callback setters, Stop at exit, destruction);
-// the pipe reader thread through command handling (Start, SetQuality, Stop); the
-// worker (ReceiveLoop and every callback). The lock guards only the address and quality.
+// the pipe reader thread through command handling (Start, SetQuality, Stop); the worker
+// (the attempts and every callback).
 #pragma once
 
-#include <atomic>
 #include <string>
 
 #include "omt_api.h"
 #include "receiver_callbacks.h"
+#include "source_receiver.h"
 #include "win_types.h"
-#include "receive_cycle.h"
-#include "worker_thread.h"
 
-class OmtReceiver {
+class OmtReceiver final : public SourceReceiver {
 public:
-    OmtReceiver();
-    ~OmtReceiver();
-    OmtReceiver(const OmtReceiver&) = delete;
-    OmtReceiver& operator=(const OmtReceiver&) = delete;
+    static constexpr unsigned kStopWaitMs = 5000;
+
+    OmtReceiver() : SourceReceiver("[OMT]", kStopWaitMs) {}
+    ~OmtReceiver() override;
 
     // Loads libomt.dll and looks up its entries. True when the library is loaded and
     // create, destroy and receive were found; the suggested-quality entry is optional.
     bool Initialize();
 
-    // Stops a running worker, then receives from `address`. False only when no worker
-    // could be started.
+    // Stops a running worker, then receives from `address`. False when no worker was
+    // started.
     bool Start(const std::string& address, int quality);
     // Stored only; a running worker passes it to the open connection before its next
     // receive call.
-    void SetQuality(int quality);
-    void Stop();
-
-    // True while a worker that outlasted its stop wait may still run.
-    bool Stuck();
+    void SetQuality(int quality) { StoreQuality(quality); }
 
     // Assigned before the first Start and not changed while a worker runs.
     void SetFrameCallback(FrameCallback callback) { frameCallback_ = std::move(callback); }
-    void SetStatusCallback(StatusCallback callback) { statusCallback_ = std::move(callback); }
-    void SetStatsCallback(StatsCallback callback) { statsCallback_ = std::move(callback); }
 
 private:
-    // Per-connection state, kept by the worker.
     struct Connection;
 
-    void ReceiveLoop();
-    AttemptEnd RunAttempt(std::string& source);
+    AttemptEnd RunAttempt(const Settings& settings) override;
+    bool CanReceive() const override {
+        return create_ != nullptr && destroy_ != nullptr && receive_ != nullptr;
+    }
     void ReceiveOnConnection(Connection& connection);
     void ApplyQualityChange(Connection& connection);
     void TakeFrame(Connection& connection, const OmtMediaFrame* frame);
-    void StatisticsStep(Connection& connection);
-    void NotifyStatus(const char* state, const char* source);
     void SuggestQuality(OmtReceiveInstance* instance, int quality);
 
     UniqueModule library_;
@@ -61,15 +53,5 @@ private:
     OmtReceiveDestroyFn destroy_ = nullptr;
     OmtReceiveFn receive_ = nullptr;
     OmtReceiveSetSuggestedQualityFn setSuggestedQuality_ = nullptr;
-
-    WorkerThread worker_;  // holds the running flag
-    std::atomic<bool> reconnectRequested_{false};
-
-    CriticalSection lock_;
-    std::string address_;  // under lock_
-    int quality_ = 100;    // under lock_
-
     FrameCallback frameCallback_;
-    StatusCallback statusCallback_;
-    StatsCallback statsCallback_;
 };

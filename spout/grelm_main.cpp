@@ -1,7 +1,7 @@
 // Grelm's entry point: the shared host program with the Spout receiver plugged in. The
-// adapter below is driven by the host shell: Prepare, InstallCallbacks and
-// OnFrameNotification on the main thread, Start and Stop from the pipe reader thread and
-// the main thread's teardown.
+// adapter below is driven by the host shell: Prepare, InstallCallbacks, OnDeviceChanged
+// and OnFrameNotification on the main thread, Start and Stop from the pipe reader thread
+// and the main thread's teardown.
 #include <memory>
 #include <string>
 
@@ -11,27 +11,31 @@
 #include "host_main.h"
 #include "host_receiver.h"
 #include "spout_receiver.h"
-#include "status_relay.h"
 #include "texture_slot.h"
 
 namespace {
 
-class GrelmReceiver : public HostReceiver {
+class GrelmReceiver final : public HostReceiver {
 public:
     bool Prepare(FramePresenter& presenter) override {
         receiver_.SetDevice(presenter.device(), presenter.context());
         return true;
     }
-    void InstallCallbacks(HWND window, PipeClient& pipe) override {
+    void InstallCallbacks(HWND window, StatusCallback status, StatsCallback stats) override {
         receiver_.SetTextureCallback(
             [this, window](ID3D11Texture2D* texture, int width, int height) {
                 StoreTexture(slot_, window, texture, width, height);
             });
-        receiver_.SetStatsCallback(MakeStatsCallback(pipe));
-        receiver_.SetStatusCallback(MakeStatusCallback(HostKind::Grelm, pipe));
+        receiver_.SetStatsCallback(std::move(stats));
+        receiver_.SetStatusCallback(std::move(status));
     }
     void OnFrameNotification(FramePresenter& presenter) override {
         PresentPendingTexture(slot_, presenter);
+    }
+    // The worker leaves the old device first; a texture it delivered from there is dropped.
+    void OnDeviceChanged(ID3D11Device* device) override {
+        receiver_.SwitchDevice(device);
+        ReleaseTextures(slot_);
     }
     bool Start(const std::string& source, int /*quality*/) override {
         return receiver_.Start(source);
@@ -52,7 +56,7 @@ std::unique_ptr<HostReceiver> CreateGrelmReceiver() {
 
 }  // namespace
 
-int WINAPI WinMain(HINSTANCE instance, HINSTANCE /*previous*/, LPSTR commandLine,
-                   int /*showCommand*/) {
+int WINAPI WinMain(_In_ HINSTANCE instance, _In_opt_ HINSTANCE /*previous*/, _In_ LPSTR commandLine,
+                   _In_ int /*showCommand*/) {
     return RunHost(instance, commandLine, HostKind::Grelm, &CreateGrelmReceiver);
 }

@@ -23,7 +23,8 @@ bool TargetMatches(ID3D11Texture2D* target, const D3D11_TEXTURE2D_DESC& source,
     D3D11_TEXTURE2D_DESC desc = {};
     target->GetDesc(&desc);
     return desc.Width == source.Width && desc.Height == source.Height &&
-           desc.MipLevels == source.MipLevels && desc.Format == plan.textureFormat;
+           desc.MipLevels == source.MipLevels &&
+           static_cast<uint32_t>(desc.Format) == plan.textureFormat;
 }
 
 bool CanSample(ID3D11Device* device, uint32_t viewFormat) {
@@ -33,10 +34,11 @@ bool CanSample(ID3D11Device* device, uint32_t viewFormat) {
 }
 
 // A copy target of the source's own size, mip count and type group, so that
-// CopyResource is legal; only the graphics card reads and writes it.
-bool CreateCopyTarget(ID3D11Device* device, const D3D11_TEXTURE2D_DESC& source,
-                      const CopyTargetPlan& plan, ComPtr<ID3D11Texture2D>& texture,
-                      ComPtr<ID3D11ShaderResourceView>& view) {
+// CopyResource is legal; only the graphics card reads and writes it. Returns the first
+// failure, leaving no half-made target.
+HRESULT CreateCopyTarget(ID3D11Device* device, const D3D11_TEXTURE2D_DESC& source,
+                         const CopyTargetPlan& plan, ComPtr<ID3D11Texture2D>& texture,
+                         ComPtr<ID3D11ShaderResourceView>& view) {
     view.Reset();
     texture.Reset();
     D3D11_TEXTURE2D_DESC desc = {};
@@ -48,20 +50,21 @@ bool CreateCopyTarget(ID3D11Device* device, const D3D11_TEXTURE2D_DESC& source,
     desc.SampleDesc = {1, 0};
     desc.Usage = D3D11_USAGE_DEFAULT;
     desc.BindFlags = D3D11_BIND_SHADER_RESOURCE;
-    if (FAILED(device->CreateTexture2D(&desc, nullptr, &texture))) {
-        return false;
+    HRESULT result = device->CreateTexture2D(&desc, nullptr, &texture);
+    if (FAILED(result)) {
+        return result;
     }
     D3D11_SHADER_RESOURCE_VIEW_DESC viewDesc = {};
     viewDesc.Format = static_cast<DXGI_FORMAT>(plan.viewFormat);
     viewDesc.ViewDimension = D3D11_SRV_DIMENSION_TEXTURE2D;
     viewDesc.Texture2D.MipLevels = static_cast<UINT>(-1);
     const bool sameFormat = plan.viewFormat == plan.textureFormat;
-    if (FAILED(device->CreateShaderResourceView(texture.Get(), sameFormat ? nullptr : &viewDesc,
-                                                &view))) {
-        texture.Reset();  // no half-made target
-        return false;
+    result =
+        device->CreateShaderResourceView(texture.Get(), sameFormat ? nullptr : &viewDesc, &view);
+    if (FAILED(result)) {
+        texture.Reset();
     }
-    return true;
+    return result;
 }
 
 }  // namespace
@@ -90,7 +93,8 @@ bool FramePresenter::PresentTexture(ID3D11Texture2D* source, int width, int heig
             HostLog("[Spout] PresentTexture: texture is %ux%u, the sender announced %dx%d",
                     sourceDesc.Width, sourceDesc.Height, width, height);
         }
-        if (!CreateCopyTarget(device_.Get(), sourceDesc, plan, frameTexture_, frameView_)) {
+        if (!Check(PresenterCall::CreateTexture,
+                   CreateCopyTarget(device_.Get(), sourceDesc, plan, frameTexture_, frameView_))) {
             return false;
         }
         lastRefusedFormat = 0;

@@ -4,13 +4,11 @@
 
 #include "log.h"
 #include "performance_counter.h"
-#include "receive_cycle.h"
 
 using Microsoft::WRL::ComPtr;
 
 namespace {
 
-constexpr unsigned kStopWaitMs = 3000;
 constexpr unsigned kWaitingPollMs = 250;
 constexpr unsigned kFailedPollPauseMs = 100;
 constexpr unsigned kPollPauseMs = 16;
@@ -37,36 +35,33 @@ struct SpoutReceiver::Connection {
     StatsInterval stats;
 };
 
-SpoutReceiver::SpoutReceiver() : worker_(kStopWaitMs), opener_(&OpenOnDevice) {}
+SpoutReceiver::SpoutReceiver() : SourceReceiver("[Spout]", kStopWaitMs), opener_(&OpenOnDevice) {}
 
 SpoutReceiver::~SpoutReceiver() {
-    // The worker uses the callbacks and the texture below; it ends before they go.
-    Stop();
+    if (!RetireWorker()) {
+        // The worker owns the shared texture and may still use it: it is left to the end
+        // of the process, together with the receiver (the host keeps it).
+        (void)sharedTexture_.Detach();
+        return;
+    }
     ReleaseTexture();
 }
 
 void SpoutReceiver::SetDevice(ID3D11Device* device, ID3D11DeviceContext* context) {
+    ScopedLock lock(deviceLock_);
     device_ = device;
     context_ = context;
 }
 
-bool SpoutReceiver::Start(const std::string& senderName) {
-    HostLog("[Spout] Start: sender='%s'", senderName.c_str());
-    ScopedLock control(control_);
-    // The old worker ends before the name changes, so it never starts an attempt on
-    // the new sender.
-    worker_.Stop();
-    {
-        ScopedLock lock(nameLock_);
-        senderName_ = senderName;
-    }
-    reconnectRequested_.exchange(false);
-    return worker_.Start<SpoutReceiver, &SpoutReceiver::ReceiveLoop>(this);
+void SpoutReceiver::SwitchDevice(ID3D11Device* device) {
+    ScopedLock lock(deviceLock_);
+    device_ = device;
+    ++deviceGeneration_;
 }
 
-void SpoutReceiver::Stop() {
-    ScopedLock control(control_);
-    worker_.Stop();
+bool SpoutReceiver::Start(const std::string& senderName) {
+    HostLog("[Spout] Start: sender='%s'", senderName.c_str());
+    return StartReceiving(senderName, 0);
 }
 
 bool SpoutReceiver::ReadSenderRecord(const std::string& senderName, SenderRecord& record) {
@@ -89,26 +84,16 @@ bool SpoutReceiver::ReadSenderRecord(const std::string& senderName, SenderRecord
     return IsValidSenderRecord(record);
 }
 
-void SpoutReceiver::ReceiveLoop() {
-    RunReceiveCycle(
-        worker_,
-        [this](std::string& source) {
-            source = SenderName();
-            return source.empty() ? AttemptEnd::NoSource : RunAttempt(source);
-        },
-        [this](const char* state, const char* source) { NotifyStatus(state, source); });
-}
-
-AttemptEnd SpoutReceiver::RunAttempt(const std::string& senderName) {
+AttemptEnd SpoutReceiver::RunAttempt(const Settings& settings) {
+    const std::string& senderName = settings.source;
     HostLog("[Spout] ReceiveLoop: connecting to sender '%s'", senderName.c_str());
     NotifyStatus("connecting", senderName.c_str());
-    reconnectRequested_.exchange(false);
 
     SenderRecord record;
     if (!WaitForRecord(senderName, record)) {
         return AttemptEnd::Stopped;
     }
-    if (device_ == nullptr) {
+    if (!HasDevice()) {
         NotifyStatus("error", "No D3D11 device");
         return AttemptEnd::OpenFailed;
     }
@@ -124,7 +109,7 @@ AttemptEnd SpoutReceiver::RunAttempt(const std::string& senderName) {
 
 bool SpoutReceiver::WaitForRecord(const std::string& senderName, SenderRecord& record) {
     int attempt = 0;
-    while (worker_.running() && !reconnectRequested_.load()) {
+    while (Receiving()) {
         if (ReadSenderRecord(senderName, record)) {
             break;
         }
@@ -133,9 +118,9 @@ bool SpoutReceiver::WaitForRecord(const std::string& senderName, SenderRecord& r
             HostLog("[Spout] Waiting for sender '%s' shared memory... (attempt %d)",
                     senderName.c_str(), attempt);
         }
-        worker_.Pause(kWaitingPollMs);
+        Pause(kWaitingPollMs);
     }
-    return worker_.running() && !reconnectRequested_.load();
+    return Receiving();
 }
 
 void SpoutReceiver::RunConnection(const std::string& senderName, const SenderRecord& record) {
@@ -143,7 +128,7 @@ void SpoutReceiver::RunConnection(const std::string& senderName, const SenderRec
     connection.width = static_cast<int>(record.width);
     connection.height = static_cast<int>(record.height);
     connection.stats.Begin(CounterNow(), CounterFrequency());
-    while (worker_.running() && !reconnectRequested_.load()) {
+    while (Receiving()) {
         Poll(senderName, connection);
     }
 }
@@ -153,18 +138,20 @@ void SpoutReceiver::Poll(const std::string& senderName, Connection& connection) 
     if (!ReadSenderRecord(senderName, record)) {
         if (++connection.failedPolls >= kFailedPollLimit) {
             NotifyStatus("reconnecting", senderName.c_str());
-            reconnectRequested_.exchange(true);
+            RequestReconnect();
         } else {
-            worker_.Pause(kFailedPollPauseMs);
+            Pause(kFailedPollPauseMs);
         }
         return;
     }
     connection.failedPolls = 0;
-    if (SenderTextureChanged(record, sharedHandle_, connection.width, connection.height)) {
-        // A resized sender shares a new texture; following it needs no report.
+    if (SenderTextureChanged(record, sharedHandle_, connection.width, connection.height) ||
+        !TextureIsCurrent(record.handle)) {
+        // A resized sender shares a new texture, and a new device needs the texture opened
+        // on it; following either needs no report.
         if (!OpenTexture(record.handle)) {
             NotifyStatus("error", "Cannot reopen shared texture");
-            reconnectRequested_.exchange(true);
+            RequestReconnect();
             return;
         }
         connection.width = static_cast<int>(record.width);
@@ -181,38 +168,39 @@ void SpoutReceiver::Poll(const std::string& senderName, Connection& connection) 
     float framesPerSecond = 0.0f;
     bool hadFrames = false;
     if (connection.stats.Close(CounterNow(), framesPerSecond, hadFrames)) {
-        if (onStats_) {
-            onStats_(framesPerSecond, static_cast<int>(record.width),
-                     static_cast<int>(record.height));
-        }
+        ReportStats(framesPerSecond, static_cast<int>(record.width),
+                    static_cast<int>(record.height));
         connection.failedPolls = hadFrames ? 0 : 1;
     }
-    worker_.Pause(kPollPauseMs);
+    Pause(kPollPauseMs);
 }
 
+bool SpoutReceiver::HasDevice() {
+    ScopedLock lock(deviceLock_);
+    return device_ != nullptr;
+}
+
+// Opened under the device lock, so that a device switch waits for an open in progress and
+// an open never starts on a device that is being replaced.
 bool SpoutReceiver::OpenTexture(uint32_t handle) {
     ReleaseTexture();
-    if (!opener_ || !opener_(device_, WidenHandle(handle), sharedTexture_) || !sharedTexture_) {
+    ScopedLock lock(deviceLock_);
+    if (device_ == nullptr || !opener_ || !opener_(device_, WidenHandle(handle), sharedTexture_) ||
+        !sharedTexture_) {
         sharedTexture_.Reset();
         return false;
     }
     sharedHandle_ = handle;
+    textureGeneration_ = deviceGeneration_;
     return true;
+}
+
+bool SpoutReceiver::TextureIsCurrent(uint32_t handle) {
+    ScopedLock lock(deviceLock_);
+    return sharedTexture_ && handle == sharedHandle_ && textureGeneration_ == deviceGeneration_;
 }
 
 void SpoutReceiver::ReleaseTexture() {
     sharedTexture_.Reset();
     sharedHandle_ = 0;
-}
-
-void SpoutReceiver::NotifyStatus(const char* state, const char* source) {
-    HostLog("[Spout] NotifyStatus: state='%s', source='%s'", state, source);
-    if (onStatus_) {
-        onStatus_(state, source);
-    }
-}
-
-std::string SpoutReceiver::SenderName() {
-    ScopedLock lock(nameLock_);
-    return senderName_;
 }

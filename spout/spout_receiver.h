@@ -1,14 +1,16 @@
-// Grelm's receiver: one worker that waits for a named Spout sender record, opens the
-// sender's shared texture on the presenter's device, polls the record about sixty times
-// a second and hands the texture to the TextureCallback.
+// Grelm's receiver: its attempt waits for a named Spout sender record, opens the sender's
+// shared texture on the presenter's device, polls the record about sixty times a second
+// and hands the texture to the TextureCallback. Start, Stop and the reports are the shared
+// receiver's (source_receiver.h).
 //
-// Threads: the main thread constructs, assigns callbacks and the device, stops and
-// destroys; the pipe reader thread starts and stops; the worker runs ReceiveLoop, opens
-// and releases textures on the device (never the immediate context) and calls every
-// callback.
+// Threads: the main thread constructs, assigns callbacks and the device, switches the
+// device after a device loss, stops and destroys; the pipe reader thread starts and stops;
+// the worker runs the attempts, opens and releases textures on the device (never the
+// immediate context) and calls every callback. The device is read and used for an open
+// only under deviceLock_, so once SwitchDevice has returned the worker never touches the
+// old device again.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -18,10 +20,8 @@
 
 #include "receiver_callbacks.h"
 #include "sender_record.h"
-#include "stats_interval.h"
+#include "source_receiver.h"
 #include "win_types.h"
-#include "receive_cycle.h"
-#include "worker_thread.h"
 
 // The texture belongs to the receiver; a callback that keeps it takes its own reference.
 using TextureCallback = std::function<void(ID3D11Texture2D* texture, int width, int height)>;
@@ -31,23 +31,23 @@ using TextureCallback = std::function<void(ID3D11Texture2D* texture, int width, 
 using SharedTextureOpener = std::function<bool(ID3D11Device* device, HANDLE handle,
                                                Microsoft::WRL::ComPtr<ID3D11Texture2D>& texture)>;
 
-class SpoutReceiver {
+class SpoutReceiver final : public SourceReceiver {
 public:
+    static constexpr unsigned kStopWaitMs = 3000;
+
     SpoutReceiver();
-    ~SpoutReceiver();
-    SpoutReceiver(const SpoutReceiver&) = delete;
-    SpoutReceiver& operator=(const SpoutReceiver&) = delete;
+    ~SpoutReceiver() override;
 
     // Borrowed from the presenter, which outlives the worker; only the device is used.
     void SetDevice(ID3D11Device* device, ID3D11DeviceContext* context);
+    // Main thread, after the presenter lost its device (null) or rebuilt it: a texture
+    // opened on the old device is released and the sender's texture opened again on the
+    // new one, without a status report.
+    void SwitchDevice(ID3D11Device* device);
     void SetTextureCallback(TextureCallback callback) { onTexture_ = std::move(callback); }
-    void SetStatusCallback(StatusCallback callback) { onStatus_ = std::move(callback); }
-    void SetStatsCallback(StatsCallback callback) { onStats_ = std::move(callback); }
     void SetSharedTextureOpener(SharedTextureOpener opener) { opener_ = std::move(opener); }
 
     bool Start(const std::string& senderName);
-    void Stop();
-    bool Stuck() { return worker_.Stuck(); }
 
     // Reads the first 16 bytes of the sender's mapping through a fresh read-only view.
     // False when the mapping is missing, cannot be viewed, or holds an invalid record.
@@ -56,29 +56,22 @@ public:
 private:
     struct Connection;  // the worker's per-connection state
 
-    void ReceiveLoop();
-    // One attempt: waiting phase, open, connected phase. Returns after the pause that
-    // follows it, or at once when stopped.
-    AttemptEnd RunAttempt(const std::string& senderName);
+    AttemptEnd RunAttempt(const Settings& settings) override;
     bool WaitForRecord(const std::string& senderName, SenderRecord& record);
     void RunConnection(const std::string& senderName, const SenderRecord& record);
     void Poll(const std::string& senderName, Connection& connection);
+    bool HasDevice();
     bool OpenTexture(uint32_t handle);
+    bool TextureIsCurrent(uint32_t handle);
     void ReleaseTexture();
-    void NotifyStatus(const char* state, const char* source);
-    std::string SenderName();
 
-    ID3D11Device* device_ = nullptr;
+    CriticalSection deviceLock_;
+    ID3D11Device* device_ = nullptr;          // under deviceLock_
+    unsigned deviceGeneration_ = 0;           // under deviceLock_; counts switches
     ID3D11DeviceContext* context_ = nullptr;  // belongs to the main thread; never used here
-    WorkerThread worker_;
-    std::atomic<bool> reconnectRequested_{false};
-    CriticalSection control_;  // keeps concurrent Start and Stop calls apart
-    CriticalSection nameLock_;
-    std::string senderName_;
     Microsoft::WRL::ComPtr<ID3D11Texture2D> sharedTexture_;  // worker only
     uint32_t sharedHandle_ = 0;                              // worker only
+    unsigned textureGeneration_ = 0;  // worker only: the device generation it was opened on
     TextureCallback onTexture_;
-    StatusCallback onStatus_;
-    StatsCallback onStats_;
     SharedTextureOpener opener_;
 };

@@ -85,9 +85,9 @@ const HostCase kHosts[] = {
 };
 
 INSTANTIATE_TEST_SUITE_P(Hosts, HostLifecycle, testing::ValuesIn(kHosts),
-                         [](const testing::TestParamInfo<HostCase>& info) {
-                             std::string name = info.param.exe;
-                             return name.substr(0, name.find('.'));
+                         [](const testing::TestParamInfo<HostCase>& host) {
+                             std::string exe = host.param.exe;
+                             return exe.substr(0, exe.find('.'));
                          });
 
 }  // namespace

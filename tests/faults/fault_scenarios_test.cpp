@@ -314,31 +314,33 @@ TEST_P(FlowFaults, TheWindowClosedWhileFramesFlowEndsTheHost) {
 }
 
 TEST_P(FlowFaults, AControllerThatStopsReadingLosesMessagesButNeverTheirShape) {
-    // The burst during the stall produces far more status lines than the pipe holds.
+    // The burst during the stall produces far more status lines than the pipe holds, so
+    // the workers' writes wait out their bound and a stop may outlast its own: a source
+    // change may then be refused as "Receiver busy". Once the controller reads again, the
+    // host obeys as before.
     std::string burst;
     for (int i = 0; i < 999; ++i) {
         burst += SetSource(Source("pattern:64x64@60", i % 2 ? "B" : "A")) + "\n";
     }
-    // The last source's picture size appears nowhere else, so its statistics can be awaited.
-    std::string last = Source("pattern:66x66@60", "last");
-    burst += SetSource(last) + "\n";
     std::string first = Source("pattern:64x64@60", "first");
+    // Its picture size appears nowhere else, so its statistics can be awaited.
+    std::string after = Source("pattern:66x66@60", "after-the-stall");
     HostctlRun run =
         Run("wait_for host_ready\n" + SetSource(first) + "\nwait_until 10000 " + Reached(first) +
             "\nwait_until 5000 \"type\":\"stats\"\nstall 10000\n" + "wait 1500\n" + RawLine(burst) +
-            "wait 10000\nwait_until 60000 " + Reached(last) + "\nwait_until 10000 " +
-            StatsSize(66, 66) + "\n" + kShutdown + "\n");
+            "wait 10000\nwait 6000\n" + SetSource(after) + "\nwait_until 20000 " + Reached(after) +
+            "\nwait_until 10000 " + StatsSize(66, 66) + "\n" + kShutdown + "\n");
     ExpectCleanEnd(run, "-> " + kShutdown);
     double resumed = run.TimeOf("-- reading again");
     ASSERT_GE(resumed, 0.0) << "the stall never happened";
     EXPECT_GE(resumed - run.TimeOf("-- reading stalled"), 9.5);
-    EXPECT_EQ(LastSourceIn(run, "connected"), last);
-    // Statistics still flow after the stall, now for the last source.
+    EXPECT_EQ(LastSourceIn(run, "connected"), after);
+    // Statistics still flow after the stall, now for the source named after it.
     size_t statsAfter = 0;
-    bool lastConnected = false;
+    bool afterConnected = false;
     for (const std::string& line : run.Lines()) {
-        lastConnected = lastConnected || line.find(Reached(last)) != std::string::npos;
-        statsAfter += lastConnected && line.find(StatsSize(66, 66)) != std::string::npos;
+        afterConnected = afterConnected || line.find(Reached(after)) != std::string::npos;
+        statsAfter += afterConnected && line.find(StatsSize(66, 66)) != std::string::npos;
     }
     EXPECT_GE(statsAfter, 1u);
 }
@@ -544,5 +546,140 @@ TEST_P(RuntimeFaults, OddSizesAndAFrameLargerThanAnyBeforeAreDrawn) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Hosts, RuntimeFaults, testing::Values(kTivane, kParlex), HostName);
+
+// --- a source faster than the draws (the pixel hosts) ---------------------------------
+
+using OverloadFaults = Scenario;
+
+// 1080p at 60 frames a second is more than the draws here manage (about 26 a second):
+// frames replace each other in the slot, and every way out still ends the host at once.
+TEST_P(OverloadFaults, EachWayOutEndsTheHostAfterSustainedOverload) {
+    struct Case {
+        const char* what;
+        std::string step;
+        std::string endMarker;
+    };
+    const Case cases[] = {
+        {"pipe closed", "close\n", "-- pipe closed"},
+        {"window closed", "wm_close\n", "WM_CLOSE posted"},
+        {"shutdown", kShutdown + "\n", "-> " + kShutdown},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::string name = Source("pattern:1920x1080@60", c.what);
+        HostctlRun run = Run("wait_for host_ready\n" + SetSource(name) + "\nwait_until 10000 " +
+                             Reached(name) + "\nwait 10000\n" + c.step);
+        ExpectCleanEnd(run, c.endMarker);
+        EXPECT_NE(run.text.find("\"width\":1920,\"height\":1080"), std::string::npos)
+            << "no 1080p frames flowed";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Hosts, OverloadFaults, testing::Values(kTivane, kParlex), HostName);
+
+// --- library calls that hang (the hosts with a receiving library) ---------------------
+
+class HangFaults : public Scenario {
+protected:
+    // The receiver's stop bound, and a source whose receive call hangs well past it once
+    // the first frame has come.
+    int StopBoundMs() const { return GetParam().separator == ';' ? 3000 : 5000; }
+    std::string HangingSource(const std::string& tag) const {
+        return Source("pattern:320x180@30|stall:" + std::to_string(StopBoundMs() + 4000), tag);
+    }
+    // Commands that must do nothing once the host is ending.
+    static std::string LateCommands() {
+        std::string lines;
+        for (int i = 0; i < 50; ++i) {
+            lines += SetSource("late-" + std::to_string(i)) + "\n" +
+                     "{\"type\":\"set_quality\",\"quality\":\"low\"}\n";
+        }
+        return lines;
+    }
+    static size_t CountState(const HostctlRun& run, const std::string& state) {
+        size_t count = 0;
+        for (const JsonObject& m : Statuses(run)) {
+            count += m.Get("state") == state;
+        }
+        return count;
+    }
+};
+
+TEST_P(HangFaults, TheHostEndsWithZeroWhileACallHangsAndCommandsKeepComing) {
+    const std::string inReceive = HangingSource("hanging-receive");
+    const std::string inCreate =
+        Source("pattern:320x180@30|stall-create:" + std::to_string(StopBoundMs() + 4000),
+               "hanging-create");
+    const std::string receiveHangs = "wait_for host_ready\n" + SetSource(inReceive) +
+                                     "\nwait_until 10000 " + Reached(inReceive) + "\nwait 300\n";
+    const std::string createHangs = "wait_for host_ready\n" + SetSource(inCreate) +
+                                    "\nwait_until 10000 \"connecting\"\nwait 300\n";
+    struct Case {
+        const char* what;
+        std::string script;
+        std::string endMarker;
+    };
+    const Case cases[] = {
+        {"receive hangs; shutdown followed by more commands",
+         receiveHangs + RawLine(kShutdown + "\n" + LateCommands()), "-> (raw) {"},
+        {"receive hangs; window closed with commands queued",
+         receiveHangs + "wm_close\n" + RawLine(LateCommands()), "WM_CLOSE posted"},
+        {"create hangs; shutdown followed by more commands",
+         createHangs + RawLine(kShutdown + "\n" + LateCommands()), "-> (raw) {"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        HostctlRun run = Run(c.script);
+        ExpectCleanEnd(run, c.endMarker);
+        // Nothing after the end began started a worker.
+        EXPECT_EQ(CountState(run, "connecting"), 1u) << run.text.substr(0, 3000);
+    }
+}
+
+// A quality change that lands while the connection is still being made is acted on once
+// it is made: Tivane reconnects at the new bandwidth, Parlex passes it to the connection.
+TEST_P(HangFaults, AQualityChangeDuringASlowCreateIsNotLost) {
+    const std::string name = Source("pattern:64x64@30|stall-create:1500", "slow-create");
+    const bool tivane = GetParam().separator == ';';
+    const std::string lowSize =
+        tivane ? "\"width\":32,\"height\":32" : "\"width\":16,\"height\":16";
+    HostctlRun run = Run("wait_for host_ready\n" + SetSource(name) +
+                         "\nwait_until 10000 \"connecting\"\nwait 500\n"
+                         "{\"type\":\"set_quality\",\"quality\":\"low\"}\nwait_until 15000 " +
+                         lowSize + "\n" + kShutdown + "\n");
+    ExpectCleanEnd(run, "-> " + kShutdown);
+    const int lowSide = tivane ? 32 : 16;
+    bool low = false;
+    for (const JsonObject& m : run.HostMessages()) {
+        low = low || (m.Get("type") == "stats" && m.Get("width") == std::to_string(lowSide) &&
+                      m.Get("height") == std::to_string(lowSide));
+    }
+    EXPECT_TRUE(low) << "the quality change was lost\n" << run.text.substr(0, 3000);
+}
+
+TEST_P(HangFaults, ASourceChangeWhileTheOldWorkerHangsIsRefusedOnceThenObeyed) {
+    const std::string hanging = HangingSource("hanging");
+    const std::string next = Source("pattern:64x64@30", "next");
+    HostctlRun run =
+        Run("wait_for host_ready\n" + SetSource(hanging) + "\nwait_until 10000 " +
+            Reached(hanging) + "\nwait 300\n" + SetSource(next) +
+            "\nwait_until 20000 \"Receiver busy\"\n"
+            // The old worker reports its end once its call returns; then a new source starts.
+            "wait_until 20000 \"disconnected\"\n" +
+            SetSource(next) + "\nwait_until 10000 " + Reached(next) + "\nwait 300\n" + kShutdown +
+            "\n");
+    ExpectCleanEnd(run, "-> " + kShutdown);
+    const double sent = run.TimeOf("-> " + SetSource(next));
+    const double busy =
+        run.TimeOf("<- {\"type\":\"status\",\"state\":\"error\",\"source\":\"Receiver busy\"}");
+    ASSERT_GE(sent, 0.0);
+    ASSERT_GE(busy, 0.0) << "the refused source change was not reported";
+    // One stop bound in all, not one for each stop on the way (2.5 s for a loaded machine).
+    EXPECT_LE(busy - sent, StopBoundMs() / 1000.0 + 2.5);
+    EXPECT_GE(busy - sent, StopBoundMs() / 1000.0 - 0.3);
+    EXPECT_EQ(LastSourceIn(run, "connected"), next);
+}
+
+INSTANTIATE_TEST_SUITE_P(Hosts, HangFaults, testing::Values(kTivane, kParlex), HostName);
 
 }  // namespace

@@ -25,6 +25,7 @@
 
 #include "json.h"
 #include "line_splitter.h"
+#include "platform.h"
 #include "win_types.h"
 
 namespace {
@@ -238,8 +239,11 @@ std::string ReadFileText(const std::string& path) {
 }
 
 // The host's Unix process under Wine (Z:\proc\N\), found by its unique pipe name on its
-// command line.
+// command line; "" on Windows, where Z: is no view of the Unix file system.
 std::string UnixProcDir(const Host& host) {
+    if (!RunningUnderWine()) {
+        return "";
+    }
     WIN32_FIND_DATAA found;
     HANDLE search = FindFirstFileA("Z:\\proc\\*", &found);
     if (search == INVALID_HANDLE_VALUE) {
@@ -260,8 +264,8 @@ std::string UnixProcDir(const Host& host) {
     return result;
 }
 
-// User plus system time in ms, from the host's Unix process where there is one (Wine's
-// figure for another process does not move), else from Windows.
+// User plus system time in ms: under Wine from the host's Unix process (Wine's figure for
+// another process does not move), on Windows from Windows.
 double CpuMs(const Host& host) {
     FILETIME created, exited, kernel, user;
     std::string dir = UnixProcDir(host);

@@ -135,7 +135,7 @@ class WorkerReceiver : public HostReceiver {
 public:
     WorkerReceiver() : worker_(3000) { count.worker = &worker_; }
     bool Prepare(FramePresenter&) override { return true; }
-    void InstallCallbacks(HWND, PipeClient&) override {}
+    void InstallCallbacks(HWND, StatusCallback, StatsCallback) override {}
     void OnFrameNotification(FramePresenter&) override {}
     bool Start(const std::string&, int) override {
         starts.fetch_add(1);

@@ -7,6 +7,7 @@
 
 #include "host_kind.h"
 #include "host_window.h"
+#include "platform.h"
 
 namespace {
 
@@ -58,8 +59,8 @@ bool RunLoopUntilQuit(DWORD timeoutMs, WPARAM& exitCode) {
     }
 }
 
-// Activation is not checked: Wine activates a process's first visible window whatever
-// its extended style says.
+// Activation is checked by the click test below, on Windows only: Wine activates a
+// process's first visible window whatever its extended style says.
 TEST(HostWindowTest, EachHostGetsATransparentNonActivatingPopupAtTheOrigin) {
     const HostKind kinds[] = {HostKind::Parlex, HostKind::Tivane, HostKind::Grelm};
     for (HostKind kind : kinds) {
@@ -123,6 +124,91 @@ TEST(HostWindowTest, CloseFromOutsideEndsTheMessageLoop) {
     DestroyHostWindow(window.handle);
     EXPECT_EQ(window.handle, nullptr);
     DestroyHostWindow(window.handle);
+}
+
+// An ordinary top-level window in the controlling application's place.
+class ControllerWindow {
+public:
+    ControllerWindow() {
+        WNDCLASSEXW windowClass = {};
+        windowClass.cbSize = sizeof windowClass;
+        windowClass.lpfnWndProc = &DefWindowProcW;
+        windowClass.hInstance = GetModuleHandleW(nullptr);
+        windowClass.lpszClassName = L"HostWindowTestController";
+        RegisterClassExW(&windowClass);
+        handle = CreateWindowExW(0, windowClass.lpszClassName, L"Controller",
+                                 WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 800, 600, nullptr, nullptr,
+                                 windowClass.hInstance, nullptr);
+    }
+    ~ControllerWindow() { DestroyWindow(handle); }
+    HWND handle = nullptr;
+};
+
+void PumpFor(DWORD milliseconds) {
+    WPARAM ignored = 0;
+    RunLoopUntilQuit(milliseconds, ignored);
+}
+
+// The foreground may only be taken by the process that had the last input: a key press
+// of our own first makes it ours.
+bool MakeForeground(HWND window) {
+    INPUT keys[2] = {};
+    keys[0].type = keys[1].type = INPUT_KEYBOARD;
+    keys[0].ki.wVk = keys[1].ki.wVk = VK_MENU;
+    keys[1].ki.dwFlags = KEYEVENTF_KEYUP;
+    SendInput(2, keys, sizeof(INPUT));
+    SetForegroundWindow(window);
+    PumpFor(200);
+    return GetForegroundWindow() == window;
+}
+
+bool ClickAt(POINT point) {
+    INPUT clicks[2] = {};
+    clicks[0].type = clicks[1].type = INPUT_MOUSE;
+    clicks[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
+    clicks[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
+    return SetCursorPos(point.x, point.y) && SendInput(2, clicks, sizeof(INPUT)) == 2;
+}
+
+// As the hosts make it (fully transparent, so a click may fall through to what lies
+// below) and made opaque, as a controller that shows the window might: either way the
+// controller's window stays active and the host's never becomes the foreground.
+TEST(HostWindowTest, ClickLeavesTheControllersWindowActive) {
+    if (RunningUnderWine()) {
+        GTEST_SKIP() << "needs Windows: Wine activates a process's first visible window "
+                        "whatever its extended style says";
+    }
+    struct Case {
+        const char* name;
+        BYTE alpha;
+    };
+    const Case cases[] = {{"transparent, as created", 0}, {"made opaque", 255}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ControllerWindow controller;
+        ASSERT_NE(controller.handle, nullptr);
+        if (!MakeForeground(controller.handle)) {
+            GTEST_SKIP() << "this session cannot make a window the foreground one "
+                            "(no interactive desktop)";
+        }
+        HostWindow window(HostKind::Grelm);
+        ASSERT_NE(window.handle, nullptr);
+        SetLayeredWindowAttributes(window.handle, 0, c.alpha, LWA_ALPHA);
+        SetWindowPos(window.handle, HWND_TOP, 0, 0, 0, 0, SWP_NOACTIVATE | SWP_NOMOVE | SWP_NOSIZE);
+        PumpFor(100);
+        ASSERT_EQ(GetForegroundWindow(), controller.handle) << "showing the host took the focus";
+
+        const POINT center = {160, 90};
+        if (c.alpha == 255) {
+            ASSERT_EQ(WindowFromPoint(center), window.handle) << "the click would miss the host";
+        }
+        if (!ClickAt(center)) {
+            GTEST_SKIP() << "this session takes no synthesized input (no interactive desktop)";
+        }
+        PumpFor(300);
+        EXPECT_EQ(GetForegroundWindow(), controller.handle);
+        EXPECT_NE(GetActiveWindow(), window.handle);
+    }
 }
 
 }  // namespace

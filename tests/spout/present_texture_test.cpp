@@ -82,8 +82,8 @@ protected:
 };
 
 TEST_F(PresentTextureTest, ShowsTheSenderPixelForPixelAndFollowsItsSize) {
-    ComPtr<ID3D11Texture2D> small = MakeSource(PatternFormat::B8G8R8A8, 1280, 720, 3);
-    ASSERT_TRUE(presenter_.PresentTexture(small.Get(), 1280, 720));
+    ComPtr<ID3D11Texture2D> hd = MakeSource(PatternFormat::B8G8R8A8, 1280, 720, 3);
+    ASSERT_TRUE(presenter_.PresentTexture(hd.Get(), 1280, 720));
     EXPECT_EQ(TargetFormat(), DXGI_FORMAT_B8G8R8A8_UNORM);
     EXPECT_EQ(Mismatches(1280, 720, 3), 0);
     ExpectWindowSize(1280, 720);

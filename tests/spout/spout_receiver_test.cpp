@@ -114,8 +114,8 @@ TEST(SpoutReceiverTest, ReadsOnlyValidRecordsAndTreatsBrokenMappingsAsMissing) {
     SenderRecord record;
     EXPECT_FALSE(SpoutReceiver::ReadSenderRecord(UniqueName("absent"), record));
     EXPECT_FALSE(SpoutReceiver::ReadSenderRecord("", record));
-    FakeSender small(UniqueName("small"), 4);
-    ASSERT_TRUE(small.open());
+    FakeSender tooShort(UniqueName("small"), 4);
+    ASSERT_TRUE(tooShort.open());
     EXPECT_FALSE(SpoutReceiver::ReadSenderRecord(UniqueName("small"), record));
 }
 

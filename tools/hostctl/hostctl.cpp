@@ -1,11 +1,12 @@
 // hostctl: a small stand-in for the controlling application, for integrators and for the
-// end-to-end tests. It creates a uniquely named duplex pipe, starts a host on it, prints
-// every host message with a timestamp, sends commands from stdin or a script, and exits
-// with the host's exit code.
+// end-to-end tests, built on the controller library (HostProcess). It starts a host on a
+// pipe of its own, prints every host message with a timestamp, sends commands from stdin
+// or a script, and exits with the host's exit code.
 //
 // Threads: the main thread starts the host and waits for it to end; an input thread runs
-// the script (sends, waits, closes the pipe, posts WM_CLOSE); a reader thread prints what
-// the host writes. Output lines are serialised by one lock.
+// the script (sends, waits, closes the pipe, posts WM_CLOSE); a printer thread prints the
+// host's events as the library delivers them; a short-lived thread ends each `stall`.
+// Output lines are serialised by one lock.
 #include <windows.h>
 
 #include <atomic>
@@ -14,11 +15,13 @@
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
+#include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include "host_process.h"
 #include "json.h"
-#include "line_splitter.h"
 #include "win_types.h"
 
 namespace {
@@ -26,8 +29,7 @@ namespace {
 constexpr int kExitUsage = 2;
 constexpr int kExitTimeout = 124;
 constexpr int kExitFailure = 125;
-constexpr DWORD kWriteWaitMs = 5000;
-constexpr DWORD kReaderJoinMs = 2000;
+constexpr DWORD kPrinterJoinMs = 2000;
 
 const char kUsage[] =
     "usage: hostctl [options] HOST.exe [host options...]\n"
@@ -72,21 +74,21 @@ struct Options {
     std::vector<std::string> hostArgs;
 };
 
-// State shared by the three threads; every field is either set before the threads start
-// or guarded as noted.
+// State shared by the threads; every field is either set before the threads start or
+// guarded as noted.
 struct Session {
     Options options;
-    HANDLE pipe = INVALID_HANDLE_VALUE;  // closed only by the input thread, after the reader
-    UniqueHandle process;
-    UniqueHandle readerThread;
+    HostProcess host;
+    UniqueHandle printerThread;
     UniqueHandle inputDone;
-    UniqueHandle messageArrived;  // auto-reset; pulsed by the reader for wait_for
+    UniqueHandle messageArrived;  // auto-reset; pulsed by the printer for wait_for
     CriticalSection outputLock;
     std::vector<std::string> seenTypes;  // under outputLock
     std::vector<std::string> seenLines;  // under outputLock
     std::atomic<long long> hostWindow{0};
-    std::atomic<bool> readerRunning{false};
-    std::atomic<unsigned long> stallMs{0};  // set by `stall`, taken by the reader
+    std::atomic<bool> killed{false};         // the exit is ours to report, not the printer's
+    std::atomic<bool> exitReported{false};   // the printer has printed the exit code
+    std::vector<UniqueHandle> stallThreads;  // input thread only
     LARGE_INTEGER start = {};
     LARGE_INTEGER frequency = {};
 };
@@ -117,6 +119,13 @@ bool StartsWith(const std::string& text, const char* prefix) {
     return text.rfind(prefix, 0) == 0;
 }
 
+// The decimal number at the start of `text`, or `fallback` when there is none.
+unsigned long NumberOr(const std::string& text, unsigned long fallback) {
+    char* end = nullptr;
+    unsigned long value = std::strtoul(text.c_str(), &end, 10);
+    return end == text.c_str() ? fallback : value;
+}
+
 bool ParseOptions(int argc, char** argv, Options& options, bool& help) {
     int i = 1;
     for (; i < argc && StartsWith(argv[i], "--"); ++i) {
@@ -126,7 +135,7 @@ bool ParseOptions(int argc, char** argv, Options& options, bool& help) {
         } else if (StartsWith(arg, "--script=")) {
             options.scriptPath = arg.substr(9);
         } else if (StartsWith(arg, "--timeout=")) {
-            options.timeoutMs = static_cast<DWORD>(std::strtoul(arg.c_str() + 10, nullptr, 10));
+            options.timeoutMs = static_cast<DWORD>(NumberOr(arg.substr(10), 0));
         } else if (StartsWith(arg, "--pipeName=")) {
             options.pipeName = arg.substr(11);
         } else if (arg == "--noPipeName") {
@@ -150,85 +159,6 @@ bool ParseOptions(int argc, char** argv, Options& options, bool& help) {
     return true;
 }
 
-// The host's own parser splits at spaces and knows double quotes only at a value's start,
-// so an argument with a space is quoted after its '=' ("--ndiName=\"A B\"" style).
-std::string QuoteArgument(const std::string& arg) {
-    if (arg.find(' ') == std::string::npos || arg.find('"') != std::string::npos) {
-        return arg;
-    }
-    size_t eq = arg.find('=');
-    if (StartsWith(arg, "--") && eq != std::string::npos) {
-        return arg.substr(0, eq + 1) + "\"" + arg.substr(eq + 1) + "\"";
-    }
-    return "\"" + arg + "\"";
-}
-
-std::string BuildCommandLine(const Options& o) {
-    std::string line = "\"" + o.hostPath + "\"";
-    if (o.passPipeName) {
-        line += " --pipeName=" + o.pipeName;
-    }
-    for (const std::string& arg : o.hostArgs) {
-        line += " " + QuoteArgument(arg);
-    }
-    return line;
-}
-
-bool CreatePipe(Session& s) {
-    if (s.options.pipeName.empty()) {
-        char name[96];
-        std::snprintf(name, sizeof name, "hostctl-%lu-%llu", GetCurrentProcessId(),
-                      static_cast<unsigned long long>(s.start.QuadPart));
-        s.options.pipeName = name;
-    }
-    std::string path = "\\\\.\\pipe\\" + s.options.pipeName;
-    s.pipe = CreateNamedPipeA(
-        path.c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
-        PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT, 1, 65536, 65536, 0, nullptr);
-    if (s.pipe == INVALID_HANDLE_VALUE) {
-        PrintEvent(s, "cannot create pipe %s, error %lu", path.c_str(), GetLastError());
-        return false;
-    }
-    PrintEvent(s, "pipe %s", path.c_str());
-    return true;
-}
-
-bool StartHost(Session& s) {
-    std::string commandLine = BuildCommandLine(s.options);
-    std::vector<char> buffer(commandLine.begin(), commandLine.end());
-    buffer.push_back('\0');
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION info = {};
-    if (!CreateProcessA(nullptr, buffer.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &startup, &info)) {
-        PrintEvent(s, "cannot start %s, error %lu", commandLine.c_str(), GetLastError());
-        return false;
-    }
-    CloseHandle(info.hThread);
-    s.process.Reset(info.hProcess);
-    PrintEvent(s, "started pid %lu with %s", info.dwProcessId, commandLine.c_str());
-    return true;
-}
-
-// Waits for the host to open the pipe. 0: connected; otherwise the exit code to return.
-int AwaitClient(Session& s, OVERLAPPED& connect) {
-    HANDLE waits[2] = {connect.hEvent, s.process.Get()};
-    DWORD result = WaitForMultipleObjects(2, waits, FALSE, s.options.timeoutMs);
-    if (result == WAIT_OBJECT_0) {
-        DWORD ignored = 0;
-        return GetOverlappedResult(s.pipe, &connect, &ignored, FALSE) ? 0 : kExitFailure;
-    }
-    CancelIoEx(s.pipe, &connect);
-    DWORD ignored = 0;
-    GetOverlappedResult(s.pipe, &connect, &ignored, TRUE);
-    if (result == WAIT_OBJECT_0 + 1) {
-        return -1;  // the host ended without connecting; its exit code is reported later
-    }
-    PrintEvent(s, "host did not connect within %lu ms", s.options.timeoutMs);
-    return kExitTimeout;
-}
-
 // Whether the announced handle names a live window, and whose it is.
 void ReportWindow(Session& s) {
     HWND window = reinterpret_cast<HWND>(static_cast<intptr_t>(s.hostWindow.load()));
@@ -238,91 +168,85 @@ void ReportWindow(Session& s) {
                owner);
 }
 
-void NoteMessage(Session& s, const std::string& line) {
-    JsonObject message = ParseJson(line);
-    const std::string& type = message.Get("type");
-    if (type == "host_ready") {
-        s.hostWindow.store(std::strtoll(message.Get("hwnd").c_str(), nullptr, 10));
+void NoteMessage(Session& s, const HostEvent& event) {
+    if (event.type == HostEventType::Ready) {
+        s.hostWindow.store(event.window);
         ReportWindow(s);
     }
     {
         ScopedLock lock(s.outputLock);
-        s.seenTypes.push_back(type);
-        s.seenLines.push_back(line);
+        s.seenTypes.push_back(ParseJson(event.line).Get("type"));
+        s.seenLines.push_back(event.line);
     }
     SetEvent(s.messageArrived.Get());
 }
 
-DWORD WINAPI ReaderMain(LPVOID context) {
+DWORD WINAPI PrinterMain(LPVOID context) {
     Session& s = *static_cast<Session*>(context);
-    UniqueHandle event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    OVERLAPPED overlapped = {};
-    overlapped.hEvent = event.Get();
-    char buffer[4096];
-    LineSplitter lines;
-    while (s.readerRunning.load()) {
-        if (unsigned long stall = s.stallMs.exchange(0)) {
-            // A read already in flight took at most one buffer more; from here on the
-            // host's writes pile up in the pipe.
-            PrintEvent(s, "reading stalled for %lu ms", stall);
-            Sleep(stall);
-            PrintEvent(s, "reading again");
+    HostEvent event;
+    while (s.host.NextEvent(event, kWaitForever)) {
+        switch (event.type) {
+            case HostEventType::PipeOpened:
+                PrintEvent(s, "host connected");
+                break;
+            case HostEventType::Unterminated:
+                PrintLine(s, "<- (unterminated)", event.line);
+                break;
+            case HostEventType::Exited:
+                if (!s.killed.load()) {
+                    PrintEvent(s, "host exited with code %lu",
+                               static_cast<unsigned long>(event.exitCode));
+                    s.exitReported.store(true);
+                }
+                break;
+            default:
+                PrintLine(s, "<-", event.line);
+                NoteMessage(s, event);
+                break;
         }
-        DWORD count = 0;
-        if (!ReadFile(s.pipe, buffer, sizeof buffer, &count, &overlapped)) {
-            if (GetLastError() != ERROR_IO_PENDING ||
-                !GetOverlappedResult(s.pipe, &overlapped, &count, TRUE)) {
-                break;  // broken pipe, or cancelled by `close`
-            }
-        }
-        lines.Append(buffer, count, [&s](const std::string& line) {
-            PrintLine(s, "<-", line);
-            NoteMessage(s, line);
-        });
-    }
-    if (!lines.pending().empty()) {
-        PrintLine(s, "<- (unterminated)", lines.pending());
     }
     return 0;
 }
 
-bool WritePipe(Session& s, const std::string& bytes) {
-    if (s.pipe == INVALID_HANDLE_VALUE) {
-        PrintEvent(s, "pipe is closed; not sent");
-        return false;
+void WritePipe(Session& s, const std::string& bytes) {
+    HostResult sent = s.host.SendRaw(bytes);
+    if (!sent) {
+        PrintEvent(s, "%s", sent.reason.c_str());
     }
-    UniqueHandle event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    OVERLAPPED overlapped = {};
-    overlapped.hEvent = event.Get();
-    DWORD written = 0;
-    if (WriteFile(s.pipe, bytes.data(), static_cast<DWORD>(bytes.size()), &written, &overlapped)) {
-        return true;
-    }
-    if (GetLastError() != ERROR_IO_PENDING) {
-        PrintEvent(s, "write failed, error %lu", GetLastError());
-        return false;
-    }
-    if (WaitForSingleObject(event.Get(), kWriteWaitMs) != WAIT_OBJECT_0) {
-        CancelIoEx(s.pipe, &overlapped);
-        PrintEvent(s, "write not taken within %lu ms; cancelled", kWriteWaitMs);
-    }
-    return GetOverlappedResult(s.pipe, &overlapped, &written, TRUE) != FALSE;
 }
 
 void ClosePipeEnd(Session& s) {
-    if (s.pipe == INVALID_HANDLE_VALUE) {
+    if (s.host.ClosePipe()) {
+        PrintEvent(s, "pipe closed");
+    }
+}
+
+struct StallEnd {
+    Session* session;
+    unsigned long ms;
+};
+
+DWORD WINAPI StallEndMain(LPVOID context) {
+    std::unique_ptr<StallEnd> stall(static_cast<StallEnd*>(context));
+    Sleep(stall->ms);
+    stall->session->host.ResumeReading();
+    PrintEvent(*stall->session, "reading again");
+    return 0;
+}
+
+// Stops reading at once; a thread of its own resumes it, so the script goes on.
+void Stall(Session& s, unsigned long ms) {
+    s.host.SuspendReading();
+    PrintEvent(s, "reading stalled for %lu ms", ms);
+    auto* stall = new StallEnd{&s, ms};
+    UniqueHandle thread(CreateThread(nullptr, 0, &StallEndMain, stall, 0, nullptr));
+    if (!thread) {
+        delete stall;
+        s.host.ResumeReading();
+        PrintEvent(s, "reading again");
         return;
     }
-    s.readerRunning.store(false);
-    CancelIoEx(s.pipe, nullptr);
-    if (s.readerThread) {
-        WaitForSingleObject(s.readerThread.Get(), kReaderJoinMs);
-    }
-    // Flush first, so that what was sent before `close` is not thrown away with the pipe.
-    FlushFileBuffers(s.pipe);
-    CloseHandle(s.pipe);
-    s.pipe = INVALID_HANDLE_VALUE;
-    PrintEvent(s, "pipe closed");
+    s.stallThreads.push_back(std::move(thread));
 }
 
 std::string Unescape(const std::string& text) {
@@ -393,11 +317,20 @@ void PostClose(Session& s) {
 
 void PrintHandleCount(Session& s) {
     DWORD count = 0;
-    if (GetProcessHandleCount(s.process.Get(), &count)) {
+    if (GetProcessHandleCount(s.host.processHandle(), &count)) {
         PrintEvent(s, "handles %lu", count);
     } else {
         PrintEvent(s, "handles ? (error %lu)", GetLastError());
     }
+}
+
+// `wait_for TYPE [MS]`: the type is the first word, the time the number after it.
+void RunWaitFor(Session& s, const std::string& arguments) {
+    std::istringstream words(arguments);
+    std::string type;
+    std::string ms;
+    words >> type >> ms;
+    WaitForType(s, type, NumberOr(ms, 10000));
 }
 
 void RunScriptLine(Session& s, const std::string& line) {
@@ -405,16 +338,13 @@ void RunScriptLine(Session& s, const std::string& line) {
         return;
     }
     if (StartsWith(line, "wait_for ")) {
-        char type[128] = {};
-        unsigned long ms = 10000;
-        std::sscanf(line.c_str() + 9, "%127s %lu", type, &ms);
-        WaitForType(s, type, ms);
+        RunWaitFor(s, line.substr(9));
     } else if (StartsWith(line, "wait_until ")) {
         char* rest = nullptr;
         unsigned long ms = std::strtoul(line.c_str() + 11, &rest, 10);
         WaitForText(s, std::string(rest).substr(rest[0] == ' ' ? 1 : 0), ms);
     } else if (StartsWith(line, "wait ")) {
-        Sleep(static_cast<DWORD>(std::strtoul(line.c_str() + 5, nullptr, 10)));
+        Sleep(static_cast<DWORD>(NumberOr(line.substr(5), 0)));
     } else if (line == "close") {
         ClosePipeEnd(s);
     } else if (line == "wm_close") {
@@ -422,7 +352,7 @@ void RunScriptLine(Session& s, const std::string& line) {
     } else if (line == "handles") {
         PrintHandleCount(s);
     } else if (StartsWith(line, "stall ")) {
-        s.stallMs.store(std::strtoul(line.c_str() + 6, nullptr, 10));
+        Stall(s, NumberOr(line.substr(6), 0));
     } else if (StartsWith(line, "raw ")) {
         std::string bytes = Unescape(line.substr(4));
         PrintLine(s, "->", "(raw) " + line.substr(4));
@@ -458,54 +388,59 @@ DWORD WINAPI InputMain(LPVOID context) {
     return 0;
 }
 
-// After the host has ended: let the reader print what is left, then report.
+// After the host has ended: let the printer print what is left and the exit code.
 int FinishWithHost(Session& s) {
-    if (s.readerThread) {
-        WaitForSingleObject(s.readerThread.Get(), kReaderJoinMs);
+    if (s.printerThread) {
+        WaitForSingleObject(s.printerThread.Get(), kPrinterJoinMs);
     }
-    DWORD code = 0;
-    GetExitCodeProcess(s.process.Get(), &code);
-    PrintEvent(s, "host exited with code %lu", code);
+    uint32_t code = 0;
+    s.host.HasExited(&code);
+    if (!s.exitReported.load()) {
+        PrintEvent(s, "host exited with code %lu", static_cast<unsigned long>(code));
+    }
     return static_cast<int>(code);
 }
 
 int KillHost(Session& s) {
+    s.killed.store(true);
     PrintEvent(s, "host did not end within %lu ms; killed", s.options.timeoutMs);
-    TerminateProcess(s.process.Get(), kExitTimeout);
-    WaitForSingleObject(s.process.Get(), 5000);
+    s.host.Terminate(kExitTimeout);
     return kExitTimeout;
 }
 
+HostOptions HostOptionsOf(const Options& o) {
+    HostOptions host;
+    host.executable = o.hostPath;
+    host.arguments = o.hostArgs;
+    host.pipeName = o.pipeName;
+    host.pipeNamePrefix = "hostctl";
+    host.passPipeName = o.passPipeName;
+    return host;
+}
+
 int RunSession(Session& s) {
-    if (!CreatePipe(s)) {
+    HostResult started = s.host.Start(HostOptionsOf(s.options));
+    if (!started) {
+        PrintEvent(s, "%s", started.reason.c_str());
         return kExitFailure;
     }
-    UniqueHandle connectEvent(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    OVERLAPPED connect = {};
-    connect.hEvent = connectEvent.Get();
-    if (!ConnectNamedPipe(s.pipe, &connect) && GetLastError() != ERROR_IO_PENDING) {
-        PrintEvent(s, "ConnectNamedPipe failed, error %lu", GetLastError());
-        return kExitFailure;
-    }
-    if (!StartHost(s)) {
-        return kExitFailure;
-    }
-    int connected = AwaitClient(s, connect);
-    if (connected == -1) {
+    PrintEvent(s, "pipe \\\\.\\pipe\\%s", s.host.pipeName().c_str());
+    PrintEvent(s, "started pid %lu with %s", s.host.processId(), s.host.commandLine().c_str());
+    s.printerThread.Reset(CreateThread(nullptr, 0, &PrinterMain, &s, 0, nullptr));
+    HostResult ready = s.host.WaitForReady(s.options.timeoutMs);
+    if (!ready) {
+        if (ready.error == HostError::PipeNeverOpened || ready.error == HostError::ReadyTimedOut) {
+            PrintEvent(s, "host did not connect within %lu ms", s.options.timeoutMs);
+            return KillHost(s);
+        }
         return FinishWithHost(s);
     }
-    if (connected != 0) {
-        return KillHost(s);
-    }
-    PrintEvent(s, "host connected");
-    s.readerRunning.store(true);
-    s.readerThread.Reset(CreateThread(nullptr, 0, &ReaderMain, &s, 0, nullptr));
     UniqueHandle input(CreateThread(nullptr, 0, &InputMain, &s, 0, nullptr));
-    HANDLE waits[2] = {s.process.Get(), s.inputDone.Get()};
+    HANDLE waits[2] = {s.host.processHandle(), s.inputDone.Get()};
     if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) == WAIT_OBJECT_0) {
         return FinishWithHost(s);
     }
-    if (WaitForSingleObject(s.process.Get(), s.options.timeoutMs) == WAIT_OBJECT_0) {
+    if (WaitForSingleObject(s.host.processHandle(), s.options.timeoutMs) == WAIT_OBJECT_0) {
         return FinishWithHost(s);
     }
     return KillHost(s);

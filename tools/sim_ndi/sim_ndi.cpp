@@ -2,7 +2,8 @@
 // load entries and hands out a v5 table whose receive members produce frames from a
 // script carried in the source name itself. No networking and no discovery.
 //
-// Source name grammar: tokens separated by ';', unknown tokens ignored.
+// Source name grammar: tokens separated by ';', spaces around each token ignored, unknown
+// tokens ignored.
 //   pattern:WxH@R     video of W x H pixels at R frames a second (default 320x180@30)
 //   novideo           never any video; captures time out
 //   silent-after:N    video stops for good after N frames of this process
@@ -33,6 +34,7 @@
 #include <string>
 
 #include "ndi_api.h"
+#include "sim_tokens.h"
 
 namespace {
 
@@ -114,10 +116,31 @@ bool StartsWith(const std::string& text, const char* prefix) {
     return text.compare(0, std::strlen(prefix), prefix) == 0;
 }
 
+// Reads the number at `pos` and steps past it.
+bool ReadNumber(const std::string& text, size_t& pos, int& value) {
+    const char* begin = text.c_str() + pos;
+    char* end = nullptr;
+    long number = std::strtol(begin, &end, 10);
+    if (end == begin) {
+        return false;
+    }
+    pos += static_cast<size_t>(end - begin);
+    value = static_cast<int>(number);
+    return true;
+}
+
+// "pattern:WxH@R" with three positive numbers.
+bool ReadPattern(const std::string& token, int& width, int& height, int& rate) {
+    size_t pos = 8;
+    return StartsWith(token, "pattern:") && ReadNumber(token, pos, width) &&
+           token.compare(pos++, 1, "x") == 0 && ReadNumber(token, pos, height) &&
+           token.compare(pos++, 1, "@") == 0 && ReadNumber(token, pos, rate) && width > 0 &&
+           height > 0 && rate > 0;
+}
+
 void ApplyToken(const std::string& token, Script& script) {
     int width = 0, height = 0, rate = 0;
-    if (std::sscanf(token.c_str(), "pattern:%dx%d@%d", &width, &height, &rate) == 3 && width > 0 &&
-        height > 0 && rate > 0) {
+    if (ReadPattern(token, width, height, rate)) {
         script.width = width;
         script.height = height;
         script.rate = rate;
@@ -144,15 +167,8 @@ void ApplyToken(const std::string& token, Script& script) {
 
 Script ParseScript(const char* name) {
     Script script;
-    std::string text = name ? name : "";
-    size_t begin = 0;
-    while (begin <= text.size()) {
-        size_t end = text.find(';', begin);
-        if (end == std::string::npos) {
-            end = text.size();
-        }
-        ApplyToken(text.substr(begin, end - begin), script);
-        begin = end + 1;
+    for (const std::string& token : SplitSimTokens(name ? name : "", ';')) {
+        ApplyToken(token, script);
     }
     return script;
 }

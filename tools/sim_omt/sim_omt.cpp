@@ -3,7 +3,8 @@
 // (the receiver's worker); the per-address create counters and the call log are shared
 // and guarded by one lock.
 //
-// Address grammar: items separated by ',', each `name` or `name:value`:
+// Address grammar: items separated by ',', each `name` or `name:value`, spaces around an
+// item, its name and its value ignored:
 //   pattern:WxH@FPS  picture size and frame rate (default 320x180@30)
 //   novideo          never delivers a frame; receive waits out its timeout
 //   silent-after:N   each connection delivers N frames, then nothing
@@ -41,6 +42,7 @@
 #include <vector>
 
 #include "omt_api.h"
+#include "sim_tokens.h"
 #include "win_types.h"
 
 #define SIM_OMT_EXPORT extern "C" __declspec(dllexport)
@@ -156,8 +158,9 @@ void ParsePattern(const std::string& value, SourcePlan& plan) {
 
 void ApplyItem(const std::string& item, SourcePlan& plan) {
     size_t colon = item.find(':');
-    std::string name = item.substr(0, colon);
-    std::string value = colon == std::string::npos ? std::string() : item.substr(colon + 1);
+    std::string name = TrimSimToken(item.substr(0, colon));
+    std::string value =
+        colon == std::string::npos ? std::string() : TrimSimToken(item.substr(colon + 1));
     if (name == "pattern")
         ParsePattern(value, plan);
     else if (name == "novideo")
@@ -182,12 +185,8 @@ void ApplyItem(const std::string& item, SourcePlan& plan) {
 
 SourcePlan ParseAddress(const std::string& address) {
     SourcePlan plan;
-    size_t begin = 0;
-    while (begin <= address.size()) {
-        size_t comma = address.find(',', begin);
-        size_t end = comma == std::string::npos ? address.size() : comma;
-        ApplyItem(address.substr(begin, end - begin), plan);
-        begin = end + 1;
+    for (const std::string& item : SplitSimTokens(address, ',')) {
+        ApplyItem(item, plan);
     }
     if (plan.width < 1)
         plan.width = 1;

@@ -30,6 +30,8 @@ const char kHelp[] =
     "                  without a real texture (for Wine)\n"
     "  --record=H,W,G  publish a raw record: handle H, width W, height G (may be invalid)\n"
     "  --run=MS        keep drawing the moving picture for MS milliseconds\n"
+    "  --hold=MS       keep the record and the texture for MS milliseconds, drawing nothing\n"
+    "                  (the picture stays as it was drawn last)\n"
     "  --close         close the record and the texture; a later step publishes anew\n"
     "Exit code 0 when every step worked, 1 otherwise. Progress goes to stdout.\n";
 
@@ -123,6 +125,14 @@ bool Sender::Step(const std::string& arg) {
     if (Starts(arg, "--run=", value)) {
         uint32_t milliseconds = 0;
         return ParseNumber(value, milliseconds) && Run(milliseconds);
+    }
+    if (Starts(arg, "--hold=", value)) {
+        uint32_t milliseconds = 0;
+        if (!ParseNumber(value, milliseconds)) {
+            return false;
+        }
+        Sleep(milliseconds);
+        return true;
     }
     if (arg == "--close") {
         Close();

@@ -1,0 +1,120 @@
+#include "source_receiver.h"
+
+#include "log.h"
+#include "performance_counter.h"
+
+SourceReceiver::SourceReceiver(const char* tag, unsigned stopWaitMs)
+    : tag_(tag), worker_(stopWaitMs) {}
+
+SourceReceiver::~SourceReceiver() {
+    // Derived receivers have retired the worker already; this only guards a misuse.
+    worker_.Stop();
+}
+
+bool SourceReceiver::StartReceiving(const std::string& source, int quality) {
+    // The old worker ends before the values change, so it never opens an attempt on the
+    // new source; it is waited for here only if no Stop has waited for it yet.
+    const bool ended = worker_.Stop();
+    {
+        ScopedLock lock(lock_);
+        settings_.source = source;
+        settings_.quality = quality;
+    }
+    if (!ended) {
+        NotifyStatus("error", "Receiver busy");
+        return false;
+    }
+    if (!CanReceive()) {
+        return false;
+    }
+    reconnectRequested_.exchange(false);
+    return worker_.Start<SourceReceiver, &SourceReceiver::ReceiveLoop>(this);
+}
+
+void SourceReceiver::Stop() {
+    worker_.Stop();
+}
+
+bool SourceReceiver::Stuck() {
+    return worker_.Stuck();
+}
+
+bool SourceReceiver::RetireWorker() {
+    return worker_.Stop();
+}
+
+void SourceReceiver::StoreQuality(int quality) {
+    ScopedLock lock(lock_);
+    settings_.quality = quality;
+}
+
+int SourceReceiver::Quality() {
+    ScopedLock lock(lock_);
+    return settings_.quality;
+}
+
+SourceReceiver::Settings SourceReceiver::CopySettings() {
+    ScopedLock lock(lock_);
+    return settings_;
+}
+
+void SourceReceiver::ReceiveLoop() {
+    while (worker_.running()) {
+        // Cleared before the copy: a request that comes after it (a new bandwidth) finds
+        // the attempt it must end, and one that came before is in the copy.
+        reconnectRequested_.exchange(false);
+        Settings settings = CopySettings();
+        if (settings.source.empty()) {
+            NotifyStatus("disconnected", "");
+            worker_.Pause(kNoSourcePauseMs);
+            continue;
+        }
+        switch (RunAttempt(settings)) {
+            case AttemptEnd::OpenFailed:
+                worker_.Pause(kOpenFailedPauseMs);
+                break;
+            case AttemptEnd::ConnectionEnded:
+                if (worker_.running()) {
+                    NotifyStatus("reconnecting", settings.source.c_str());
+                    worker_.Pause(kConnectionEndedPauseMs);
+                }
+                break;
+            case AttemptEnd::Stopped:
+                break;
+        }
+    }
+    NotifyStatus("disconnected", "");
+}
+
+void SourceReceiver::NotifyStatus(const char* state, const char* source) {
+    HostLog("%s NotifyStatus: state='%s', source='%s'", tag_, state, source ? source : "");
+    if (statusCallback_) {
+        statusCallback_(state, source);
+    }
+}
+
+void SourceReceiver::ReportStats(float framesPerSecond, int width, int height) {
+    if (statsCallback_) {
+        statsCallback_(framesPerSecond, width, height);
+    }
+}
+
+void SourceReceiver::CountFrame(FrameCounts& counts, int width, int height) {
+    counts.interval.CountFrame();
+    counts.width = width;
+    counts.height = height;
+    counts.empty.Reset();
+}
+
+void SourceReceiver::CloseInterval(FrameCounts& counts, const char* source) {
+    float framesPerSecond = 0.0f;
+    bool hadFrames = false;
+    if (!counts.interval.Close(CounterNow(), framesPerSecond, hadFrames)) {
+        return;
+    }
+    ReportStats(framesPerSecond, counts.width, counts.height);
+    if (counts.empty.Record(hadFrames)) {
+        NotifyStatus("reconnecting", source);
+        RequestReconnect();
+    }
+}

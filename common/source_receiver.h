@@ -1,0 +1,111 @@
+// What the three receivers share: one worker at a time with a bounded stop, the source
+// name and quality under one lock, the reconnect request, the status and stats callbacks
+// with one tagged NotifyStatus, and the cycle of attempts with its reports and pauses.
+// A receiver derives from it and supplies only its attempt (open a connection, receive
+// until it ends, close it), its "connected" rule, its limits and its stop bound.
+//
+// Threads: the main thread constructs, assigns the callbacks, stops and destroys; the pipe
+// reader thread starts and stops through command handling and sets the quality; the worker
+// runs ReceiveLoop, the receiver's RunAttempt and every callback. The lock guards only the
+// source and the quality and is never held during a callback or a library call.
+//
+// A worker that outlasts its stop bound (a library call that hangs) keeps everything it
+// uses: a receiver's destructor calls RetireWorker first and releases its library, device
+// objects or textures only when that returned true; the host keeps the receiver itself.
+#pragma once
+
+#include <atomic>
+#include <string>
+
+#include "receiver_callbacks.h"
+#include "stats_interval.h"
+#include "win_types.h"
+#include "worker_thread.h"
+
+// How one attempt of a receiver ended; it decides what follows it.
+enum class AttemptEnd {
+    OpenFailed,       // the receiver reported its error: 1000 ms
+    ConnectionEnded,  // a connection ran and ended: "reconnecting" while still running, 500 ms
+    Stopped,          // stopped before a connection was made: nothing
+};
+
+constexpr unsigned kNoSourcePauseMs = 100;
+constexpr unsigned kOpenFailedPauseMs = 1000;
+constexpr unsigned kConnectionEndedPauseMs = 500;
+
+class SourceReceiver {
+public:
+    SourceReceiver(const SourceReceiver&) = delete;
+    SourceReceiver& operator=(const SourceReceiver&) = delete;
+
+    // Ends the worker, waiting at most the receiver's stop bound.
+    void Stop();
+    // True while a worker that outlasted its stop bound may still be running.
+    bool Stuck();
+
+    void SetStatusCallback(StatusCallback callback) { statusCallback_ = std::move(callback); }
+    void SetStatsCallback(StatsCallback callback) { statsCallback_ = std::move(callback); }
+
+protected:
+    // The values an attempt works with, copied under the lock at its start.
+    struct Settings {
+        std::string source;
+        int quality = 100;
+    };
+
+    // Frame counts of one connection of a pixel receiver.
+    struct FrameCounts {
+        explicit FrameCounts(int emptyIntervalLimit) : empty(emptyIntervalLimit) {}
+        StatsInterval interval;
+        EmptyIntervals empty;
+        int width = 0;
+        int height = 0;
+    };
+
+    // tag: the log tag ("[NDI]"); stopWaitMs: the bound of Stop.
+    SourceReceiver(const char* tag, unsigned stopWaitMs);
+    virtual ~SourceReceiver();
+
+    // Stops the old worker (within one stop bound in all), stores the settings and starts a
+    // new worker. An old worker that has still not ended is reported as "error" "Receiver
+    // busy" and nothing is started. False when nothing was started.
+    bool StartReceiving(const std::string& source, int quality);
+    // For the destructors of derived receivers, before anything else: stops the worker and
+    // says whether it ended. False: it may still run, and nothing it uses may be released.
+    bool RetireWorker();
+
+    // Worker: one attempt on settings.source (never empty).
+    virtual AttemptEnd RunAttempt(const Settings& settings) = 0;
+    // Whether a worker would have anything to call (the library is bound).
+    virtual bool CanReceive() const { return true; }
+
+    void StoreQuality(int quality);
+    int Quality();
+    // Asks the worker to close its connection and attempt again.
+    void RequestReconnect() { reconnectRequested_.exchange(true); }
+
+    // Worker side.
+    bool Running() const { return worker_.running(); }
+    // The connection goes on: running, and no reconnect requested.
+    bool Receiving() const { return worker_.running() && !reconnectRequested_.load(); }
+    bool Pause(unsigned milliseconds) { return worker_.Pause(milliseconds); }
+    void NotifyStatus(const char* state, const char* source);
+    void ReportStats(float framesPerSecond, int width, int height);
+    // A video frame of this connection counted, and its size taken.
+    static void CountFrame(FrameCounts& counts, int width, int height);
+    // After every receive call: a stats report once an interval of a second has closed,
+    // and "reconnecting" plus a reconnect request at the limit of empty intervals.
+    void CloseInterval(FrameCounts& counts, const char* source);
+
+private:
+    void ReceiveLoop();
+    Settings CopySettings();
+
+    const char* tag_;
+    CriticalSection lock_;
+    Settings settings_;  // under lock_
+    std::atomic<bool> reconnectRequested_{false};
+    StatusCallback statusCallback_;
+    StatsCallback statsCallback_;
+    WorkerThread worker_;
+};

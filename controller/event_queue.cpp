@@ -1,0 +1,65 @@
+#include "event_queue.h"
+
+#include <chrono>
+#include <utility>
+
+namespace {
+
+bool IsReport(HostEventType type) {
+    return type == HostEventType::Status || type == HostEventType::Stats ||
+           type == HostEventType::Other;
+}
+
+}  // namespace
+
+EventQueue::EventQueue(size_t capacity) : capacity_(capacity > 0 ? capacity : 1) {}
+
+void EventQueue::DropOldestReport() {
+    for (auto it = events_.begin(); it != events_.end(); ++it) {
+        if (IsReport(it->type)) {
+            events_.erase(it);
+            ++dropped_;
+            return;
+        }
+    }
+}
+
+void EventQueue::Push(HostEvent event) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (events_.size() >= capacity_) {
+            DropOldestReport();
+        }
+        events_.push_back(std::move(event));
+    }
+    arrived_.notify_all();
+}
+
+bool EventQueue::Pop(HostEvent& event, unsigned timeoutMs) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    auto ready = [this] { return !events_.empty() || closed_; };
+    if (timeoutMs == kWaitForever) {
+        arrived_.wait(lock, ready);
+    } else if (!arrived_.wait_for(lock, std::chrono::milliseconds(timeoutMs), ready)) {
+        return false;
+    }
+    if (events_.empty()) {
+        return false;
+    }
+    event = std::move(events_.front());
+    events_.pop_front();
+    return true;
+}
+
+void EventQueue::Close() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        closed_ = true;
+    }
+    arrived_.notify_all();
+}
+
+size_t EventQueue::dropped() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return dropped_;
+}

@@ -1,0 +1,43 @@
+// The events between the controller's reader thread and the application: the reader
+// pushes, the application (or the controller's callback thread) pops. Win32-free; any
+// thread.
+//
+// The reader must never wait for the application, or a slow application would leave
+// the host's writes unread and make it drop its messages. So the queue does not block
+// the pusher: past its capacity it drops the oldest status, stats or other event (each
+// status states the current state, so the newest ones are the ones that matter). The
+// pipe opening, host_ready, the unfinished line and the exit are never dropped.
+#pragma once
+
+#include <condition_variable>
+#include <cstddef>
+#include <deque>
+#include <mutex>
+
+#include "host_event.h"
+
+constexpr unsigned kWaitForever = 0xFFFFFFFFu;
+
+class EventQueue {
+public:
+    explicit EventQueue(size_t capacity);
+
+    void Push(HostEvent event);
+    // Waits at most timeoutMs (kWaitForever: no limit) for an event. False when none came,
+    // or when the queue is closed and empty.
+    bool Pop(HostEvent& event, unsigned timeoutMs);
+    // Wakes every waiter; what is queued can still be taken.
+    void Close();
+
+    size_t dropped() const;
+
+private:
+    void DropOldestReport();  // under mutex_
+
+    mutable std::mutex mutex_;
+    std::condition_variable arrived_;
+    std::deque<HostEvent> events_;
+    size_t capacity_;
+    size_t dropped_ = 0;
+    bool closed_ = false;
+};

@@ -1,0 +1,32 @@
+// The controller's side of the conversation as text: the command lines it writes to the
+// pipe and the command line it starts a host with. Win32-free; any thread.
+#pragma once
+
+#include <string>
+#include <vector>
+
+// Why a value cannot go into a command, or "" when it can. The host hands names to its
+// receiving library as C strings, so a NUL byte would silently cut the value short; an
+// empty source name would make the host do nothing at all.
+std::string CheckSourceName(const std::string& name);
+std::string CheckQuality(const std::string& quality);
+
+// One command each, as JSON without the trailing LF; values are escaped as the host's
+// reader expects. The first set_source form carries no quality, so the host falls back
+// on its remembered quality.
+std::string SetSourceCommand(const std::string& name);
+std::string SetSourceCommand(const std::string& name, const std::string& quality);
+std::string SetQualityCommand(const std::string& quality);
+std::string ShutdownCommand();
+
+// The host reads its options by searching its command line: a value runs to the next
+// space unless it starts with a double quote, and there is no escape for a quote inside
+// one. So an argument with a space is quoted after its '=' (--ndiName="A B"); one that
+// already holds a quote is passed as it is.
+std::string QuoteHostArgument(const std::string& argument);
+
+// "executable" --pipeName=NAME args...; --pipeName= first, so that it is the occurrence
+// the host finds even when an argument's value contains the same text. An empty
+// pipeName leaves the option out.
+std::string HostCommandLine(const std::string& executable, const std::string& pipeName,
+                            const std::vector<std::string>& arguments);

@@ -1,0 +1,37 @@
+// What a host tells its controller, as typed events: one per line the host wrote, plus
+// the moments the pipe opened, the host's last unfinished line and its end. Win32-free;
+// made on the controller's reader thread and read by whichever thread takes the event.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+enum class HostEventType {
+    PipeOpened,    // the host opened the pipe (no line)
+    Ready,         // host_ready: window and processId are set
+    Status,        // status: state and source are set
+    Stats,         // stats: fps, width and height are set
+    Other,         // a line of any other type, kept only in `line`
+    Unterminated,  // bytes after the host's last LF when the pipe ended
+    Exited,        // the host process ended: exitCode is set; always the last event
+};
+
+struct HostEvent {
+    HostEventType type = HostEventType::Other;
+    std::string line;         // the line as the host wrote it, without its LF
+    double receivedMs = 0.0;  // milliseconds since the controller started the host
+
+    std::string state;       // Status
+    std::string source;      // Status: the source name, an error text or ""
+    double fps = 0.0;        // Stats
+    int width = 0;           // Stats
+    int height = 0;          // Stats
+    int64_t window = 0;      // Ready: the window handle as a number
+    uint32_t processId = 0;  // Ready
+    uint32_t exitCode = 0;   // Exited
+};
+
+// Turns one line from the host into a Ready, Status, Stats or Other event. Numbers are
+// read without regard to the process's locale; a field that is missing or malformed
+// reads as 0 or "".
+HostEvent DecodeHostLine(const std::string& line);

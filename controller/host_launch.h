@@ -1,0 +1,21 @@
+// Starts a host process inside a job object of its own, so that the host ends with the
+// controlling application however that ends: the job kills what it holds when its last
+// handle closes, and the system closes ours when our process goes, a crash included.
+// Any thread.
+#pragma once
+
+#include <string>
+
+#include "win_types.h"
+
+struct LaunchedHost {
+    UniqueHandle process;
+    UniqueHandle job;
+    DWORD processId = 0;
+};
+
+// Starts `commandLine` suspended and without any of our inheritable handles, puts it in
+// the job, then lets it run. On failure nothing is left running; `error` holds the
+// system's code and `step` names what failed.
+bool LaunchHostInJob(const std::string& commandLine, LaunchedHost& host, DWORD& error,
+                     std::string& step);

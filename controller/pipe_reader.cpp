@@ -1,0 +1,180 @@
+// The controller's reader thread: waits for the host to open the pipe (turning away any
+// other process that opens it first), reads every line the host writes into the event
+// queue without ever waiting for the application, and finally waits for the host's end.
+#include <utility>
+
+#include "host_process_state.h"
+#include "line_splitter.h"
+#include "secure_pipe.h"
+
+namespace {
+
+using State = HostProcess::State;
+
+bool StopWanted(const State& s) {
+    return s.stopping.load() || s.closeRequested.load();
+}
+
+// Cancels `overlapped` and waits until the system has let go of it; the bytes it moved
+// before the cancel landed.
+DWORD CancelAndDrain(HANDLE pipe, OVERLAPPED& overlapped) {
+    CancelIoEx(pipe, &overlapped);
+    DWORD transferred = 0;
+    GetOverlappedResult(pipe, &overlapped, &transferred, TRUE);
+    return transferred;
+}
+
+// Vacated: a client came and went before the connection was taken up.
+enum class ConnectEnd { Connected, Vacated, HostEnded, Stopped, Failed };
+
+ConnectEnd ConnectOnce(State& s, HANDLE connected) {
+    OVERLAPPED overlapped = {};
+    overlapped.hEvent = connected;
+    ResetEvent(connected);
+    if (ConnectNamedPipe(s.pipe.Get(), &overlapped)) {
+        return ConnectEnd::Connected;
+    }
+    DWORD error = GetLastError();
+    if (error == ERROR_PIPE_CONNECTED) {
+        return ConnectEnd::Connected;  // the host was quicker than this call
+    }
+    if (error == ERROR_NO_DATA) {
+        return ConnectEnd::Vacated;
+    }
+    if (error != ERROR_IO_PENDING) {
+        return ConnectEnd::Failed;
+    }
+    HANDLE waits[3] = {connected, s.host.process.Get(), s.control.Get()};
+    for (;;) {
+        DWORD woken = WaitForMultipleObjects(3, waits, FALSE, INFINITE);
+        if (woken == WAIT_OBJECT_0) {
+            DWORD ignored = 0;
+            return GetOverlappedResult(s.pipe.Get(), &overlapped, &ignored, FALSE)
+                       ? ConnectEnd::Connected
+                       : ConnectEnd::Vacated;
+        }
+        if (woken == WAIT_OBJECT_0 + 1 || StopWanted(s)) {
+            CancelAndDrain(s.pipe.Get(), overlapped);
+            return woken == WAIT_OBJECT_0 + 1 ? ConnectEnd::HostEnded : ConnectEnd::Stopped;
+        }
+        // Woken for a suspend or resume: nothing to read yet, keep waiting.
+    }
+}
+
+// True once our host holds the pipe. Another process of this user that found the name
+// and opened the pipe first is disconnected, and the host's own wait for a free
+// instance then succeeds.
+bool AwaitHost(State& s) {
+    UniqueHandle connected(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    for (;;) {
+        ConnectEnd end = ConnectOnce(s, connected.Get());
+        if (end == ConnectEnd::Connected && ClientIsProcess(s.pipe.Get(), s.host.processId)) {
+            return true;
+        }
+        if (end != ConnectEnd::Connected && end != ConnectEnd::Vacated) {
+            return false;
+        }
+        DisconnectNamedPipe(s.pipe.Get());
+    }
+}
+
+void Deliver(State& s, LineSplitter& lines, const char* bytes, DWORD count) {
+    lines.Append(bytes, count, [&s](const std::string& line) {
+        HostEvent event = DecodeHostLine(line);
+        event.receivedMs = s.ElapsedMs();
+        bool first = event.type == HostEventType::Ready &&
+                     WaitForSingleObject(s.readyArrived.Get(), 0) != WAIT_OBJECT_0;
+        if (first) {
+            s.ready.window = reinterpret_cast<HWND>(static_cast<intptr_t>(event.window));
+            s.ready.processId = event.processId;
+        }
+        s.queue.Push(std::move(event));
+        if (first) {
+            SetEvent(s.readyArrived.Get());
+        }
+    });
+}
+
+// While suspended, waits for the resume (or the stop) without a read outstanding.
+void WaitWhileSuspended(State& s) {
+    while (s.suspended.load() && !StopWanted(s)) {
+        WaitForSingleObject(s.control.Get(), INFINITE);
+    }
+}
+
+// Reads until the pipe breaks or the application stops or closes it.
+void ReadLines(State& s) {
+    UniqueHandle readEvent(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    HANDLE pipe = s.pipe.Get();
+    LineSplitter lines;
+    char buffer[4096];
+    while (!StopWanted(s)) {
+        WaitWhileSuspended(s);
+        if (StopWanted(s)) {
+            break;
+        }
+        OVERLAPPED overlapped = {};
+        overlapped.hEvent = readEvent.Get();
+        ResetEvent(readEvent.Get());
+        DWORD count = 0;
+        if (!ReadFile(pipe, buffer, sizeof buffer, &count, &overlapped)) {
+            if (GetLastError() != ERROR_IO_PENDING) {
+                break;  // the host closed its end or ended
+            }
+            HANDLE waits[2] = {readEvent.Get(), s.control.Get()};
+            if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0) {
+                count = CancelAndDrain(pipe, overlapped);  // a stop, suspend or close
+            } else if (!GetOverlappedResult(pipe, &overlapped, &count, FALSE)) {
+                DWORD error = GetLastError();
+                if (error == ERROR_BROKEN_PIPE || error == ERROR_PIPE_NOT_CONNECTED) {
+                    break;
+                }
+                count = 0;
+            }
+        }
+        Deliver(s, lines, buffer, count);
+    }
+    if (!lines.pending().empty()) {
+        HostEvent event;
+        event.type = HostEventType::Unterminated;
+        event.line = lines.pending();
+        event.receivedMs = s.ElapsedMs();
+        s.queue.Push(std::move(event));
+    }
+}
+
+void AwaitExit(State& s) {
+    HANDLE waits[2] = {s.host.process.Get(), s.control.Get()};
+    for (;;) {
+        WaitForMultipleObjects(2, waits, FALSE, INFINITE);
+        if (WaitForSingleObject(s.host.process.Get(), 0) == WAIT_OBJECT_0) {
+            break;
+        }
+        if (s.stopping.load()) {
+            return;  // the host outlived even its termination; no Exited to report
+        }
+    }
+    HostEvent event;
+    event.type = HostEventType::Exited;
+    event.receivedMs = s.ElapsedMs();
+    DWORD code = 0;
+    GetExitCodeProcess(s.host.process.Get(), &code);
+    event.exitCode = code;
+    s.queue.Push(std::move(event));
+}
+
+}  // namespace
+
+void RunPipeReader(State& s) {
+    if (AwaitHost(s)) {
+        HostEvent opened;
+        opened.type = HostEventType::PipeOpened;
+        opened.receivedMs = s.ElapsedMs();
+        s.queue.Push(std::move(opened));
+        SetEvent(s.pipeOpened.Get());
+        ReadLines(s);
+    }
+    SetEvent(s.readingEnded.Get());
+    AwaitExit(s);
+    s.queue.Close();
+}

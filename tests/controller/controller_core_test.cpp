@@ -1,0 +1,190 @@
+// The controller's Win32-free side, natively: commands arrive in the host exactly as the
+// application meant them, the host's lines become the right events, the command line
+// survives the host's own option parser, and the event queue never blocks its writer.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "event_queue.h"
+#include "host_args.h"
+#include "host_commands.h"
+#include "host_event.h"
+#include "json.h"
+
+namespace {
+
+TEST(ControllerCommands, ValuesReachTheHostsReaderAsWritten) {
+    const std::string names[] = {
+        "STUDIO (Camera 1)",
+        "quote \" backslash \\ end",
+        std::string("line\nfeed, return\r and tab\t"),
+        "{\"nested\":1},\"type\":\"shutdown\"}",  // would end or hijack a bare value
+        "\\u0041 and \\/ stay as written",
+        "caf\xc3\xa9 \x01 bytes",
+    };
+    for (const std::string& name : names) {
+        SCOPED_TRACE(name);
+        for (const std::string& command : {SetSourceCommand(name), SetSourceCommand(name, name)}) {
+            EXPECT_EQ(command.find('\n'), std::string::npos) << "a command is one line";
+            JsonObject read = ParseJson(command);
+            EXPECT_EQ(read.Get("type"), "set_source");
+            EXPECT_EQ(read.Get("name"), name);
+        }
+        EXPECT_EQ(ParseJson(SetSourceCommand(name, name)).Get("quality"), name);
+        EXPECT_EQ(ParseJson(SetQualityCommand(name)).Get("quality"), name);
+        EXPECT_EQ(ParseJson(SetQualityCommand(name)).Get("type"), "set_quality");
+    }
+    EXPECT_EQ(ParseJson(SetSourceCommand("A")).fields.count("quality"), 0u);
+    EXPECT_EQ(ShutdownCommand(), "{\"type\":\"shutdown\"}");
+}
+
+TEST(ControllerCommands, ValuesTheHostWouldMisreadAreRefused) {
+    struct Case {
+        std::string name;
+        std::string quality;
+        bool nameOk;
+        bool qualityOk;
+    };
+    const Case cases[] = {
+        {"A", "low", true, true},
+        {"", "", false, true},
+        {std::string("A\0B", 3), std::string("lo\0w", 4), false, false},
+        {" ", "High", true, true},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(CheckSourceName(c.name).empty(), c.nameOk) << c.name;
+        EXPECT_EQ(CheckQuality(c.quality).empty(), c.qualityOk) << c.quality;
+    }
+}
+
+TEST(ControllerEvents, HostLinesBecomeTypedEvents) {
+    HostEvent ready = DecodeHostLine("{\"type\":\"host_ready\",\"hwnd\":8589934594,\"pid\":8124}");
+    EXPECT_EQ(ready.type, HostEventType::Ready);
+    EXPECT_EQ(ready.window, 8589934594LL);  // handles are 64-bit
+    EXPECT_EQ(ready.processId, 8124u);
+
+    HostEvent status =
+        DecodeHostLine("{\"type\":\"status\",\"state\":\"connecting\",\"source\":\"A \\\"B\\\"\"}");
+    EXPECT_EQ(status.type, HostEventType::Status);
+    EXPECT_EQ(status.state, "connecting");
+    EXPECT_EQ(status.source, "A \"B\"");
+
+    HostEvent stats =
+        DecodeHostLine("{\"type\":\"stats\",\"fps\":29.97,\"width\":1920,\"height\":1080}");
+    EXPECT_EQ(stats.type, HostEventType::Stats);
+    EXPECT_DOUBLE_EQ(stats.fps, 29.97);
+    EXPECT_EQ(stats.width, 1920);
+    EXPECT_EQ(stats.height, 1080);
+
+    struct Odd {
+        const char* line;
+        HostEventType type;
+    };
+    const Odd odd[] = {
+        {"{\"type\":\"stats\",\"fps\":\"x\",\"width\":-,\"height\":}", HostEventType::Stats},
+        {"{\"type\":\"telemetry\",\"fps\":1}", HostEventType::Other},
+        {"not json", HostEventType::Other},
+        {"", HostEventType::Other},
+    };
+    for (const Odd& o : odd) {
+        HostEvent event = DecodeHostLine(o.line);
+        EXPECT_EQ(event.type, o.type) << o.line;
+        EXPECT_EQ(event.line, o.line);
+        EXPECT_EQ(event.fps, 0.0) << o.line;
+        EXPECT_EQ(event.width, 0) << o.line;
+    }
+}
+
+TEST(ControllerLaunch, TheHostFindsEveryOptionAsGiven) {
+    struct Case {
+        HostKind kind;
+        std::vector<std::string> arguments;
+        std::string source;
+        int quality;
+    };
+    const Case cases[] = {
+        {HostKind::Tivane,
+         {"--ndiName=STUDIO (Camera 1)", "--quality=low"},
+         "STUDIO (Camera 1)",
+         0},
+        {HostKind::Parlex,
+         {"--address=omt://10.0.0.5:6400", "--quality=Medium"},
+         "omt://10.0.0.5:6400",
+         50},
+        {HostKind::Grelm, {"--senderName=\"Quoted Sender\""}, "Quoted Sender", 100},
+        // An argument that carries our option's text cannot take the pipe over.
+        {HostKind::Tivane, {"--ndiName=x --pipeName=evil"}, "x --pipeName=evil", 100},
+    };
+    for (const Case& c : cases) {
+        std::string line =
+            HostCommandLine("C:\\Program Files\\Hosts\\Host.exe", "ctl-1-ab", c.arguments);
+        SCOPED_TRACE(line);
+        // The host sees what follows the quoted program name.
+        HostArgs args = ParseHostArgs(c.kind, line.substr(line.find("\" ") + 2));
+        EXPECT_EQ(args.pipeName, "ctl-1-ab");
+        EXPECT_EQ(args.source, c.source);
+        EXPECT_EQ(args.quality, c.quality);
+    }
+    EXPECT_EQ(HostCommandLine("H.exe", "", {"--quality=low"}), "\"H.exe\" --quality=low");
+}
+
+HostEvent Event(HostEventType type, int width = 0) {
+    HostEvent event;
+    event.type = type;
+    event.width = width;
+    return event;
+}
+
+TEST(ControllerEventQueue, AFullQueueDropsTheOldestReportsButNeverTheLifecycle) {
+    EventQueue queue(4);
+    queue.Push(Event(HostEventType::PipeOpened));
+    queue.Push(Event(HostEventType::Ready));
+    for (int i = 1; i <= 10; ++i) {
+        queue.Push(Event(HostEventType::Stats, i));
+    }
+    queue.Push(Event(HostEventType::Unterminated));
+    queue.Push(Event(HostEventType::Exited));
+    queue.Close();
+    std::vector<HostEvent> taken;
+    HostEvent event;
+    while (queue.Pop(event, 0)) {
+        taken.push_back(event);
+    }
+    ASSERT_EQ(taken.size(), 4u);
+    EXPECT_EQ(taken[0].type, HostEventType::PipeOpened);
+    EXPECT_EQ(taken[1].type, HostEventType::Ready);
+    EXPECT_EQ(taken[2].type, HostEventType::Unterminated);
+    EXPECT_EQ(taken[3].type, HostEventType::Exited);
+    EXPECT_EQ(queue.dropped(), 10u);
+
+    EventQueue roomy(100);
+    for (int i = 1; i <= 3; ++i) {
+        roomy.Push(Event(HostEventType::Stats, i));
+    }
+    for (int i = 1; i <= 3; ++i) {
+        ASSERT_TRUE(roomy.Pop(event, 0));
+        EXPECT_EQ(event.width, i) << "in order";
+    }
+    EXPECT_FALSE(roomy.Pop(event, 0)) << "empty, not closed: a timeout";
+}
+
+TEST(ControllerEventQueue, AWaitingTakerGetsEverythingThenTheEnd) {
+    EventQueue queue(8);
+    std::vector<int> widths;
+    std::thread taker([&] {
+        HostEvent event;
+        while (queue.Pop(event, kWaitForever)) {
+            widths.push_back(event.width);
+        }
+    });
+    for (int i = 1; i <= 5; ++i) {
+        queue.Push(Event(HostEventType::Stats, i));
+    }
+    queue.Close();
+    taker.join();
+    EXPECT_EQ(widths, (std::vector<int>{1, 2, 3, 4, 5}));
+}
+
+}  // namespace

@@ -1,0 +1,273 @@
+// HostProcess against the real hosts on the simulated runtimes, under Wine: a whole life
+// (start, host_ready, frames, a quality change, shutdown with 0), start-ups that fail,
+// a pipe that no other process can take, a host that goes with a killed controller, and
+// the ending of hosts that will not end or callbacks that take their time.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "controller_runs.h"
+#include "host_process.h"
+#include "test_files.h"
+
+namespace {
+
+constexpr unsigned kStartMs = 30000;
+constexpr unsigned kEventMs = 20000;
+
+using Predicate = std::function<bool(const HostEvent&)>;
+
+// Takes events into `seen` until one satisfies `until`; false when none did in time.
+bool TakeUntil(HostProcess& host, std::vector<HostEvent>& seen, const Predicate& until,
+               unsigned timeoutMs = kEventMs) {
+    DWORD begin = GetTickCount();
+    HostEvent event;
+    for (;;) {
+        DWORD elapsed = GetTickCount() - begin;
+        if (elapsed >= timeoutMs || !host.NextEvent(event, timeoutMs - elapsed)) {
+            return false;
+        }
+        seen.push_back(event);
+        if (until(event)) {
+            return true;
+        }
+    }
+}
+
+Predicate StatsOfWidth(int width) {
+    return
+        [width](const HostEvent& e) { return e.type == HostEventType::Stats && e.width == width; };
+}
+
+bool IsExit(const HostEvent& e) {
+    return e.type == HostEventType::Exited;
+}
+
+std::string Transcript(const std::vector<HostEvent>& events) {
+    std::string text;
+    for (const HostEvent& e : events) {
+        text += std::to_string(static_cast<int>(e.type)) + " " + e.line + "\n";
+    }
+    return text;
+}
+
+bool Built(const char* exe) {
+    return FileExists(ExeDir() + exe);
+}
+
+HostOptions OptionsFor(const char* exe) {
+    HostOptions options;
+    options.executable = ExeDir() + exe;
+    return options;
+}
+
+struct ReceivingHost {
+    const char* exe;
+    char separator;  // between the simulated runtime's tokens
+    int lowWidth;    // of a 320 x 180 source at the low quality
+};
+
+void PrintTo(const ReceivingHost& host, std::ostream* out) {
+    *out << host.exe;
+}
+
+class HostProcessLife : public testing::TestWithParam<ReceivingHost> {};
+
+TEST_P(HostProcessLife, ReceivesChangesQualityAndEndsWithZero) {
+    if (!Built(GetParam().exe)) {
+        GTEST_SKIP() << GetParam().exe << " not built";
+    }
+    ScopedHostSearchPath runtimes;
+    HostProcess host;
+    HostResult started = host.Start(OptionsFor(GetParam().exe));
+    ASSERT_TRUE(started) << started.reason;
+    HostReady ready;
+    HostResult isReady = host.WaitForReady(kStartMs, &ready);
+    ASSERT_TRUE(isReady) << isReady.reason;
+    DWORD owner = 0;
+    GetWindowThreadProcessId(ready.window, &owner);
+    EXPECT_EQ(owner, host.processId());
+    EXPECT_EQ(ready.processId, host.processId());
+
+    // Spaces around the tokens: the runtime trims them, the host keeps the name as sent.
+    std::string sep(1, GetParam().separator);
+    std::string name = " pattern:320x180@30 " + sep + " tag:life ";
+    ASSERT_TRUE(host.SetSource(name, "high"));
+    std::vector<HostEvent> seen;
+    ASSERT_TRUE(TakeUntil(host, seen, StatsOfWidth(320))) << Transcript(seen);
+    ASSERT_TRUE(host.SetQuality("low"));
+    ASSERT_TRUE(TakeUntil(host, seen, StatsOfWidth(GetParam().lowWidth))) << Transcript(seen);
+    ASSERT_TRUE(host.Shutdown());
+    ASSERT_TRUE(TakeUntil(host, seen, IsExit)) << Transcript(seen);
+
+    EXPECT_EQ(seen.front().type, HostEventType::PipeOpened) << Transcript(seen);
+    EXPECT_EQ(seen[1].type, HostEventType::Ready);
+    EXPECT_EQ(seen[1].window, reinterpret_cast<intptr_t>(ready.window));
+    EXPECT_EQ(seen[2].state, "connecting");
+    EXPECT_EQ(seen[2].source, name);
+    EXPECT_EQ(seen.back().exitCode, 0u);
+    EXPECT_EQ(seen[seen.size() - 2].state, "disconnected") << Transcript(seen);
+    HostEvent after;
+    EXPECT_FALSE(host.NextEvent(after, 0)) << "nothing after the exit";
+    uint32_t code = 99;
+    EXPECT_TRUE(host.End(1000, &code));
+    EXPECT_EQ(code, 0u);
+    EXPECT_EQ(host.SetSource("late").error, HostError::PipeClosed);
+}
+
+INSTANTIATE_TEST_SUITE_P(Hosts, HostProcessLife,
+                         testing::Values(ReceivingHost{"Tivane.exe", ';', 160},
+                                         ReceivingHost{"Parlex.exe", ',', 80}),
+                         [](const testing::TestParamInfo<ReceivingHost>& param) {
+                             std::string name = param.param.exe;
+                             return name.substr(0, name.find('.'));
+                         });
+
+TEST(HostProcessStart, FailuresComeWithTheirReasonAndExitCode) {
+    if (!Built("Tivane.exe")) {
+        GTEST_SKIP() << "Tivane.exe not built";
+    }
+    struct Case {
+        const char* what;
+        bool runtimes;
+        HostOptions options;
+        HostError startError;  // None: Start succeeds and WaitForReady fails
+        HostError readyError;
+        uint32_t exitCode;
+    };
+    HostOptions noPipeName = OptionsFor("Tivane.exe");
+    noPipeName.passPipeName = false;
+    HostOptions missing = OptionsFor("NoSuchHost.exe");
+    const Case cases[] = {
+        {"library missing", false, OptionsFor("Tivane.exe"), HostError::None,
+         HostError::ExitedBeforePipe, 1},
+        {"no pipe name", true, noPipeName, HostError::None, HostError::ExitedBeforePipe, 1},
+        {"no such program", true, missing, HostError::LaunchFailed, HostError::None, 0},
+        {"no program at all", true, HostOptions(), HostError::InvalidArgument, HostError::None, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ScopedHostSearchPath path(c.runtimes);
+        HostProcess host;
+        HostResult started = host.Start(c.options);
+        EXPECT_EQ(started.error, c.startError) << started.reason;
+        if (!started) {
+            EXPECT_FALSE(started.reason.empty());
+            EXPECT_EQ(host.processId(), 0u);
+            continue;
+        }
+        HostResult ready = host.WaitForReady(kStartMs);
+        EXPECT_EQ(ready.error, c.readyError) << ready.reason;
+        EXPECT_EQ(ready.exitCode, c.exitCode);
+        EXPECT_NE(ready.reason.find("exited with code 1"), std::string::npos) << ready.reason;
+        std::vector<HostEvent> seen;
+        EXPECT_TRUE(TakeUntil(host, seen, IsExit)) << Transcript(seen);
+        EXPECT_EQ(seen.size(), 1u) << "no pipe, no lines: " << Transcript(seen);
+    }
+}
+
+TEST(HostProcessPipe, NoOtherProcessCanTakeTheHostsPlace) {
+    if (!Built("Grelm.exe")) {
+        GTEST_SKIP() << "Grelm.exe not built";
+    }
+    // A server that squats the name first: ours is not made, no host starts.
+    std::string squatted = "controller-squat-" + std::to_string(GetCurrentProcessId());
+    UniqueHandle squatter(CreateNamedPipeA(("\\\\.\\pipe\\" + squatted).c_str(), PIPE_ACCESS_DUPLEX,
+                                           PIPE_TYPE_BYTE, PIPE_UNLIMITED_INSTANCES, 4096, 4096, 0,
+                                           nullptr));
+    ASSERT_TRUE(squatter);
+    HostOptions options = OptionsFor("Grelm.exe");
+    options.pipeName = squatted;
+    HostProcess refused;
+    EXPECT_EQ(refused.Start(options).error, HostError::PipeNameTaken);
+    EXPECT_EQ(refused.processId(), 0u);
+
+    // A process that opens the pipe before the host is turned away; once the host holds
+    // the pipe, nobody else can open it.
+    HostProcess host;
+    ASSERT_TRUE(host.Start(OptionsFor("Grelm.exe")));
+    std::string path = "\\\\.\\pipe\\" + host.pipeName();
+    UniqueHandle early(CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                   OPEN_EXISTING, 0, nullptr));
+    HostResult ready = host.WaitForReady(kStartMs);
+    ASSERT_TRUE(ready) << ready.reason;
+    if (early) {
+        char byte = 0;
+        DWORD read = 0;
+        EXPECT_FALSE(ReadFile(early.Get(), &byte, 1, &read, nullptr)) << "the intruder reads";
+    }
+    UniqueHandle late(CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                  OPEN_EXISTING, 0, nullptr));
+    EXPECT_FALSE(late);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PIPE_BUSY));
+    EXPECT_TRUE(host.SetSource("AnySender"));
+    uint32_t code = 99;
+    EXPECT_TRUE(host.End(kEventMs, &code));
+    EXPECT_EQ(code, 0u) << "the host, not the intruder, got the shutdown";
+}
+
+TEST(HostProcessJob, AKilledControllerTakesItsHostAlong) {
+    if (!Built("Tivane.exe") || !Built("controller_child.exe")) {
+        GTEST_SKIP() << "Tivane.exe or controller_child.exe not built";
+    }
+    ScopedHostSearchPath runtimes;
+    KilledController run = KillControllerUnderItsHost(ExeDir() + "Tivane.exe", 5000);
+    ASSERT_TRUE(run.started);
+    EXPECT_TRUE(run.aliveBeforeKill);
+    EXPECT_TRUE(run.hostGone) << "an orphaned host";
+    RecordProperty("host_gone_after_ms", std::to_string(static_cast<int>(run.goneAfterMs)));
+}
+
+TEST(HostProcessEnd, AHostThatWillNotEndIsTerminatedAndSlowCallbacksHoldNothingUp) {
+    if (!Built("Tivane.exe")) {
+        GTEST_SKIP() << "Tivane.exe not built";
+    }
+    ScopedHostSearchPath runtimes;
+    {
+        // The runtime hangs in its create: the host's stop outlasts the wait for its end.
+        HostProcess stuck;
+        ASSERT_TRUE(stuck.Start(OptionsFor("Tivane.exe")));
+        ASSERT_TRUE(stuck.WaitForReady(kStartMs));
+        ASSERT_TRUE(stuck.SetSource("stall-create:60000"));
+        std::vector<HostEvent> seen;
+        ASSERT_TRUE(TakeUntil(stuck, seen, [](const HostEvent& e) {
+            return e.state == "connecting";
+        })) << Transcript(seen);
+        uint32_t code = 0;
+        EXPECT_TRUE(stuck.End(500, &code));
+        EXPECT_EQ(code, kTerminatedExitCode);
+    }
+    // The first report blocks its callback for 3.5 s: the reader goes on reading meanwhile.
+    // The callback then ends its own HostProcess on the exit.
+    struct Record {
+        std::unique_ptr<HostProcess> host = std::make_unique<HostProcess>();
+        double unblockedMs = -1.0;
+        double firstReceivedWhileBlockedMs = -1.0;
+        UniqueHandle exited{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+    } record;
+    HostOptions options = OptionsFor("Tivane.exe");
+    options.onEvent = [&record](const HostEvent& e) {
+        if (e.type == HostEventType::Status && record.unblockedMs < 0) {
+            Sleep(3500);
+            record.unblockedMs = e.receivedMs + 3500;
+        } else if (record.firstReceivedWhileBlockedMs < 0 && e.receivedMs < record.unblockedMs) {
+            record.firstReceivedWhileBlockedMs = e.receivedMs;
+        }
+        if (e.type == HostEventType::Exited) {
+            record.host.reset();
+            SetEvent(record.exited.Get());
+        }
+    };
+    ASSERT_TRUE(record.host->Start(options));
+    ASSERT_TRUE(record.host->WaitForReady(kStartMs));
+    ASSERT_TRUE(record.host->SetSource("pattern:64x64@30"));
+    Sleep(5000);
+    ASSERT_TRUE(record.host->Shutdown());
+    ASSERT_EQ(WaitForSingleObject(record.exited.Get(), kEventMs), WAIT_OBJECT_0);
+    EXPECT_GE(record.firstReceivedWhileBlockedMs, 0.0) << "nothing was read while blocked";
+}
+
+}  // namespace
