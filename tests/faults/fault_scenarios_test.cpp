@@ -351,7 +351,9 @@ INSTANTIATE_TEST_SUITE_P(Hosts, FlowFaults, testing::Values(kTivane, kParlex), H
 
 // Records, every 10 ms until Finish, the sizes each process's top-level windows take. A
 // host's window takes the size of a frame once it has made that frame's texture to draw
-// it, so the sizes tell which pictures reached the screen.
+// it, so a size it never took shows a picture that never reached the screen. (Whether a
+// picture was drawn cannot be judged this way: a main thread still busy with a large frame
+// may rightly skip the few of a short case; the presenter's own tests judge drawing.)
 class WindowSizeWatch {
 public:
     WindowSizeWatch() : thread_(CreateThread(nullptr, 0, &Main, this, 0, nullptr)) {}
@@ -395,7 +397,7 @@ private:
 
 // What becomes of a source's pictures.
 enum class Frames {
-    Drawn,            // counted in its statistics with its size, and drawn
+    Counted,          // counted in its statistics with its size
     CountedNotDrawn,  // counted with its size, but never drawn
     None,             // statistics without frames or size, never "connected", never drawn
     Any,              // not checked
@@ -421,8 +423,7 @@ protected:
             names.push_back(Source(c.tokens, c.tag));
             script +=
                 SetSource(names.back()) + "\nwait_until 15000 " + Sign(c, names.back()) + "\n";
-            if (c.frames == Frames::Drawn || c.frames == Frames::CountedNotDrawn) {
-                // Statistics come a second after the connection: by then a frame was drawn.
+            if (c.frames == Frames::Counted || c.frames == Frames::CountedNotDrawn) {
                 script += "wait_until 15000 " + StatsSize(c.width, c.height) + "\n";
             }
         }
@@ -432,6 +433,9 @@ protected:
         windows.Finish();
         ExpectCleanEnd(run, "-> " + kShutdown);
         DWORD pid = static_cast<DWORD>(std::atol(run.EventValue("started pid ").c_str()));
+        // The window keeps the size it is made with until the first frame, long enough to
+        // be seen: the watch works.
+        EXPECT_TRUE(windows.Saw(pid, 320, 180)) << "the host's window was never seen";
         // Split the transcript at each source's "connecting" and check each piece.
         std::vector<JsonObject> messages = run.HostMessages();
         for (size_t i = 0; i < cases.size(); ++i) {
@@ -449,10 +453,10 @@ protected:
             }
             CheckPiece(cases[i], names[i],
                        std::vector<JsonObject>(messages.begin() + begin, messages.begin() + end));
-            if (cases[i].width > 0 && cases[i].frames != Frames::Any) {
-                EXPECT_EQ(windows.Saw(pid, cases[i].width, cases[i].height),
-                          cases[i].frames == Frames::Drawn)
-                    << "window at " << cases[i].width << "x" << cases[i].height;
+            if (cases[i].width > 0 &&
+                (cases[i].frames == Frames::CountedNotDrawn || cases[i].frames == Frames::None)) {
+                EXPECT_FALSE(windows.Saw(pid, cases[i].width, cases[i].height))
+                    << "drawn at " << cases[i].width << "x" << cases[i].height;
             }
         }
     }
@@ -493,7 +497,7 @@ protected:
             }
         }
         EXPECT_TRUE(reached) << Sign(c, name);
-        if (c.frames == Frames::Drawn || c.frames == Frames::CountedNotDrawn) {
+        if (c.frames == Frames::Counted || c.frames == Frames::CountedNotDrawn) {
             EXPECT_GE(sized, 1) << "no stats with the picture's size";
         }
         if (c.frames == Frames::None) {
@@ -506,7 +510,7 @@ protected:
 TEST_P(RuntimeFaults, FailingErringAndQuietSourcesAreSurvived) {
     std::vector<RuntimeCase> cases = {
         // The NDI runtime counts failed creates per process: this case comes first.
-        {"pattern:64x64@30|fail-creates:2", "fail", "connected", nullptr, Frames::Drawn, 64, 64},
+        {"pattern:64x64@30|fail-creates:2", "fail", "connected", nullptr, Frames::Counted, 64, 64},
         // The NDI runtime counts frames per process, so this source may never connect.
         {"pattern:64x64@30|silent-after:20", "silent", "reconnecting", nullptr, Frames::Any, 0, 0},
         {"novideo", "novideo", "reconnecting", nullptr, Frames::None, 0, 0},
@@ -528,20 +532,21 @@ TEST_P(RuntimeFaults, FailingErringAndQuietSourcesAreSurvived) {
                          Frames::None, 88, 50});
     }
     cases.push_back(
-        {"pattern:96x54@30", "healthy-at-the-end", "connected", nullptr, Frames::Drawn, 96, 54});
+        {"pattern:96x54@30", "healthy-at-the-end", "connected", nullptr, Frames::Counted, 96, 54});
     RunCases(cases);
 }
 
-TEST_P(RuntimeFaults, OddSizesAndAFrameLargerThanAnyBeforeAreDrawn) {
+TEST_P(RuntimeFaults, OddSizesAndAFrameLargerThanAnyBeforeAreReceivedAndSurvived) {
     RunCases({
-        {"pattern:1x1@30", "tiny", "connected", nullptr, Frames::Drawn, 1, 1},
-        {"pattern:321x181@30", "odd", "connected", nullptr, Frames::Drawn, 321, 181},
-        {"pattern:4096x2160@10", "large", "connected", nullptr, Frames::Drawn, 4096, 2160},
-        {"pattern:32x32@30", "small-after-large", "connected", nullptr, Frames::Drawn, 32, 32},
-        {"pattern:333x77@30|padded-stride", "padded", "connected", nullptr, Frames::Drawn, 333, 77},
+        {"pattern:1x1@30", "tiny", "connected", nullptr, Frames::Counted, 1, 1},
+        {"pattern:321x181@30", "odd", "connected", nullptr, Frames::Counted, 321, 181},
+        {"pattern:4096x2160@10", "large", "connected", nullptr, Frames::Counted, 4096, 2160},
+        {"pattern:32x32@30", "small-after-large", "connected", nullptr, Frames::Counted, 32, 32},
+        {"pattern:333x77@30|padded-stride", "padded", "connected", nullptr, Frames::Counted, 333,
+         77},
         // Larger than anything before: the slot's block is replaced.
-        {"pattern:4100x2170@10", "larger", "connected", nullptr, Frames::Drawn, 4100, 2170},
-        {"pattern:96x54@30", "healthy-at-the-end", "connected", nullptr, Frames::Drawn, 96, 54},
+        {"pattern:4100x2170@10", "larger", "connected", nullptr, Frames::Counted, 4100, 2170},
+        {"pattern:96x54@30", "healthy-at-the-end", "connected", nullptr, Frames::Counted, 96, 54},
     });
 }
 
