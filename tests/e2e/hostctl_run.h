@@ -78,12 +78,9 @@ inline HostctlRun RunHostctl(const std::string& script, const std::vector<std::s
                              const std::string& host, const std::vector<std::string>& hostArgs) {
     HostctlRun run;
     run.exitCode = kNotStarted;
-    char temp[MAX_PATH] = {};
-    GetTempPathA(MAX_PATH, temp);
-    static int counter = 0;
-    std::string base = std::string(temp) + "hostctl-run-" + std::to_string(GetCurrentProcessId()) +
-                       "-" + std::to_string(counter++);
+    std::string base = UniqueTempPath("hostctl-run");
     if (!WriteTextFile(base + ".script", script)) {
+        run.text = "cannot write " + base + ".script, error " + std::to_string(GetLastError());
         return run;
     }
     std::string commandLine = "\"" + ExeDir() + "hostctl.exe\" --script=\"" + base + ".script\"";
@@ -98,8 +95,11 @@ inline HostctlRun RunHostctl(const std::string& script, const std::vector<std::s
     GetEnvironmentVariableA("PATH", path, sizeof path);
     SetEnvironmentVariableA("PATH", (SimDir() + ";" + path).c_str());  // for the host
     run.exitCode = RunRedirected(commandLine, base + ".out", 60000);
+    DWORD startError = GetLastError();
     SetEnvironmentVariableA("PATH", path);
-    run.text = ReadTextFile(base + ".out");
+    run.text = run.exitCode == kNotStarted
+                   ? "hostctl not started, error " + std::to_string(startError)
+                   : ReadTextFile(base + ".out");
     DeleteFileA((base + ".script").c_str());
     DeleteFileA((base + ".out").c_str());
     return run;

@@ -1,6 +1,7 @@
 // The receive loop against the simulated runtime: status sequences, stats, frames, the
 // create settings and the frees, as the simulator's call log and the callbacks see them.
-// Timings carry generous tolerances; machines are slow and shared.
+// Timings are judged against the reports themselves. A wait may end a timer tick early;
+// machines are slow and shared, so upper bounds are generous.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -53,8 +54,8 @@ protected:
 TEST_F(NdiReceiveLoop, LiveSourceReportsConnectedAndStatsOncePerSecondUntilStopped) {
     const std::string source = "pattern:640x360@30;padded-stride";
     ASSERT_TRUE(receiver_->Start(source, 100));
-    ASSERT_TRUE(WaitUntil([&] { return recorder_.Stats().size() >= 2; }, 6000));
-    Sleep(100);  // the "connected" that follows the second report
+    // The third "connected" follows the second stats report.
+    ASSERT_TRUE(WaitForStatus("connected", 3, 8000));
     receiver_->Stop();
 
     std::vector<StatusEvent> statuses = recorder_.Statuses();
@@ -71,13 +72,21 @@ TEST_F(NdiReceiveLoop, LiveSourceReportsConnectedAndStatsOncePerSecondUntilStopp
     EXPECT_EQ(statuses.back().source, "");
 
     std::vector<StatsEvent> stats = recorder_.Stats();
+    ASSERT_GE(stats.size(), 2u);
     for (const StatsEvent& report : stats) {
         EXPECT_NEAR(report.framesPerSecond, 30.0f, 8.0f);
         EXPECT_EQ(report.width, 640);
         EXPECT_EQ(report.height, 360);
     }
-    EXPECT_GE(stats[1].atMs - stats[0].atMs, 950.0);
-    EXPECT_LE(stats[1].atMs - stats[0].atMs, 1500.0);
+    // The one-second statistics interval in real time, judged here for all three receivers
+    // (they share its arithmetic, which the native tests pin exactly). An interval closes at
+    // the first capture after one second, so reports are 1000 ms apart at least, less
+    // 100 ms for a report stamped late on a busy machine, and at most one 50 ms capture and
+    // 1000 ms of such a machine more.
+    for (size_t i = 1; i < stats.size(); ++i) {
+        EXPECT_GE(stats[i].atMs - stats[i - 1].atMs, 1000.0 - 100.0);
+        EXPECT_LE(stats[i].atMs - stats[i - 1].atMs, 1000.0 + 50.0 + 1000.0);
+    }
 
     std::vector<FrameEvent> frames = recorder_.Frames();
     ASSERT_GE(frames.size(), 30u);
@@ -122,12 +131,15 @@ TEST_F(NdiReceiveLoop, SourceWithoutVideoIsGivenUpAfterTwoEmptyIntervals) {
         EXPECT_EQ(stats[i].width, 0);
         EXPECT_EQ(stats[i].height, 0);
     }
-    double connectingAt = recorder_.TimeOf("connecting", 0);
+    // Given up at the second empty report, not before and not later.
     double givenUpAt = recorder_.TimeOf("reconnecting", 0);
-    EXPECT_NEAR(givenUpAt - connectingAt, 2000.0, 600.0);
+    EXPECT_LE(stats[1].atMs, givenUpAt);
+    if (stats.size() > 2) {
+        EXPECT_GT(stats[2].atMs, givenUpAt);
+    }
     double retryGap = recorder_.TimeOf("connecting", 1) - recorder_.TimeOf("reconnecting", 1);
-    EXPECT_GE(retryGap, 450.0);
-    EXPECT_LE(retryGap, 1200.0);
+    EXPECT_GE(retryGap, 500.0 - 20.0);
+    EXPECT_LE(retryGap, 2500.0);
     EXPECT_EQ(log_.Count("recv_create_v3"), 2);
 }
 
@@ -176,18 +188,24 @@ TEST_F(NdiReceiveLoop, SetBandwidthZeroReconnectsOnceAtTheLowestBandwidth) {
     const std::string source = "pattern:640x360@30";
     ASSERT_TRUE(receiver_->Start(source, 100));
     ASSERT_TRUE(WaitForStatus("connected", 1, 5000));
-    double requestedAt = recorder_.NowMs();
     receiver_->SetBandwidth(0);
+    const size_t framesAtRequest = recorder_.Frames().size();
     ASSERT_TRUE(WaitForStatus("connected", 2, 5000));
     receiver_->Stop();
 
     EXPECT_EQ(recorder_.CountStatus("reconnecting"), 1);
-    EXPECT_LE(recorder_.TimeOf("reconnecting", 0) - requestedAt, 400.0);
+    // The request is seen at the next capture: at most the frame being captured then
+    // still comes at the full bandwidth.
+    std::vector<FrameEvent> frames = recorder_.Frames();
+    int lateFullFrames = 0;
+    for (size_t i = framesAtRequest; i < frames.size(); ++i) {
+        lateFullFrames += frames[i].width == 640 ? 1 : 0;
+    }
+    EXPECT_LE(lateFullFrames, 1);
     std::vector<std::string> creates = log_.Matching("recv_create_v3");
     ASSERT_EQ(creates.size(), 2u);
     EXPECT_TRUE(Contains(creates[0], "bandwidth=100")) << creates[0];
     EXPECT_TRUE(Contains(creates[1], "bandwidth=0 ")) << creates[1];
-    std::vector<FrameEvent> frames = recorder_.Frames();
     ASSERT_FALSE(frames.empty());
     EXPECT_EQ(frames.front().width, 640);
     EXPECT_EQ(frames.back().width, 320);
@@ -253,31 +271,36 @@ TEST_F(NdiReceiveLoop, OnlyVideoWithPixelsReachesTheFrameCallbackAndEveryFrameIs
 
 TEST_F(NdiReceiveLoop, EmptySourceNameReportsDisconnectedEvery100MsWithoutCreating) {
     ASSERT_TRUE(receiver_->Start("", 100));
-    Sleep(650);
+    ASSERT_TRUE(WaitForStatus("disconnected", 5, 5000));
     receiver_->Stop();
-    int reports = recorder_.CountStatus("disconnected");
-    EXPECT_GE(reports, 4);  // one every 100 ms plus the final one
-    EXPECT_LE(reports, 9);
-    EXPECT_EQ(static_cast<int>(recorder_.Statuses().size()), reports);
+    std::vector<StatusEvent> statuses = recorder_.Statuses();
+    for (const StatusEvent& event : statuses) {
+        EXPECT_EQ(event.state, "disconnected");
+        EXPECT_EQ(event.source, "");
+    }
+    // A 100 ms pause after each report; Stop cuts the last one short.
+    for (size_t i = 1; i + 1 < statuses.size(); ++i) {
+        EXPECT_GE(statuses[i].atMs - statuses[i - 1].atMs, 100.0 - 20.0) << "report " << i;
+    }
     EXPECT_EQ(log_.Count("recv_create_v3"), 0);
 }
 
 TEST_F(NdiReceiveLoop, StopDuringTheFailedCreatePauseEndsTheWorkerPromptly) {
     ASSERT_TRUE(receiver_->Start("fail-creates:100", 100));
     ASSERT_TRUE(WaitForStatus("error", 1, 5000));
-    double stopAt = recorder_.NowMs();
     receiver_->Stop();
-    EXPECT_LE(recorder_.NowMs() - stopAt, 700.0);  // the pause is cut short
     EXPECT_FALSE(receiver_->Stuck());
     EXPECT_EQ(States(recorder_.Statuses()),
               (std::vector<std::string>{"connecting", "error", "disconnected"}));
+    // The worker ended before its 1000 ms pause would have.
+    EXPECT_LT(recorder_.TimeOf("disconnected", 0) - recorder_.TimeOf("error", 0), 1000.0 - 20.0);
 }
 
 TEST_F(NdiReceiveLoop, UnassignedCallbacksAreSkipped) {
     NdiReceiver bare;
     ASSERT_TRUE(bare.Initialize());
     ASSERT_TRUE(bare.Start("pattern:320x180@30;errors-every:15", 0));
-    Sleep(1300);
+    ASSERT_TRUE(WaitUntil([&] { return log_.Count("capture -> error") >= 1; }, 5000));
     bare.Stop();
     EXPECT_GE(log_.Count("free_video"), 5);
     EXPECT_GE(log_.Count("capture -> error"), 1);
@@ -286,7 +309,9 @@ TEST_F(NdiReceiveLoop, UnassignedCallbacksAreSkipped) {
 // A worker held beyond the stop wait: the receiver says so, and its teardown leaves the
 // runtime alone (no destroy) rather than pull it from under the worker. The frame callback
 // holds the worker for 7 s: past Stop's wait and the destructor's own, but within the last
-// bounded wait of the member teardown, so the test process stays sound.
+// bounded wait of the member teardown, so the test process stays sound. This is the one
+// test of the 3000 ms stop bound: Stop may return a timer tick early, and up to 1000 ms
+// late on a busy machine.
 TEST_F(NdiReceiveLoop, StuckWorkerKeepsTheRuntimeAlive) {
     std::atomic<bool> held{false};
     receiver_->SetFrameCallback([&held](const unsigned char*, int, int, int) {
@@ -299,8 +324,8 @@ TEST_F(NdiReceiveLoop, StuckWorkerKeepsTheRuntimeAlive) {
     double stopAt = recorder_.NowMs();
     receiver_->Stop();
     double waited = recorder_.NowMs() - stopAt;
-    EXPECT_GE(waited, 2800.0);
-    EXPECT_LE(waited, 4500.0);
+    EXPECT_GE(waited, 3000.0 - 20.0);
+    EXPECT_LE(waited, 3000.0 + 1000.0);
     EXPECT_TRUE(receiver_->Stuck());
     // While it is stuck the runtime is neither shut down nor unloaded; the owner keeps the
     // receiver, and once the worker has ended the teardown is the usual one.

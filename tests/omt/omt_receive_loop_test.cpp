@@ -116,15 +116,11 @@ TEST_F(OmtReceiveLoop, LiveSourceConnectsOnceAndStopsWithOneDisconnected) {
     EXPECT_EQ(statuses[0].source, "pattern:64x36@30,padded-stride");
     EXPECT_EQ(statuses.back().source, "");
 
-    std::vector<StatsEvent> stats = recorder_.Stats();
-    for (size_t i = 0; i < stats.size(); ++i) {
-        EXPECT_GT(stats[i].framesPerSecond, 10.0f);
-        EXPECT_LT(stats[i].framesPerSecond, 45.0f);
-        EXPECT_EQ(stats[i].width, 64);
-        EXPECT_EQ(stats[i].height, 36);
-        if (i > 0) {
-            EXPECT_GE(stats[i].atMs - stats[i - 1].atMs, 950.0);
-        }
+    for (const StatsEvent& report : recorder_.Stats()) {
+        EXPECT_GT(report.framesPerSecond, 10.0f);
+        EXPECT_LT(report.framesPerSecond, 45.0f);
+        EXPECT_EQ(report.width, 64);
+        EXPECT_EQ(report.height, 36);
     }
     std::vector<FrameEvent> frames = recorder_.Frames();
     ASSERT_GE(frames.size(), 20u);
@@ -173,19 +169,18 @@ TEST_F(OmtReceiveLoop, SilentSourceGivesUpAfterThreeEmptyIntervals) {
     for (size_t i = 0; i < 4; ++i) {
         EXPECT_EQ(statuses[i].source, "novideo");
     }
-    double connectedAt = statuses[0].atMs;
+    // Given up at the third empty report, not before and not later.
     std::vector<StatsEvent> stats = recorder_.Stats();
     ASSERT_GE(stats.size(), 3u);
     for (size_t i = 0; i < 3; ++i) {
         EXPECT_EQ(stats[i].framesPerSecond, 0.0f);
         EXPECT_EQ(stats[i].width, 0);
         EXPECT_EQ(stats[i].height, 0);
-        double offset = stats[i].atMs - connectedAt;
-        const double intervalEndMs = 1000.0 * static_cast<double>(i + 1);
-        EXPECT_GE(offset, intervalEndMs - 50.0);
-        EXPECT_LE(offset, intervalEndMs + 1500.0);
     }
     EXPECT_LE(stats[2].atMs, statuses[1].atMs);
+    if (stats.size() > 3) {
+        EXPECT_GT(stats[3].atMs, statuses[1].atMs);
+    }
     double pause = statuses[3].atMs - statuses[2].atMs;
     EXPECT_GE(pause, 400.0);
     EXPECT_LE(pause, 2500.0);
@@ -234,10 +229,9 @@ TEST_F(OmtReceiveLoop, UnusableRecordsAreNeitherCountedNorDelivered) {
 
 TEST_F(OmtReceiveLoop, EmptyAddressReportsDisconnectedWithoutCreating) {
     ASSERT_TRUE(receiver_->Start("", 100));
-    Sleep(700);
+    ASSERT_TRUE(WaitForStatus("disconnected", 3, 5000));
     receiver_->Stop();
     std::vector<StatusEvent> statuses = recorder_.Statuses();
-    EXPECT_GE(statuses.size(), 3u);
     for (const StatusEvent& event : statuses) {
         EXPECT_EQ(event.state, "disconnected");
         EXPECT_EQ(event.source, "");
@@ -271,21 +265,25 @@ TEST_F(OmtReceiveLoop, StartWhileRunningEndsTheOldWorkerFirst) {
 }
 
 // A library call that hangs: Stop gives up after its bound, the receiver says it is
-// stuck until the worker has really ended, and only then may it be destroyed.
+// stuck until the worker has really ended, and only then may it be destroyed. The create
+// that follows "connecting" hangs 8 s, so Stop, called within 3 s of that report, meets a
+// worker that outlasts its 5000 ms wait. This is the one test of that bound: Stop may
+// return a timer tick early, and up to 1000 ms late on a busy machine.
 TEST_F(OmtReceiveLoop, StopIsBoundedWhenTheLibraryHangs) {
-    ASSERT_TRUE(receiver_->Start("pattern:32x18@30,stall:6500", 100));
-    ASSERT_TRUE(WaitForStatus("connected", 1, 5000));
-    Sleep(300);  // the receive call after the first frame is now blocked
+    ASSERT_TRUE(receiver_->Start("pattern:32x18@30,stall-create:8000", 100));
+    ASSERT_TRUE(WaitForStatus("connecting", 1, 5000));
     double stopAt = recorder_.NowMs();
+    ASSERT_LT(stopAt - recorder_.TimeOf("connecting", 0), 3000.0) << "too late to judge";
     receiver_->Stop();
     double stopMs = recorder_.NowMs() - stopAt;
-    EXPECT_GE(stopMs, 4500.0);
-    EXPECT_LE(stopMs, 6400.0);
+    EXPECT_GE(stopMs, 5000.0 - 20.0);
+    EXPECT_LE(stopMs, 5000.0 + 1000.0);
     EXPECT_TRUE(receiver_->Stuck());
     EXPECT_EQ(recorder_.CountStatus("disconnected"), 0);
 
-    ASSERT_TRUE(WaitUntil([&] { return !receiver_->Stuck(); }, 5000));
+    ASSERT_TRUE(WaitUntil([&] { return !receiver_->Stuck(); }, 10000));
     EXPECT_EQ(recorder_.CountStatus("disconnected"), 1);
+    EXPECT_EQ(log_.Matching("create").size(), 1u);
     EXPECT_EQ(log_.Matching("destroy").size(), 1u);
 }
 

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "command_gate.h"
+#include "timing.h"
 #include "worker_thread.h"
 
 namespace {
@@ -99,30 +100,33 @@ TEST(TeardownRace, ConcurrentStartAndStopKeepOneWorkerAndCloseEachHandleOnce) {
     EXPECT_EQ(canary.Finish(), 0);
 }
 
-// A worker that ignores the stop flag for a while.
-struct SlowWorker {
+// A worker that ignores the stop flag until the test releases it.
+struct HeldWorker {
     std::atomic<int> alive{0};
-    DWORD busyMs = 600;
+    UniqueHandle entered{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+    UniqueHandle release{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
     static void Body(void* context) {
-        auto* self = static_cast<SlowWorker*>(context);
+        auto* self = static_cast<HeldWorker*>(context);
         self->alive.fetch_add(1);
-        Sleep(self->busyMs);
+        SetEvent(self->entered.Get());
+        WaitForSingleObject(self->release.Get(), 30000);
         self->alive.fetch_sub(1);
     }
 };
 
 TEST(TeardownRace, AWorkerThatOutlastsItsStopWaitIsNeverJoinedByASecond) {
     WorkerThread worker(100);
-    SlowWorker slow;
-    ASSERT_TRUE(worker.Start(&SlowWorker::Body, &slow));
-    Sleep(50);
-    worker.Stop();  // gives up after about 100 ms
+    HeldWorker held;
+    ASSERT_TRUE(worker.Start(&HeldWorker::Body, &held));
+    ASSERT_EQ(WaitForSingleObject(held.entered.Get(), 5000), WAIT_OBJECT_0);
+    worker.Stop();  // gives up after its 100 ms
     EXPECT_TRUE(worker.Stuck());
-    EXPECT_FALSE(worker.Start(&SlowWorker::Body, &slow));
-    EXPECT_EQ(slow.alive.load(), 1);
-    Sleep(800);
-    EXPECT_FALSE(worker.Stuck());
-    EXPECT_TRUE(worker.Start(&SlowWorker::Body, &slow));
+    EXPECT_FALSE(worker.Start(&HeldWorker::Body, &held));
+    EXPECT_EQ(held.alive.load(), 1);
+    SetEvent(held.release.Get());
+    ASSERT_TRUE(WaitUntil([&] { return !worker.Stuck(); }, 10000));
+    EXPECT_EQ(held.alive.load(), 0);
+    EXPECT_TRUE(worker.Start(&HeldWorker::Body, &held));  // released at once: ends by itself
     worker.Stop();
 }
 
@@ -155,19 +159,25 @@ TEST(TeardownRace, NoSetSourceStartsAWorkerAfterTheTeardownsStop) {
         WorkerReceiver receiver;
         CommandGate gate(receiver, nullptr);
         std::atomic<bool> reading{true};
+        std::atomic<int> commands{0};
         // The reader thread handling "set_source" lines as fast as they come.
         auto reader = [&] {
             while (reading.load()) {
                 gate.Stop();
                 gate.Start("A", 100);
+                commands.fetch_add(1);
             }
         };
         UniqueHandle thread = RunThread(&reader);
-        Sleep(static_cast<DWORD>(5 + round));
+        // The close meets the commands at a different point each round.
+        ASSERT_TRUE(WaitUntil([&] { return receiver.count.started.load() > 0; }, 10000));
+        Sleep(static_cast<DWORD>(round));
         gate.CloseAndStop();
         int startsAtClose = receiver.starts.load();
+        int commandsAtClose = commands.load();
         EXPECT_EQ(receiver.count.alive.load(), 0);
-        Sleep(30);
+        // Judge the gate on a good number of commands that came after the close.
+        ASSERT_TRUE(WaitUntil([&] { return commands.load() >= commandsAtClose + 50; }, 10000));
         EXPECT_EQ(receiver.starts.load(), startsAtClose);
         EXPECT_EQ(receiver.count.alive.load(), 0);
         reading.store(false);

@@ -3,10 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include <windows.h>
 
 #include "host_kind.h"
+#include "test_files.h"
+#include "test_pipe_server.h"
 #include "win_types.h"
 
 namespace {
@@ -53,9 +56,11 @@ bool HasWindowOfClass(const wchar_t* windowClass, DWORD processId) {
 }
 
 // Starts the program and watches for its windows until it ends; false if it did not
-// end within the wait.
+// end within the wait. Once a window has been seen and the host has announced itself on
+// `server` (when given), that pipe is closed.
 bool RunAndWatch(const std::wstring& program, const std::wstring& arguments,
-                 const wchar_t* windowClass, DWORD& exitCode, bool& sawWindow) {
+                 const wchar_t* windowClass, DWORD& exitCode, bool& sawWindow,
+                 TestPipeServer* server = nullptr) {
     std::wstring commandLine = L"\"" + program + L"\" " + arguments;
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
@@ -68,10 +73,20 @@ bool RunAndWatch(const std::wstring& program, const std::wstring& arguments,
     UniqueHandle thread(info.hThread);
     sawWindow = false;
     const ULONGLONG deadline = GetTickCount64() + 30000;
-    while (WaitForSingleObject(process.Get(), 1) == WAIT_TIMEOUT) {
+    while (WaitForSingleObject(process.Get(), 5) == WAIT_TIMEOUT) {
         WindowSearch search{info.dwProcessId, false};
         EnumWindows(&FindProcessWindow, reinterpret_cast<LPARAM>(&search));
         sawWindow = sawWindow || search.found || HasWindowOfClass(windowClass, info.dwProcessId);
+        if (sawWindow && server != nullptr) {
+            // The window comes before the connection: let the host announce itself, then
+            // close, and it sees a broken pipe and ends.
+            std::vector<std::string> lines;
+            if (server->AwaitClient(20000, process.Get())) {
+                server->ReadUntil("host_ready", lines, 20000);
+            }
+            server->Close();
+            server = nullptr;
+        }
         if (GetTickCount64() > deadline) {
             TerminateProcess(process.Get(), 2);
             return false;
@@ -104,14 +119,23 @@ TEST(HostExitTest, NoPipeNameEndsWithOneAndNoWindow) {
             EXPECT_FALSE(sawWindow);
             ++ran;
         }
-        // The watch itself works: with a pipe name that leads nowhere the host makes its
-        // window (and its device) before it fails to connect, also with exit code 1.
-        DWORD exitCode = 0;
+        // The watch itself works: a host that is served (its simulated runtime on the
+        // search path) keeps its window until its pipe is closed, then ends with code 0.
+        TestPipeServer server;
+        ASSERT_TRUE(server.Create());
+        std::wstring pipeOption =
+            L"--pipeName=" + std::wstring(server.name().begin(), server.name().end());
+        DWORD exitCode = 1;
         bool sawWindow = false;
-        ASSERT_TRUE(RunAndWatch(program, L"--pipeName=NoSuchPipeForShellTests", traits.windowClass,
-                                exitCode, sawWindow));
-        EXPECT_EQ(exitCode, 1u);
+        char path[32768] = {};
+        GetEnvironmentVariableA("PATH", path, sizeof path);
+        SetEnvironmentVariableA("PATH", (SimDir() + ";" + path).c_str());
+        bool ended =
+            RunAndWatch(program, pipeOption, traits.windowClass, exitCode, sawWindow, &server);
+        SetEnvironmentVariableA("PATH", path);
+        ASSERT_TRUE(ended);
         EXPECT_TRUE(sawWindow) << traits.name;
+        EXPECT_EQ(exitCode, 0u);
     }
     if (ran == 0) {
         GTEST_SKIP() << "no host program has been built yet";

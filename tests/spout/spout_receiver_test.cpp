@@ -3,6 +3,8 @@
 // opener stand-in that hands out textures created here.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -205,11 +207,17 @@ protected:
                 return texture != nullptr;
             });
         receiver_.SetTextureCallback([this](ID3D11Texture2D* texture, int width, int height) {
-            ScopedLock lock(lock_);
-            lastTexture_ = texture;
-            lastWidth_ = width;
-            lastHeight_ = height;
-            ++deliveries_;
+            {
+                ScopedLock lock(lock_);
+                lastTexture_ = texture;
+                lastWidth_ = width;
+                lastHeight_ = height;
+                deliveredAtMs_.push_back(NowMs());
+                ++deliveries_;
+            }
+            if (onDelivery_) {
+                onDelivery_();
+            }
         });
         receiver_.SetStatsCallback([this](float fps, int width, int height) {
             ScopedLock lock(lock_);
@@ -234,6 +242,11 @@ protected:
         ScopedLock lock(lock_);
         return deliveries_;
     }
+    // Milliseconds between delivery n (0-based) and the one after it.
+    double DeliveryGap(int n) {
+        ScopedLock lock(lock_);
+        return deliveredAtMs_.at(static_cast<size_t>(n) + 1) - deliveredAtMs_.at(n);
+    }
 
     const std::string name_ = UniqueName("connected");
     ComPtr<ID3D11Device> device_;
@@ -245,42 +258,70 @@ protected:
     int lastWidth_ = 0, lastHeight_ = 0, deliveries_ = 0, stats_ = 0;
     int statsWidth_ = 0, statsHeight_ = 0;
     float lastFps_ = 0.0f;
+    std::vector<double> deliveredAtMs_;
+    // Runs on the worker after each delivery; set before Start.
+    std::function<void()> onDelivery_;
 };
 
 TEST_F(ConnectedReceiverTest, DeliversFollowsResizesAndReportsTheRate) {
+    // One failed poll, armed from the worker's own delivery: the next poll is bound to
+    // read the invalid record.
+    std::atomic<bool> armed{false};
+    UniqueHandle invalidWritten(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+    FakeSender* sender = nullptr;
+    onDelivery_ = [&] {
+        if (armed.exchange(false)) {
+            sender->Write(0, 1920, 1080);
+            SetEvent(invalidWritten.Get());
+        }
+    };
     ASSERT_TRUE(receiver_.Start(name_));
     ASSERT_TRUE(recorder_.WaitFor(1));
     Sleep(300);  // the sender appears while the receiver waits
-    FakeSender sender(name_);
-    sender.Write(0x10, 640, 360);
+    FakeSender appearing(name_);
+    sender = &appearing;
+    const ULONGLONG appearedAt = GetTickCount64();
+    sender->Write(0x10, 640, 360);
     ASSERT_TRUE(recorder_.WaitFor(2));
     EXPECT_EQ(recorder_.states(), (std::vector<std::string>{"connecting", "connected"}));
-    EXPECT_LE(recorder_.reports()[1].atMs - recorder_.reports()[0].atMs, 1500u);
+    // Found at the next of the 250 ms polls, with 1000 ms to spare for a busy machine.
+    EXPECT_LE(recorder_.reports()[1].atMs - appearedAt, 1250u);
     ASSERT_TRUE(WaitForDelivery(0x10));
 
-    sender.Write(0x20, 1920, 1080);  // resized: new handle and size
+    sender->Write(0x20, 1920, 1080);  // resized: new handle and size
     ASSERT_TRUE(WaitForDelivery(0x20));
     {
         ScopedLock lock(lock_);
         EXPECT_EQ(lastWidth_, 1920);
         EXPECT_EQ(lastHeight_, 1080);
     }
-    Sleep(1300);
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            ScopedLock lock(lock_);
+            return statsWidth_ == 1920 && statsHeight_ == 1080;
+        },
+        5000));
     {
         ScopedLock lock(lock_);
-        ASSERT_GE(stats_, 1);
         EXPECT_GT(lastFps_, 5.0f);
         EXPECT_LT(lastFps_, 70.0f);
-        EXPECT_EQ(statsWidth_, 1920);
-        EXPECT_EQ(statsHeight_, 1080);
     }
-    // One failed poll between good ones changes nothing.
-    sender.Write(0, 1920, 1080);
-    Sleep(40);
-    sender.Write(0x20, 1920, 1080);
-    const int before = deliveries();
-    Sleep(400);
-    EXPECT_GT(deliveries(), before);
+
+    // One failed poll between good ones, twice: each costs the 100 ms pause and nothing
+    // else. The good record goes back 50 ms after the invalid one, well inside that pause
+    // after the poll ~16 ms later. A gap of 100 ms in the deliveries shows the failed poll
+    // happened; a worker too slow to see the invalid record gets another try.
+    int failedPolls = 0;
+    for (int attempt = 0; attempt < 6 && failedPolls < 2; ++attempt) {
+        armed.store(true);
+        ASSERT_EQ(WaitForSingleObject(invalidWritten.Get(), 5000), WAIT_OBJECT_0);
+        const int arming = deliveries() - 1;  // none follows until the record is good again
+        Sleep(50);
+        sender->Write(0x20, 1920, 1080);
+        ASSERT_TRUE(WaitUntil([&] { return deliveries() > arming + 1; }, 5000));
+        failedPolls += DeliveryGap(arming) >= 100.0 ? 1 : 0;
+    }
+    EXPECT_EQ(failedPolls, 2);
     EXPECT_EQ(recorder_.states(), (std::vector<std::string>{"connecting", "connected"}));
 }
 

@@ -25,9 +25,14 @@ std::string UniqueTempPath(const char* stem) {
     static std::atomic<int> counter{0};
     char dir[MAX_PATH] = {};
     GetTempPathA(MAX_PATH, dir);
+    // Process ids come back soon, and a file that an earlier process could not delete
+    // (a program of its still had it open) may still be there: the counter reading keeps
+    // this process's names apart from that one's.
+    LARGE_INTEGER now = {};
+    QueryPerformanceCounter(&now);
     char name[MAX_PATH];
-    std::snprintf(name, sizeof(name), "%s%s_%lu_%d", dir, stem, GetCurrentProcessId(),
-                  counter.fetch_add(1));
+    std::snprintf(name, sizeof(name), "%s%s_%lu_%llx_%d", dir, stem, GetCurrentProcessId(),
+                  static_cast<unsigned long long>(now.QuadPart), counter.fetch_add(1));
     return name;
 }
 

@@ -13,7 +13,8 @@ std::string SimDir(const std::string& variant = "");
 // (SetDllDirectoryA: "" takes the current folder out of the search as well).
 void UseRuntimeFrom(const std::string& dir);
 
-// %TEMP%\<stem>_<pid>_<n>: unique within the machine's running processes.
+// %TEMP%\<stem>_<pid>_<counter reading>_<n>: unique, also against what an earlier
+// process with the same id left behind.
 std::string UniqueTempPath(const char* stem);
 bool FileExists(const std::string& path);
 bool Contains(const std::string& text, const std::string& part);

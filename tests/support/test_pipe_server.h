@@ -128,21 +128,23 @@ public:
         return false;
     }
 
-    // Reads and throws away everything that arrives within the time.
-    void DrainFor(DWORD ms) {
-        ULONGLONG end = GetTickCount64() + ms;
-        while (GetTickCount64() < end) {
-            ReadSome(50);
-        }
-        lines_.Clear();
-        ready_.clear();
-    }
-
+    // The complete lines that arrive within `ms`.
     std::vector<std::string> DrainLinesFor(DWORD ms) {
         std::vector<std::string> out;
         ULONGLONG end = GetTickCount64() + ms;
         while (GetTickCount64() < end) {
             std::string bytes = ReadSome(50);
+            lines_.Append(bytes.data(), bytes.size(),
+                          [&](const std::string& l) { out.push_back(l); });
+        }
+        return out;
+    }
+
+    // Reads until nothing has arrived for `quietMs`: the complete lines read on the way.
+    // With no write in flight on the other side, the pipe is then empty.
+    std::vector<std::string> DrainLines(DWORD quietMs = 200) {
+        std::vector<std::string> out;
+        for (std::string bytes = ReadSome(quietMs); !bytes.empty(); bytes = ReadSome(quietMs)) {
             lines_.Append(bytes.data(), bytes.size(),
                           [&](const std::string& l) { out.push_back(l); });
         }
