@@ -306,12 +306,11 @@ TEST_F(NdiReceiveLoop, UnassignedCallbacksAreSkipped) {
     EXPECT_GE(log_.Count("capture -> error"), 1);
 }
 
-// A worker held beyond the stop wait: the receiver says so, and its teardown leaves the
-// runtime alone (no destroy) rather than pull it from under the worker. The frame callback
-// holds the worker for 7 s: past Stop's wait and the destructor's own, but within the last
-// bounded wait of the member teardown, so the test process stays sound. This is the one
-// test of the 3000 ms stop bound: Stop may return a timer tick early, and up to 1000 ms
-// late on a busy machine.
+// A worker held beyond the stop wait: the receiver says so, and while it is stuck the
+// runtime is left alone (no destroy) rather than pulled from under the worker; the test
+// keeps the receiver until the worker has ended, as the host does. The frame callback
+// holds the worker for 7 s. This is the one test of the 3000 ms stop bound: Stop may
+// return a timer tick early, and up to 1000 ms late on a busy machine.
 TEST_F(NdiReceiveLoop, StuckWorkerKeepsTheRuntimeAlive) {
     std::atomic<bool> held{false};
     receiver_->SetFrameCallback([&held](const unsigned char*, int, int, int) {
