@@ -10,41 +10,13 @@
 #include <vector>
 
 #include "child_process.h"
+#include "controller_window.h"
 #include "json.h"
 #include "test_files.h"
 #include "test_pipe_server.h"
 #include "timing.h"
 
 namespace {
-
-LRESULT CALLBACK ControllerProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    return DefWindowProcW(window, message, wParam, lParam);
-}
-
-// The controlling application's own top-level window.
-class ControllerWindow {
-public:
-    ControllerWindow() {
-        WNDCLASSEXW windowClass = {};
-        windowClass.cbSize = sizeof windowClass;
-        windowClass.lpfnWndProc = &ControllerProc;
-        windowClass.hInstance = GetModuleHandleW(nullptr);
-        windowClass.lpszClassName = L"EmbeddingControllerWindow";
-        RegisterClassExW(&windowClass);
-        window_ = CreateWindowExW(0, windowClass.lpszClassName, L"controller",
-                                  WS_OVERLAPPEDWINDOW | WS_VISIBLE, 100, 100, 640, 400, nullptr,
-                                  nullptr, windowClass.hInstance, nullptr);
-    }
-    ~ControllerWindow() {
-        if (window_ != nullptr) {
-            DestroyWindow(window_);
-        }
-    }
-    HWND Get() const { return window_; }
-
-private:
-    HWND window_ = nullptr;
-};
 
 void Pump() {
     MSG message;
@@ -72,7 +44,7 @@ TEST(Embedding, AnEmbeddedWindowAnswersWithinMomentsWhileTheHostTearsDown) {
         GTEST_SKIP() << "Tivane.exe or the simulated NDI runtime not built";
     }
     ControllerWindow controller;
-    ASSERT_NE(controller.Get(), nullptr);
+    ASSERT_NE(controller.handle, nullptr);
     TestPipeServer server;
     ASSERT_TRUE(server.Create());
     char path[32768] = {};
@@ -91,7 +63,7 @@ TEST(Embedding, AnEmbeddedWindowAnswersWithinMomentsWhileTheHostTearsDown) {
     ASSERT_TRUE(IsWindow(window));
     SetWindowLongPtrW(window, GWL_STYLE,
                       (GetWindowLongPtrW(window, GWL_STYLE) & ~WS_POPUP) | WS_CHILD);
-    ASSERT_NE(SetParent(window, controller.Get()), nullptr) << GetLastError();
+    ASSERT_NE(SetParent(window, controller.handle), nullptr) << GetLastError();
 
     // A receive call that hangs for 7 s, well past the 3 s the teardown waits for it.
     ASSERT_TRUE(

@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include "controller_window.h"
 #include "host_kind.h"
 #include "host_window.h"
 #include "platform.h"
@@ -125,24 +126,6 @@ TEST(HostWindowTest, CloseFromOutsideEndsTheMessageLoop) {
     EXPECT_EQ(window.handle, nullptr);
     DestroyHostWindow(window.handle);
 }
-
-// An ordinary top-level window in the controlling application's place.
-class ControllerWindow {
-public:
-    ControllerWindow() {
-        WNDCLASSEXW windowClass = {};
-        windowClass.cbSize = sizeof windowClass;
-        windowClass.lpfnWndProc = &DefWindowProcW;
-        windowClass.hInstance = GetModuleHandleW(nullptr);
-        windowClass.lpszClassName = L"HostWindowTestController";
-        RegisterClassExW(&windowClass);
-        handle = CreateWindowExW(0, windowClass.lpszClassName, L"Controller",
-                                 WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 800, 600, nullptr, nullptr,
-                                 windowClass.hInstance, nullptr);
-    }
-    ~ControllerWindow() { DestroyWindow(handle); }
-    HWND handle = nullptr;
-};
 
 void PumpFor(DWORD milliseconds) {
     WPARAM ignored = 0;
