@@ -32,6 +32,7 @@ struct Host {
     std::unique_ptr<PipeClient> pipe;
     std::unique_ptr<StatusRelay> relay;
     std::unique_ptr<CommandGate> gate;
+    bool readerEnded = false;  // written by the teardown's helper thread
 };
 
 void LogParsedArgs(HostKind kind, const HostArgs& args) {
@@ -121,14 +122,15 @@ void RunMessageLoop(Host& host, DeviceRecovery& recovery) {
 // them outlived its bound.
 bool StopThreads(Host& host) {
     host.relay->StopHolding();  // the worker's final "disconnected" goes out
-    bool readerEnded = false;
+    // The helper may outlive the bound; it then only touches the Host, which is kept.
+    Host* self = &host;
     const bool inTime = RunWhileAnswering(
-        [&host, &readerEnded] {
-            host.gate->CloseAndStop();
-            readerEnded = host.pipe->StopReader();
+        [self] {
+            self->gate->CloseAndStop();
+            self->readerEnded = self->pipe->StopReader();
         },
         kThreadsEndBoundMs);
-    return inTime && readerEnded && !host.receiver->Stuck();
+    return inTime && host.readerEnded && !host.receiver->Stuck();
 }
 
 }  // namespace
