@@ -52,23 +52,27 @@ void LogParsedArgs(HostKind kind, const HostArgs& args) {
     }
 }
 
+// Releases what StartUp and WireUp made, in the reverse order; what was never made is
+// skipped.
+void ReleaseHost(Host& host) {
+    host.gate.reset();
+    host.relay.reset();
+    host.pipe.reset();
+    host.receiver.reset();
+    host.presenter.reset();
+    DestroyHostWindow(host.window);
+}
+
 // Window, presenter, receiver and pipe, in this order; false (with what was made
 // released) when any of them fails.
 bool StartUp(HINSTANCE instance, Host& host) {
     if (!CreateHostWindow(instance, TraitsOf(host.kind), 320, 180, host.window)) {
-        DestroyHostWindow(host.window);
+        ReleaseHost(host);
         return false;
     }
     host.presenter = std::make_unique<FramePresenter>();
-    if (!host.presenter->Initialize(host.window)) {
-        host.presenter.reset();
-        DestroyHostWindow(host.window);
-        return false;
-    }
-    if (!host.receiver->Prepare(*host.presenter)) {
-        host.receiver.reset();
-        host.presenter.reset();
-        DestroyHostWindow(host.window);
+    if (!host.presenter->Initialize(host.window) || !host.receiver->Prepare(*host.presenter)) {
+        ReleaseHost(host);
         return false;
     }
     host.pipe = std::make_unique<PipeClient>(host.kind);
@@ -76,10 +80,7 @@ bool StartUp(HINSTANCE instance, Host& host) {
     if (!host.pipe->Connect(host.args.pipeName)) {
         HostLog("ERROR: PipeClient::Connect failed for '%s', exiting with code 1",
                 host.args.pipeName.c_str());
-        host.pipe.reset();
-        host.receiver.reset();
-        host.presenter.reset();
-        DestroyHostWindow(host.window);
+        ReleaseHost(host);
         return false;
     }
     return true;
@@ -167,11 +168,6 @@ int RunHost(HINSTANCE instance, const char* commandLine, HostKind kind,
     host->presenter->ReleaseResources();
     host->pipe->ClosePipe();
     host->receiver->ReleaseFrames();
-    host->gate.reset();
-    host->pipe.reset();
-    host->relay.reset();
-    host->receiver.reset();
-    host->presenter.reset();
-    DestroyHostWindow(host->window);
+    ReleaseHost(*host);
     return 0;
 }

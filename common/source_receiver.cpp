@@ -6,11 +6,6 @@
 SourceReceiver::SourceReceiver(const char* tag, unsigned stopWaitMs)
     : tag_(tag), worker_(stopWaitMs) {}
 
-SourceReceiver::~SourceReceiver() {
-    // Derived receivers have retired the worker already; this only guards a misuse.
-    worker_.Stop();
-}
-
 bool SourceReceiver::StartReceiving(const std::string& source, int quality) {
     // The old worker ends before the values change, so it never opens an attempt on the
     // new source; it is waited for here only if no Stop has waited for it yet.

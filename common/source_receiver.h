@@ -64,7 +64,8 @@ protected:
 
     // tag: the log tag ("[NDI]"); stopWaitMs: the bound of Stop.
     SourceReceiver(const char* tag, unsigned stopWaitMs);
-    virtual ~SourceReceiver();
+    // Derived receivers retire the worker first; the worker's own destructor stops it too.
+    virtual ~SourceReceiver() = default;
 
     // Stops the old worker (within one stop bound in all), stores the settings and starts a
     // new worker. An old worker that has still not ended is reported as "error" "Receiver
