@@ -11,14 +11,16 @@
 #include "host_window.h"
 #include "log.h"
 #include "pipe_client.h"
+#include "source_listing.h"
 #include "status_relay.h"
 
 namespace {
 
-// Longest the teardown waits for the receiver and the pipe reader to end: a command in
-// progress may be waiting out one receiver stop (at most 5000 ms), the teardown's own stop
-// adds no second wait for the same worker, and the reader's join is 2000 ms.
-constexpr DWORD kThreadsEndBoundMs = 5000 + 5000 + 2000 + 1000;
+// Longest the teardown waits for the receiver, the pipe reader and the source listing to
+// end: a command in progress may be waiting out one receiver stop (at most 5000 ms), the
+// teardown's own stop adds no second wait for the same worker, the reader's join is
+// 2000 ms and the listing's at most 4000 ms.
+constexpr DWORD kThreadsEndBoundMs = 5000 + 5000 + 2000 + SourceListing::kStopBoundMs + 1000;
 
 // Everything the host's threads use. When a thread outlives its bound, the whole of it is
 // left to the end of the process instead of being released under that thread.
@@ -31,8 +33,10 @@ struct Host {
     std::unique_ptr<HostReceiver> receiver;
     std::unique_ptr<PipeClient> pipe;
     std::unique_ptr<StatusRelay> relay;
+    std::unique_ptr<SourceListing> listing;
     std::unique_ptr<CommandGate> gate;
-    bool readerEnded = false;  // written by the teardown's helper thread
+    bool readerEnded = false;   // written by the teardown's helper thread
+    bool listingEnded = false;  // likewise
 };
 
 void LogParsedArgs(HostKind kind, const HostArgs& args) {
@@ -56,6 +60,7 @@ void LogParsedArgs(HostKind kind, const HostArgs& args) {
 // skipped.
 void ReleaseHost(Host& host) {
     host.gate.reset();
+    host.listing.reset();  // its finder may use the receiver's library
     host.relay.reset();
     host.pipe.reset();
     host.receiver.reset();
@@ -91,7 +96,10 @@ void WireUp(Host& host) {
     host.relay = std::make_unique<StatusRelay>(host.kind, *host.pipe);
     host.receiver->InstallCallbacks(host.window, host.relay->MakeCallback(),
                                     MakeStatsCallback(*host.pipe));
-    host.gate = std::make_unique<CommandGate>(*host.receiver, host.window);
+    PipeClient* pipe = host.pipe.get();
+    host.listing = std::make_unique<SourceListing>(
+        host.receiver->CreateSourceFinder(), [pipe](const std::string& line) { pipe->Send(line); });
+    host.gate = std::make_unique<CommandGate>(*host.receiver, host.window, host.listing.get());
     Host* self = &host;
     host.pipe->StartReader(
         [self](const JsonObject& command) {
@@ -119,8 +127,8 @@ void RunMessageLoop(Host& host, DeviceRecovery& recovery) {
     }
 }
 
-// Stops the receiver, then the reader, answering the window meanwhile. False when one of
-// them outlived its bound.
+// Stops the receiver, then the reader, then the listing, answering the window meanwhile.
+// False when one of them outlived its bound.
 bool StopThreads(Host& host) {
     host.relay->StopHolding();  // the worker's final "disconnected" goes out
     // The helper may outlive the bound; it then only touches the Host, which is kept.
@@ -129,9 +137,10 @@ bool StopThreads(Host& host) {
         [self] {
             self->gate->CloseAndStop();
             self->readerEnded = self->pipe->StopReader();
+            self->listingEnded = self->listing->Stop();
         },
         kThreadsEndBoundMs);
-    return inTime && host.readerEnded && !host.receiver->Stuck();
+    return inTime && host.readerEnded && host.listingEnded && !host.receiver->Stuck();
 }
 
 }  // namespace

@@ -28,6 +28,8 @@ public:
     void SendHostReady(HWND window, DWORD processId);
     void SendStatus(const char* state, const char* source);
     void SendStats(float framesPerSecond, int width, int height);
+    // One whole message line (without its LF), in order with the others.
+    void Send(const std::string& json) { WriteMessage(json); }
 
     // onBroken runs on the reader thread when the controlling side closes its end.
     void StartReader(CommandCallback callback, std::function<void()> onBroken);
