@@ -81,14 +81,18 @@ void SourceListing::Shared::AnswerLoop() {
     while (WaitForMultipleObjects(2, waits, FALSE, INFINITE) == WAIT_OBJECT_0 + 1) {
         const std::vector<std::string> lines = BuildListing(CallFinder());
         HostLog("[Listing] answering with %u lines", static_cast<unsigned>(lines.size()));
-        for (const std::string& line : lines) {
+        for (size_t i = 0; i < lines.size(); ++i) {
             if (Stopping()) {
                 return;
             }
-            send(line);
+            if (i + 1 == lines.size()) {
+                // Before the closing line goes out: a request that comes once the controller
+                // may have read it is answered anew, never taken for answered.
+                ScopedLock guard(lock);
+                underWay = false;
+            }
+            send(lines[i]);
         }
-        ScopedLock guard(lock);
-        underWay = false;
     }
 }
 
