@@ -28,6 +28,12 @@ void CommandGate::SetQuality(int quality) {
     }
 }
 
+void CommandGate::ListSources() {
+    if (!closed_.load() && listing_ != nullptr) {
+        listing_->Request();
+    }
+}
+
 void CommandGate::RequestQuit() {
     quitRequested_.exchange(true);
     PostMessageW(quitWindow_, kQuitRequest, 0, 0);

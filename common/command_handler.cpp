@@ -37,6 +37,8 @@ void HandleCommand(HostKind kind, const JsonObject& command, int& rememberedQual
         HandleSetSource(kind, command, rememberedQuality, receiver);
     } else if (type == "set_quality" && TraitsOf(kind).hasQuality) {
         receiver.SetQuality(SetQualityValue(kind, command.Get("quality"), rememberedQuality));
+    } else if (type == "list_sources") {
+        receiver.ListSources();
     } else if (type == "shutdown") {
         receiver.Stop();
         receiver.RequestQuit();

@@ -28,6 +28,9 @@ public:
     void OnFrameNotification(FramePresenter& presenter) override {
         DrawPendingFrame(*slot_, presenter);
     }
+    std::unique_ptr<SourceFinder> CreateSourceFinder() override {
+        return receiver_->CreateSourceFinder();
+    }
 
     bool Start(const std::string& source, int quality) override {
         return receiver_->Start(source, quality);

@@ -11,16 +11,18 @@
 #include "host_window.h"
 #include "log.h"
 #include "pipe_client.h"
+#include "source_listing.h"
 #include "status_relay.h"
 
 namespace {
 
-// Longest the teardown waits for the receiver, the pipe reader and the pipe writer to end:
-// a command in progress may be waiting out one receiver stop (at most 5000 ms), the
-// teardown's own stop adds no second wait for the same worker, the reader's join is
-// 2000 ms, and the writer gets one write bound to send what waits plus its own join.
-constexpr DWORD kThreadsEndBoundMs =
-    5000 + 5000 + 2000 + PipeWriter::kWriteBoundMs + PipeWriter::kJoinMs + 1000;
+// Longest the teardown waits for the receiver, the pipe reader, the source listing and the
+// pipe writer to end: a command in progress may be waiting out one receiver stop (at most
+// 5000 ms), the teardown's own stop adds no second wait for the same worker, the reader's
+// join is 2000 ms, the listing's at most 4000 ms, and the writer gets one write bound to
+// send what waits plus its own join.
+constexpr DWORD kThreadsEndBoundMs = 5000 + 5000 + 2000 + SourceListing::kStopBoundMs +
+                                     PipeWriter::kWriteBoundMs + PipeWriter::kJoinMs + 1000;
 
 // Everything the host's threads use. When a thread outlives its bound, the whole of it is
 // left to the end of the process instead of being released under that thread.
@@ -33,9 +35,11 @@ struct Host {
     std::unique_ptr<HostReceiver> receiver;
     std::unique_ptr<PipeClient> pipe;
     std::unique_ptr<StatusRelay> relay;
+    std::unique_ptr<SourceListing> listing;
     std::unique_ptr<CommandGate> gate;
-    bool readerEnded = false;  // written by the teardown's helper thread
-    bool writerEnded = false;  // likewise
+    bool readerEnded = false;   // written by the teardown's helper thread
+    bool listingEnded = false;  // likewise
+    bool writerEnded = false;   // likewise
 };
 
 void LogParsedArgs(HostKind kind, const HostArgs& args) {
@@ -59,6 +63,7 @@ void LogParsedArgs(HostKind kind, const HostArgs& args) {
 // skipped.
 void ReleaseHost(Host& host) {
     host.gate.reset();
+    host.listing.reset();  // its finder may use the receiver's library
     host.relay.reset();
     host.pipe.reset();
     host.receiver.reset();
@@ -94,7 +99,10 @@ void WireUp(Host& host) {
     host.relay = std::make_unique<StatusRelay>(host.kind, *host.pipe);
     host.receiver->InstallCallbacks(host.window, host.relay->MakeCallback(),
                                     MakeStatsCallback(*host.pipe));
-    host.gate = std::make_unique<CommandGate>(*host.receiver, host.window);
+    PipeClient* pipe = host.pipe.get();
+    host.listing = std::make_unique<SourceListing>(
+        host.receiver->CreateSourceFinder(), [pipe](const std::string& line) { pipe->Send(line); });
+    host.gate = std::make_unique<CommandGate>(*host.receiver, host.window, host.listing.get());
     Host* self = &host;
     host.pipe->StartReader(
         [self](const JsonObject& command) {
@@ -122,9 +130,9 @@ void RunMessageLoop(Host& host, DeviceRecovery& recovery) {
     }
 }
 
-// Stops the receiver, then the reader, then the writer once it has sent what waits (the
-// worker's final "disconnected" among it), answering the window meanwhile. False when one
-// of them outlived its bound.
+// Stops the receiver, then the reader, then the listing, then the writer once it has sent
+// what waits (the worker's final "disconnected" among it), answering the window meanwhile.
+// False when one of them outlived its bound.
 bool StopThreads(Host& host) {
     host.relay->StopHolding();  // the worker's final "disconnected" goes out
     // The helper may outlive the bound; it then only touches the Host, which is kept.
@@ -133,10 +141,12 @@ bool StopThreads(Host& host) {
         [self] {
             self->gate->CloseAndStop();
             self->readerEnded = self->pipe->StopReader();
+            self->listingEnded = self->listing->Stop();
             self->writerEnded = self->pipe->StopWriter();
         },
         kThreadsEndBoundMs);
-    return inTime && host.readerEnded && host.writerEnded && !host.receiver->Stuck();
+    return inTime && host.readerEnded && host.listingEnded && host.writerEnded &&
+           !host.receiver->Stuck();
 }
 
 }  // namespace

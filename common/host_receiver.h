@@ -2,11 +2,13 @@
 // in its entry point file; the shell drives it through start-up, commands and teardown.
 #pragma once
 
+#include <memory>
 #include <string>
 
 #include <windows.h>
 
 #include "receiver_callbacks.h"
+#include "source_finder.h"
 
 class FramePresenter;
 struct ID3D11Device;
@@ -25,6 +27,9 @@ public:
     virtual void OnFrameNotification(FramePresenter& presenter) = 0;
     // Main thread: the presenter lost its device (null) or made a new one.
     virtual void OnDeviceChanged(ID3D11Device* /*device*/) {}
+    // Start-up, after Prepare: what answers "list_sources" (null: listing not supported).
+    // It may use the receiver's library, so it is destroyed before the receiver.
+    virtual std::unique_ptr<SourceFinder> CreateSourceFinder() { return nullptr; }
 
     virtual bool Start(const std::string& source, int quality) = 0;
     virtual void Stop() = 0;

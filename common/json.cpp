@@ -4,6 +4,32 @@
 
 namespace {
 
+constexpr char kHexDigits[] = "0123456789abcdef";
+
+int HexValue(char c) {
+    if (c >= '0' && c <= '9') {
+        return c - '0';
+    }
+    if (c >= 'a' && c <= 'f') {
+        return c - 'a' + 10;
+    }
+    if (c >= 'A' && c <= 'F') {
+        return c - 'A' + 10;
+    }
+    return -1;
+}
+
+// The byte of a `\u00XX` escape at text[i] (the backslash) when XX names a control byte
+// (00 to 1F), which is all the writer produces; -1 for any other text.
+int ControlEscapeAt(const std::string& text, size_t i) {
+    if (i + 5 >= text.size() || text[i + 1] != 'u' || text[i + 2] != '0' || text[i + 3] != '0') {
+        return -1;
+    }
+    const int high = HexValue(text[i + 4]);
+    const int low = HexValue(text[i + 5]);
+    return high < 0 || high > 1 || low < 0 ? -1 : high * 16 + low;
+}
+
 bool IsJsonSpace(char c) {
     return c == ' ' || c == '\t' || c == '\r' || c == '\n';
 }
@@ -115,7 +141,14 @@ std::string EscapeJson(const std::string& text) {
                 out += "\\t";
                 break;
             default:
-                out += c;
+                if (static_cast<unsigned char>(c) < 0x20) {
+                    // Any other control byte would make the line invalid JSON.
+                    out += "\\u00";
+                    out += kHexDigits[(c >> 4) & 0x0F];
+                    out += kHexDigits[c & 0x0F];
+                } else {
+                    out += c;
+                }
                 break;
         }
     }
@@ -129,6 +162,12 @@ std::string UnescapeJson(const std::string& text) {
         char c = text[i];
         if (c != '\\' || i + 1 >= text.size()) {
             out += c;
+            continue;
+        }
+        const int control = ControlEscapeAt(text, i);
+        if (control >= 0) {
+            out += static_cast<char>(control);
+            i += 5;
             continue;
         }
         char next = text[i + 1];
@@ -155,7 +194,7 @@ std::string UnescapeJson(const std::string& text) {
                 break;
             default:
                 out += c;
-                break;  // unknown escape: the backslash stays, the next byte is ordinary
+                break;  // other escapes: the backslash stays, the next byte is ordinary
         }
     }
     return out;

@@ -17,6 +17,9 @@ struct JsonObject {
 // Tolerant one-pass reader: never fails, returns what it could read.
 JsonObject ParseJson(const std::string& text);
 
+// Inside quotes: `"` `\` LF CR TAB as \" \\ \n \r \t, the other bytes below 0x20 as
+// \u00XX, every other byte as it is. UnescapeJson reads those back; any other escape
+// (\u0041, \/) stays as written.
 std::string EscapeJson(const std::string& text);
 std::string UnescapeJson(const std::string& text);
 

@@ -1,5 +1,7 @@
 #include "protocol.h"
 
+#include <unordered_set>
+
 #include "json.h"
 
 std::string BuildHostReady(int64_t windowHandle, int32_t processId) {
@@ -25,4 +27,31 @@ std::string BuildStats(float framesPerSecond, int32_t width, int32_t height) {
         .AddInt("width", width)
         .AddInt("height", height)
         .Finish();
+}
+
+std::string BuildSource(const std::string& name) {
+    return JsonWriter().AddString("type", "source").AddString("name", name).Finish();
+}
+
+std::string BuildSourcesDone(int32_t count, const std::string& error) {
+    JsonWriter writer;
+    writer.AddString("type", "sources_done").AddInt("count", count);
+    if (!error.empty()) {
+        writer.AddString("error", error);
+    }
+    return writer.Finish();
+}
+
+std::vector<std::string> BuildListing(const FoundSources& found) {
+    std::vector<std::string> lines;
+    std::unordered_set<std::string> listed;
+    lines.reserve(found.names.size() + 1);
+    for (const std::string& name : found.names) {
+        if (!name.empty() && listed.insert(name).second) {
+            lines.push_back(BuildSource(name));
+        }
+    }
+    const int32_t count = static_cast<int32_t>(lines.size());
+    lines.push_back(BuildSourcesDone(count, found.error));
+    return lines;
 }

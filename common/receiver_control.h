@@ -1,5 +1,5 @@
-// The operations command handling needs of a host: the receiver role and the quit
-// request. Win32-free, so that the command tables are tested natively.
+// The operations command handling needs of a host: the receiver role, the source listing
+// and the quit request. Win32-free, so that the command tables are tested natively.
 #pragma once
 
 #include <string>
@@ -11,6 +11,8 @@ public:
     // quality is ignored by hosts without one.
     virtual void Start(const std::string& source, int quality) = 0;
     virtual void SetQuality(int quality) = 0;
+    // Answers with the sources the host can see, on a thread of its own: returns at once.
+    virtual void ListSources() {}
     // Ends the host's main loop with exit code 0 (from any thread).
     virtual void RequestQuit() = 0;
 };

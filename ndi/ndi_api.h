@@ -1,7 +1,8 @@
 // Our own declarations of the NDI runtime's binary interface: the v5 function table (107
-// pointer slots; only the members we call are named), the records those members fill and
-// the enum values we use. Layouts are x64 Windows; the static_asserts pin every offset we
-// rely on. Shared by the receiver and the simulated runtime; no thread state of its own.
+// pointer slots; only the members we call are named: receiving and the source finder),
+// the records those members fill and the enum values we use. Layouts are x64 Windows; the
+// static_asserts pin every offset we rely on. Shared by the receiver, its source finder and
+// the simulated runtime; no thread state of its own.
 #pragma once
 
 #include <cstddef>
@@ -11,6 +12,8 @@ namespace ndi {
 
 struct RecvInstanceType;  // opaque, owned by the runtime
 using RecvInstance = RecvInstanceType*;
+struct FindInstanceType;  // opaque, owned by the runtime
+using FindInstance = FindInstanceType*;
 
 enum class FrameType : int32_t {
     kNone = 0,
@@ -54,6 +57,13 @@ constexpr int64_t kTimecodeDefault = INT64_MAX;
 struct Source {
     const char* ndiName;
     const char* urlAddress;
+};
+
+// Null groups and extra addresses mean the runtime's defaults.
+struct FindCreate {
+    bool showLocalSources;
+    const char* groups;
+    const char* extraIps;
 };
 
 struct RecvCreateV3 {
@@ -121,15 +131,22 @@ using UnusedSlot = void (*)();
 struct ApiV5 {
     bool (*initialize)();                                          // 0
     void (*destroy)();                                             // 1
-    UnusedSlot unused2To22[21];                                    // 2..22
+    UnusedSlot unused2To4[3];                                      // 2..4
+    FindInstance (*findCreateV2)(const FindCreate*);               // 5
+    void (*findDestroy)(FindInstance);                             // 6
+    UnusedSlot unused7To22[16];                                    // 7..22
     void (*recvDestroy)(RecvInstance);                             // 23
     UnusedSlot unused24To26[3];                                    // 24..26
     void (*recvFreeMetadata)(RecvInstance, const MetadataFrame*);  // 27
     UnusedSlot unused28[1];                                        // 28
     bool (*recvSetTally)(RecvInstance, const Tally*);              // 29
-    UnusedSlot unused30To46[17];                                   // 30..46
-    void (*recvFreeVideoV2)(RecvInstance, const VideoFrameV2*);    // 47
-    void (*recvFreeAudioV2)(RecvInstance, const AudioFrameV2*);    // 48
+    UnusedSlot unused30To41[12];                                   // 30..41
+    bool (*findWaitForSources)(FindInstance, uint32_t timeoutMs);  // 42
+    // The array and its strings stay valid until the next call on that finder.
+    const Source* (*findGetCurrentSources)(FindInstance, uint32_t* count);  // 43
+    UnusedSlot unused44To46[3];                                             // 44..46
+    void (*recvFreeVideoV2)(RecvInstance, const VideoFrameV2*);             // 47
+    void (*recvFreeAudioV2)(RecvInstance, const AudioFrameV2*);             // 48
     FrameType (*recvCaptureV2)(RecvInstance, VideoFrameV2*, AudioFrameV2*, MetadataFrame*,
                                uint32_t timeoutMs);     // 49
     UnusedSlot unused50To83[34];                        // 50..83
@@ -145,13 +162,22 @@ constexpr const char* kLoadV5Name = "NDIlib_v5_load";
 #if defined(_WIN64)
 static_assert(sizeof(ApiV5) == 107 * 8, "the v5 table has 107 slots");
 static_assert(offsetof(ApiV5, destroy) == 8, "slot 1");
+static_assert(offsetof(ApiV5, findCreateV2) == 40, "slot 5");
+static_assert(offsetof(ApiV5, findDestroy) == 48, "slot 6");
 static_assert(offsetof(ApiV5, recvDestroy) == 184, "slot 23");
 static_assert(offsetof(ApiV5, recvFreeMetadata) == 216, "slot 27");
 static_assert(offsetof(ApiV5, recvSetTally) == 232, "slot 29");
+static_assert(offsetof(ApiV5, findWaitForSources) == 336, "slot 42");
+static_assert(offsetof(ApiV5, findGetCurrentSources) == 344, "slot 43");
 static_assert(offsetof(ApiV5, recvFreeVideoV2) == 376, "slot 47");
 static_assert(offsetof(ApiV5, recvFreeAudioV2) == 384, "slot 48");
 static_assert(offsetof(ApiV5, recvCaptureV2) == 392, "slot 49");
 static_assert(offsetof(ApiV5, recvCreateV3) == 672, "slot 84");
+
+static_assert(sizeof(Source) == 16, "source record");
+static_assert(sizeof(FindCreate) == 24, "find create record");
+static_assert(offsetof(FindCreate, groups) == 8, "");
+static_assert(offsetof(FindCreate, extraIps) == 16, "");
 
 static_assert(sizeof(RecvCreateV3) == 40, "recv create v3 record");
 static_assert(offsetof(RecvCreateV3, colorFormat) == 16, "");

@@ -7,9 +7,11 @@
 // callback.
 #pragma once
 
+#include <memory>
 #include <string>
 
 #include "ndi_api.h"
+#include "ndi_source_finder.h"
 #include "receiver_callbacks.h"
 #include "source_receiver.h"
 #include "win_types.h"
@@ -33,6 +35,11 @@ public:
     void SetBandwidth(int bandwidth);
 
     void SetFrameCallback(FrameCallback callback) { frameCallback_ = std::move(callback); }
+
+    // After Initialize: the runtime's source finder, which must go before this receiver.
+    std::unique_ptr<SourceFinder> CreateSourceFinder() const {
+        return std::make_unique<NdiSourceFinder>(table_);
+    }
 
 private:
     struct Connection;

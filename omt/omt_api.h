@@ -1,6 +1,7 @@
-// Our own declarations of the part of libomt's receiving interface that Parlex uses:
-// four C exports, the enum values passed to them and the few fields of the media-frame
-// record that are read. Win32-free; shared by the receiver and the simulated library.
+// Our own declarations of the part of libomt's interface that Parlex uses: four receiving
+// C exports and the discovery export, the enum values passed to them and the few fields
+// of the media-frame record that are read. Win32-free; shared by the receiver, its source
+// finder and the simulated library.
 #pragma once
 
 #include <cstddef>
@@ -55,6 +56,9 @@ using OmtReceiveDestroyFn = void (*)(OmtReceiveInstance* instance);
 using OmtReceiveFn = OmtMediaFrame* (*)(OmtReceiveInstance* instance, OmtFrameType frameTypes,
                                         int timeoutMs);
 using OmtReceiveSetSuggestedQualityFn = void (*)(OmtReceiveInstance* instance, OmtQuality quality);
+// Not in every version of the library. The array and its strings belong to the library
+// and stay valid until the next call; null (or a count of 0) when nothing is known yet.
+using OmtDiscoveryGetAddressesFn = char** (*)(int* count);
 
 }  // extern "C"
 

@@ -30,6 +30,7 @@ bool OmtReceiver::Initialize() {
     receive_ = library_.Find<OmtReceiveFn>("omt_receive");
     setSuggestedQuality_ =
         library_.Find<OmtReceiveSetSuggestedQualityFn>("omt_receive_setsuggestedquality");
+    discover_ = library_.Find<OmtDiscoveryGetAddressesFn>("omt_discovery_getaddresses");
     return CanReceive();
 }
 

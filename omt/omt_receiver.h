@@ -8,9 +8,11 @@
 // (the attempts and every callback).
 #pragma once
 
+#include <memory>
 #include <string>
 
 #include "omt_api.h"
+#include "omt_source_finder.h"
 #include "receiver_callbacks.h"
 #include "source_receiver.h"
 #include "win_types.h"
@@ -24,7 +26,8 @@ public:
     }
 
     // Loads libomt.dll and looks up its entries. True when the library is loaded and
-    // create, destroy and receive were found; the suggested-quality entry is optional.
+    // create, destroy and receive were found; the suggested-quality and discovery entries
+    // are optional.
     bool Initialize();
 
     // Stops a running worker, then receives from `address`. False when no worker was
@@ -36,6 +39,11 @@ public:
 
     // Assigned before the first Start and not changed while a worker runs.
     void SetFrameCallback(FrameCallback callback) { frameCallback_ = std::move(callback); }
+
+    // After Initialize: libomt's discovery, which must go before this receiver.
+    std::unique_ptr<SourceFinder> CreateSourceFinder() const {
+        return std::make_unique<OmtSourceFinder>(discover_);
+    }
 
 private:
     struct Connection;
@@ -56,5 +64,6 @@ private:
     OmtReceiveDestroyFn destroy_ = nullptr;
     OmtReceiveFn receive_ = nullptr;
     OmtReceiveSetSuggestedQualityFn setSuggestedQuality_ = nullptr;
+    OmtDiscoveryGetAddressesFn discover_ = nullptr;
     FrameCallback frameCallback_;
 };

@@ -1,7 +1,7 @@
 // Grelm's entry point: the shared host program with the Spout receiver plugged in. The
-// adapter below is driven by the host shell: Prepare, InstallCallbacks, OnDeviceChanged
-// and OnFrameNotification on the main thread, Start and Stop from the pipe reader thread
-// and the main thread's teardown.
+// adapter below is driven by the host shell: Prepare, InstallCallbacks, OnDeviceChanged,
+// CreateSourceFinder and OnFrameNotification on the main thread, Start and Stop from the
+// pipe reader thread and the main thread's teardown.
 #include <memory>
 #include <string>
 
@@ -11,6 +11,7 @@
 #include "host_main.h"
 #include "host_receiver.h"
 #include "spout_receiver.h"
+#include "spout_sender_list.h"
 #include "texture_slot.h"
 
 namespace {
@@ -33,6 +34,9 @@ public:
     }
     void OnFrameNotification(FramePresenter& presenter) override {
         PresentPendingTexture(*slot_, presenter);
+    }
+    std::unique_ptr<SourceFinder> CreateSourceFinder() override {
+        return std::make_unique<SpoutSenderList>();
     }
     // The worker leaves the old device first; a texture it delivered from there is dropped.
     void OnDeviceChanged(ID3D11Device* device) override {

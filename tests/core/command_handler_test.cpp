@@ -24,6 +24,7 @@ public:
     void SetQuality(int quality) override {
         calls.push_back("SetQuality(" + std::to_string(quality) + ")");
     }
+    void ListSources() override { calls.push_back("List"); }
     void RequestQuit() override { calls.push_back("Quit"); }
 
     std::vector<std::string> calls;
@@ -93,6 +94,10 @@ const Row kRows[] = {
     {G, {Source("")}, {}, 7},
     {G, {Quality(R"(,"quality":"low")")}, {}, 7},
     {G, {R"({"type":"quality","quality":"low"})"}, {}, 7},
+    // Every host lists its sources, whatever else the line carries.
+    {T, {R"({"type":"list_sources"})"}, {"List"}, 7},
+    {P, {R"({"type":"list_sources","name":"A","quality":"low"})"}, {"List"}, 7},
+    {G, {R"({"type":"list_sources"})", R"({"type":"List_sources"})"}, {"List"}, 7},
     // Every host: shutdown, and lines that are no command.
     {T, {R"({"type":"shutdown"})"}, {"Stop", "Quit"}, 7},
     {P, {R"({"type":"shutdown"})", R"({"type":"shutdown"})"}, {"Stop", "Quit", "Stop", "Quit"}, 7},

@@ -128,17 +128,18 @@ TEST(JsonObject, AbsentKeyReadsEmpty) {
     EXPECT_EQ(object.Get("missing"), "");
 }
 
-TEST(EscapeJson, EscapesOnlyTheFiveBytes) {
+TEST(EscapeJson, EscapesQuoteBackslashAndEveryControlByte) {
     struct Case {
         std::string in, out;
     };
     const Case cases[] = {
         {"\"\\\n\r\t", R"(\"\\\n\r\t)"},
         {"plain", "plain"},
-        {std::string("\x01\x08\x0C\x1F\x7F", 5), std::string("\x01\x08\x0C\x1F\x7F", 5)},
-        {"\xE2\x82\xAC UTF-8", "\xE2\x82\xAC UTF-8"},
+        {std::string("\x01\x08\x0C\x1F\x7F", 5),
+         std::string(R"(\u0001\u0008\u000c\u001f)") + "\x7F"},
+        {"\xE2\x82\xAC UTF-8 \xC3\x28", "\xE2\x82\xAC UTF-8 \xC3\x28"},
         {"/", "/"},
-        {std::string(1, '\0'), std::string(1, '\0')},
+        {std::string(1, '\0'), R"(\u0000)"},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(EscapeJson(c.in), c.out);
@@ -150,12 +151,23 @@ TEST(UnescapeJson, TableOfEscapes) {
         std::string in, out;
     };
     const Case cases[] = {
-        {R"(\")", "\""},        {R"(\\)", "\\"},
-        {R"(\n)", "\n"},        {R"(\r)", "\r"},
-        {R"(\t)", "\t"},        {R"(\/)", R"(\/)"},
-        {R"(\b\f)", R"(\b\f)"}, {R"(\u0041)", R"(\u0041)"},
-        {"\\", "\\"},           {R"(a\)", R"(a\)"},
-        {R"(\\\)", R"(\\)"},    {R"(\\n)", R"(\n)"},
+        {R"(\")", "\""},
+        {R"(\\)", "\\"},
+        {R"(\n)", "\n"},
+        {R"(\r)", "\r"},
+        {R"(\t)", "\t"},
+        {R"(\/)", R"(\/)"},
+        {R"(\b\f)", R"(\b\f)"},
+        {R"(\u0041)", R"(\u0041)"},
+        {R"(\u0000)", std::string(1, '\0')},
+        {R"(\u001f\u001F)", "\x1F\x1F"},
+        {R"(\u0020\u0080)", R"(\u0020\u0080)"},
+        {R"(\u001)", R"(\u001)"},
+        {R"(\u00g1)", R"(\u00g1)"},
+        {"\\", "\\"},
+        {R"(a\)", R"(a\)"},
+        {R"(\\\)", R"(\\)"},
+        {R"(\\n)", R"(\n)"},
         {R"(\x\")", "\\x\""},
     };
     for (const Case& c : cases) {

@@ -1,7 +1,10 @@
-// The host's three messages, byte for byte as the controlling application reads them.
+// The host's messages, byte for byte as the controlling application reads them, and the
+// lines of a source listing.
 #include <gtest/gtest.h>
 
+#include <iterator>
 #include <string>
+#include <vector>
 
 #include "json.h"
 #include "protocol.h"
@@ -28,14 +31,22 @@ TEST(Protocol, MessagesAreExactText) {
          R"({"type":"status","state":"connected","source":"A \"B\" \\C"})"},
         {"status escapes line breaks and tab", BuildStatus("error", "a\r\nb\tc"),
          R"({"type":"status","state":"error","source":"a\r\nb\tc"})"},
-        {"status passes other bytes", BuildStatus("connected", "\xC3\xA9\x01"),
-         "{\"type\":\"status\",\"state\":\"connected\",\"source\":\"\xC3\xA9\x01\"}"},
+        {"status passes other bytes, control bytes escaped",
+         BuildStatus("connected", "\xC3\xA9\x01"),
+         "{\"type\":\"status\",\"state\":\"connected\",\"source\":\"\xC3\xA9\\u0001\"}"},
         {"stats", BuildStats(59.94f, 1920, 1080),
          R"({"type":"stats","fps":59.94,"width":1920,"height":1080})"},
         {"stats of an empty interval", BuildStats(0.0f, 0, 0),
          R"({"type":"stats","fps":0.00,"width":0,"height":0})"},
         {"stats rounds to two decimals", BuildStats(29.996f, 640, 360),
          R"({"type":"stats","fps":30.00,"width":640,"height":360})"},
+        {"source", BuildSource("STUDIO (Camera 1)"),
+         R"j({"type":"source","name":"STUDIO (Camera 1)"})j"},
+        {"source with invalid UTF-8 and a control byte", BuildSource("a\xC3\x28\x1B"),
+         "{\"type\":\"source\",\"name\":\"a\xC3\x28\\u001b\"}"},
+        {"sources_done", BuildSourcesDone(2, ""), R"({"type":"sources_done","count":2})"},
+        {"sources_done with its reason", BuildSourcesDone(0, "Source listing timed out"),
+         R"({"type":"sources_done","count":0,"error":"Source listing timed out"})"},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(c.actual, c.expected) << c.what;
@@ -50,5 +61,42 @@ TEST(Protocol, EscapedSourceReadsBackUnchanged) {
         EXPECT_EQ(read.Get("source"), name);
         EXPECT_EQ(read.Get("state"), "connecting");
         EXPECT_EQ(read.Get("type"), "status");
+    }
+}
+
+TEST(Protocol, AListingIsOneLinePerDistinctNameThenItsCount) {
+    struct Case {
+        const char* what;
+        FoundSources found;
+        std::vector<std::string> lines;
+    };
+    const Case cases[] = {
+        {"nothing found", {}, {R"({"type":"sources_done","count":0})"}},
+        {"names in the finder's order",
+         {{"B", "A"}, ""},
+         {R"({"type":"source","name":"B"})", R"({"type":"source","name":"A"})",
+          R"({"type":"sources_done","count":2})"}},
+        {"repeats and empty names left out of lines and count",
+         {{"A", "", "A", "B", "A"}, ""},
+         {R"({"type":"source","name":"A"})", R"({"type":"source","name":"B"})",
+          R"({"type":"sources_done","count":2})"}},
+        {"an error",
+         {{}, "Source listing not supported"},
+         {R"({"type":"sources_done","count":0,"error":"Source listing not supported"})"}},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(BuildListing(c.found), c.lines) << c.what;
+    }
+    // Names read back exactly, whatever bytes they hold.
+    const std::string odd[] = {"say \"hi\"", "C:\\cams\\1", "tab\there\r\n",
+                               "\x01\x1F\x7F\xFF\xC3"};
+    const std::vector<std::string> lines =
+        BuildListing({std::vector<std::string>(std::begin(odd), std::end(odd)), ""});
+    ASSERT_EQ(lines.size(), 5u);
+    for (size_t i = 0; i < 4; ++i) {
+        EXPECT_EQ(ParseJson(lines[i]).Get("name"), odd[i]);
+        for (char c : lines[i]) {
+            EXPECT_GE(static_cast<unsigned char>(c), 0x20) << lines[i];
+        }
     }
 }

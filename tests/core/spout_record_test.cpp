@@ -1,9 +1,13 @@
-// The Spout sender record's layout and validity rule, and which shared textures the
-// presenter can draw.
+// The Spout sender record's layout and validity rule, the sender list's slots, and which
+// shared textures the presenter can draw.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <string>
+#include <vector>
 
+#include "sender_names.h"
 #include "sender_record.h"
 #include "texture_format.h"
 
@@ -61,6 +65,66 @@ TEST(SenderRecordTest, ChangeMeansNewHandleOrNewSize) {
     EXPECT_TRUE(SenderTextureChanged(record, 0x40, 641, 360));
     EXPECT_TRUE(SenderTextureChanged(record, 0x40, 640, 361));
     EXPECT_TRUE(SenderTextureChanged(record, 0, 0, 0));  // nothing open yet
+}
+
+// Slots of 256 bytes, each name written from the slot's start.
+std::vector<unsigned char> List(const std::vector<std::string>& slots, size_t size) {
+    std::vector<unsigned char> bytes(size, 0);
+    for (size_t i = 0; i < slots.size(); ++i) {
+        const size_t at = i * kSenderNameBytes;
+        std::memcpy(bytes.data() + at, slots[i].data(),
+                    std::min(slots[i].size(), size > at ? size - at : 0));
+    }
+    return bytes;
+}
+
+TEST(SenderNamesTest, ReadsSlotsUpToTheFirstEmptyOneOrTheEndWhateverTheBytes) {
+    const std::string full(kSenderNameBytes, 'x');  // no terminator in its slot
+    struct Case {
+        const char* what;
+        std::vector<unsigned char> bytes;
+        std::vector<std::string> names;
+    } cases[] = {
+        {"empty list", List({}, 16384), {}},
+        {"no bytes at all", {}, {}},
+        {"sorted names", List({"A", "B c", "\x01\xFF\""}, 16384), {"A", "B c", "\x01\xFF\""}},
+        {"stops at the first empty slot", List({"A", "", "B"}, 16384), {"A"}},
+        {"a slot without terminator is cut at 256 bytes", List({full, "B"}, 16384), {full, "B"}},
+        {"text after a slot's terminator is not a name",
+         List({std::string("A\0garbage", 9), "B"}, 1024),
+         {"A", "B"}},
+        {"a size that is no multiple of a slot",
+         List({"A", "B", "partial"}, 2 * 256 + 3),
+         {"A", "B", "par"}},
+        {"a mapping smaller than one slot", List({"ABCDEF"}, 4), {"ABCD"}},
+        {"every slot full", List(std::vector<std::string>(4, full), 4 * 256),
+         std::vector<std::string>(4, full)},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(ParseSenderNames(c.bytes.data(), c.bytes.size()), c.names) << c.what;
+    }
+}
+
+TEST(SenderNamesTest, SendersEnterAndLeaveInOrderWithinTheListsRoom) {
+    std::vector<unsigned char> list(3 * kSenderNameBytes, 0xEE);  // garbage before any sender
+    list[0] = 0;
+    auto names = [&list] { return ParseSenderNames(list.data(), list.size()); };
+    EXPECT_TRUE(AddSenderName(list.data(), list.size(), "m"));
+    EXPECT_TRUE(AddSenderName(list.data(), list.size(), "b"));
+    EXPECT_TRUE(AddSenderName(list.data(), list.size(), "b"));  // already there
+    EXPECT_EQ(names(), (std::vector<std::string>{"b", "m"}));
+    EXPECT_FALSE(AddSenderName(list.data(), list.size(), ""));
+    EXPECT_FALSE(AddSenderName(list.data(), list.size(), std::string(kSenderNameBytes, 'n')));
+    EXPECT_FALSE(AddSenderName(list.data(), list.size(), std::string("a\0b", 3)));
+    EXPECT_TRUE(AddSenderName(list.data(), list.size(), "z"));
+    EXPECT_FALSE(AddSenderName(list.data(), list.size(), "c"));  // no room left
+    EXPECT_EQ(names(), (std::vector<std::string>{"b", "m", "z"}));
+    RemoveSenderName(list.data(), list.size(), "m");
+    RemoveSenderName(list.data(), list.size(), "absent");
+    EXPECT_EQ(names(), (std::vector<std::string>{"b", "z"}));
+    RemoveSenderName(list.data(), list.size(), "b");
+    RemoveSenderName(list.data(), list.size(), "z");
+    EXPECT_TRUE(names().empty());
 }
 
 TEST(CopyTargetPlanTest, KeepsSamplableFormatsAndRefusesTheRest) {

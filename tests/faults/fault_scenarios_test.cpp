@@ -13,9 +13,12 @@
 #include <tuple>
 #include <vector>
 
+#include "child_process.h"
 #include "hostctl_run.h"
 #include "json.h"
 #include "protocol.h"
+#include "source_listing.h"
+#include "test_files.h"
 
 namespace {
 
@@ -94,6 +97,12 @@ bool IsWellFormedHostLine(const std::string& line) {
         return line == BuildStats(static_cast<float>(std::atof(m.Get("fps").c_str())),
                                   std::atoi(m.Get("width").c_str()),
                                   std::atoi(m.Get("height").c_str()));
+    }
+    if (type == "source") {
+        return line == BuildSource(m.Get("name"));
+    }
+    if (type == "sources_done") {
+        return line == BuildSourcesDone(std::atoi(m.Get("count").c_str()), m.Get("error"));
     }
     return false;
 }
@@ -784,6 +793,45 @@ TEST_P(HangFaults, ASourceChangeWhileTheOldWorkerHangsIsReportedOnceThenObeyedBy
     EXPECT_GE(reached - hangBegan, 9.0 - 0.5);
     EXPECT_LE(reached - hangBegan, 9.0 + 2.0);
     EXPECT_EQ(run.text.find("\"source\":\"" + replaced), std::string::npos);
+    EXPECT_EQ(LastSourceIn(run, "connected"), next);
+}
+
+// A discovery call that hangs is answered with an error within the listing's bound, and
+// meanwhile the source keeps being received, commands are obeyed and the host still ends.
+TEST_P(HangFaults, AListingThatHangsIsAnsweredInTimeAndHoldsUpNothing) {
+    TempDir dir;
+    ASSERT_TRUE(WriteTextFile(dir.path() + "sources.txt", "!stall:9000\nsomewhere\n"));
+    ScopedVariable list(GetParam().separator == ';' ? "SIM_NDI_SOURCES" : "SIM_OMT_SOURCES",
+                        dir.path() + "sources.txt");
+    const std::string name = Source("pattern:320x180@30", "listed");
+    const std::string next = Source("pattern:64x64@30", "after-the-listing");
+    HostctlRun run =
+        Run("wait_for host_ready\n" + SetSource(name) + "\nwait_until 10000 " + Reached(name) +
+            "\nlist_sources 10000\nlist_sources 10000\n" + SetSource(next) + "\nwait_until 10000 " +
+            StatsSize(64, 64) + "\n" + kShutdown + "\n");
+    ExpectCleanEnd(run, "-> " + kShutdown);
+    const double asked = run.TimeOf("-> {\"type\":\"list_sources\"}");
+    const double answered = run.TimeOf("\"error\":\"Source listing timed out\"}");
+    ASSERT_GE(asked, 0.0);
+    ASSERT_GE(answered, 0.0) << run.text.substr(0, 3000);
+    const double boundSeconds = SourceListing::kCallBoundMs / 1000.0;
+    EXPECT_GE(answered - asked, boundSeconds - 0.3);
+    EXPECT_LE(answered - asked, boundSeconds + 2.5);
+    // The call still hangs: the next listing is answered at once, without another wait.
+    EXPECT_GE(run.TimeOf("\"error\":\"Source listing busy\"}"), answered);
+    // Reception went on while the call hung: statistics of the first source, and only its
+    // own reports.
+    size_t statsWhileHanging = 0;
+    for (const std::string& line : run.Lines()) {
+        const double at = std::atof(line.c_str() + 1);
+        if (at > asked && at < answered) {
+            statsWhileHanging += line.find(StatsSize(320, 180)) != std::string::npos;
+            if (line.find("\"type\":\"status\"") != std::string::npos) {
+                EXPECT_NE(line.find(Reached(name)), std::string::npos) << line;
+            }
+        }
+    }
+    EXPECT_GE(statsWhileHanging, 1u);
     EXPECT_EQ(LastSourceIn(run, "connected"), next);
 }
 

@@ -8,6 +8,11 @@
 //   host_probe footprint HOST.exe [s]    idle and 1080p30 CPU over s seconds, peak working
 //                                        set idle and at 2160p, handle counts
 //   host_probe scale HOST.exe N [s]      N hosts receiving 1080p30: CPU, memory, stats
+//   host_probe listing HOST.exe [N]      list_sources -> sources_done, first and warm,
+//                                        with N simulated sources (Grelm: one test
+//                                        sender); frames per second of a 1080p60 source
+//                                        over 5 s before and 5 s of listings, one every
+//                                        250 ms (a picker refreshing), the first cold
 //
 // The simulated NDI runtime is found through PATH (<exe dir>\..\sim). Threads: the main
 // thread drives; one reader thread per host timestamps every line the host writes.
@@ -128,16 +133,27 @@ public:
         }
     }
 
-    // Frame rates of the stats messages that arrived after `afterMs`.
-    std::vector<double> StatsSince(double afterMs) {
+    // Frame rates of the stats messages that arrived after `afterMs` (and before `untilMs`).
+    std::vector<double> StatsSince(double afterMs, double untilMs = 1e300) {
         std::vector<double> rates;
         ScopedLock lock(lock_);
         for (const Message& m : messages_) {
-            if (m.atMs >= afterMs && m.body.Get("type") == "stats") {
+            if (m.atMs >= afterMs && m.atMs < untilMs && m.body.Get("type") == "stats") {
                 rates.push_back(std::atof(m.body.Get("fps").c_str()));
             }
         }
         return rates;
+    }
+
+    // The "count" of the first sources_done at or after `afterMs`, or -1.
+    int ListedCount(double afterMs) {
+        ScopedLock lock(lock_);
+        for (const Message& m : messages_) {
+            if (m.atMs >= afterMs && m.body.Get("type") == "sources_done") {
+                return std::atoi(m.body.Get("count").c_str());
+            }
+        }
+        return -1;
     }
 
     // When the host closed its end (teardown finished); negative if not within timeout.
@@ -471,6 +487,107 @@ int Scale(const std::string& exe, int count, int seconds) {
     return 0;
 }
 
+double Mean(const std::vector<double>& values) {
+    double sum = 0.0;
+    for (double value : values) {
+        sum += value;
+    }
+    return values.empty() ? 0.0 : sum / static_cast<double>(values.size());
+}
+
+// Sends list_sources and waits for its sources_done: the milliseconds between, or -1.
+double TimeListing(Host& host) {
+    double sent = host.Send("{\"type\":\"list_sources\"}");
+    double done = host.WaitFor("sources_done", "", 10000, sent);
+    return done < 0.0 ? -1.0 : done - sent;
+}
+
+// A test sender in the sender list, for Grelm to find.
+UniqueHandle StartSender(const std::string& hostExe) {
+    std::string line = "\"" + hostExe.substr(0, hostExe.find_last_of("\\/") + 1) +
+                       "spout_sender.exe\" --name=host-probe-sender --size=1920x1080 "
+                       "--handle=0x1234 --hold=30000";
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info = {};
+    if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
+                        nullptr, &startup, &info)) {
+        return UniqueHandle();
+    }
+    CloseHandle(info.hThread);
+    Sleep(1500);  // it enters the list
+    return UniqueHandle(info.hProcess);
+}
+
+int Listing(const std::string& exe, int sources) {
+    const bool grelm = exe.find("Grelm") != std::string::npos;
+    char directory[MAX_PATH] = {};
+    GetTempPathA(MAX_PATH, directory);
+    const std::string list = std::string(directory) + "host_probe_sources.txt";
+    std::string text;
+    for (int i = 0; i < sources; ++i) {
+        text += "STUDIO-" + std::to_string(i) + " (Camera " + std::to_string(i) + ")\n";
+    }
+    UniqueHandle file(CreateFileA(list.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    DWORD written = 0;
+    WriteFile(file.Get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+    file.Reset();
+    SetEnvironmentVariableA("SIM_NDI_SOURCES", list.c_str());
+    SetEnvironmentVariableA("SIM_OMT_SOURCES", list.c_str());
+    UniqueHandle sender = grelm ? StartSender(exe) : UniqueHandle();
+    {
+        Host host;
+        if (!host.Launch(exe, 0)) {
+            std::printf("error launch\n");
+            return 1;
+        }
+        Sleep(300);
+        Print("listing_first_ms", TimeListing(host));
+        Print("listing_sources", host.ListedCount(0.0));
+        Print("listing_warm_ms", TimeListing(host));
+    }
+    if (!grelm) {
+        Host host;
+        if (!host.Launch(exe, 1)) {
+            std::printf("error launch\n");
+            return 1;
+        }
+        double sent = host.Send(SetSource("pattern:1920x1080@60"));
+        host.WaitFor("stats", "", 5000, sent);
+        Sleep(1500);
+        double before = Now();
+        Sleep(5000);
+        double during = Now();
+        int listings = 0;
+        int unanswered = 0;
+        for (double next = during; Now() - during < 5000.0; next += 250.0) {
+            if (TimeListing(host) < 0.0) {
+                ++unanswered;
+                break;
+            }
+            ++listings;
+            const double wait = next + 250.0 - Now();
+            if (wait > 0.0) {
+                Sleep(static_cast<DWORD>(wait));
+            }
+        }
+        double end = Now();
+        Sleep(1200);  // the stats of the last second
+        Print("listing_fps_before", Mean(host.StatsSince(before, during)));
+        // A stats line reports the second that ends with it: the first one counted is the
+        // one whose second holds the first (cold) listing.
+        Print("listing_fps_during", Mean(host.StatsSince(during + 900.0, end)));
+        Print("listing_listings_during", listings);
+        Print("listing_unanswered", unanswered);
+    }
+    if (sender) {
+        TerminateProcess(sender.Get(), 0);
+    }
+    DeleteFileA(list.c_str());
+    return 0;
+}
+
 std::string SimDir() {
     char path[MAX_PATH];
     DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
@@ -483,7 +600,7 @@ std::string SimDir() {
 
 int main(int argc, char** argv) {
     if (argc < 3) {
-        std::printf("usage: host_probe control|footprint|scale HOST.exe [N] [seconds]\n");
+        std::printf("usage: host_probe control|footprint|scale|listing HOST.exe [N] [seconds]\n");
         return 2;
     }
     std::string mode = argv[1];
@@ -496,6 +613,9 @@ int main(int argc, char** argv) {
     }
     if (mode == "footprint") {
         return Footprint(exe, argc > 3 ? std::atoi(argv[3]) : 10);
+    }
+    if (mode == "listing") {
+        return Listing(exe, argc > 3 ? std::atoi(argv[3]) : 8);
     }
     if (mode == "scale") {
         return Scale(exe, argc > 3 ? std::atoi(argv[3]) : 8, argc > 4 ? std::atoi(argv[4]) : 10);

@@ -1,9 +1,11 @@
 // SpoutReceiver under Wine: the record rule on real file mappings, the worker's status
 // sequences, the real (failing) shared-texture open, and the connected path through an
-// opener stand-in that hands out textures created here.
+// opener stand-in that hands out textures created here; and the sender list as Grelm lists
+// it, from list mappings of any size and content.
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstring>
 #include <functional>
 #include <map>
 #include <string>
@@ -13,6 +15,7 @@
 #include <wrl/client.h>
 
 #include "spout_receiver.h"
+#include "spout_sender_list.h"
 #include "test_texture.h"
 #include "timing.h"
 #include "win_types.h"
@@ -201,6 +204,93 @@ TEST(SpoutReceiverTest, WithoutADeviceWaitsQuietlyUntilOneComes) {
     receiver->Stop();
     EXPECT_EQ(recorder.reports()[0].state, "connecting");
     EXPECT_EQ(recorder.reports()[1].state, "connected");
+}
+
+// The bytes of a sender list: one name a slot, the rest zero.
+std::string ListBytes(const std::vector<std::string>& slots, size_t size) {
+    std::string bytes(size, '\0');
+    for (size_t i = 0; i < slots.size(); ++i) {
+        bytes.replace(i * kSenderNameBytes, slots[i].size(), slots[i]);
+    }
+    return bytes;
+}
+
+// Another sender in the middle of rewriting the list: it holds the list's mutex 3 s.
+struct MutexHolder {
+    HANDLE mutex;
+    std::atomic<bool> holding{false};
+};
+
+DWORD WINAPI HoldMutex(LPVOID context) {
+    auto* holder = static_cast<MutexHolder*>(context);
+    WaitForSingleObject(holder->mutex, INFINITE);
+    holder->holding.store(true);
+    Sleep(3000);
+    holder->holding.store(false);
+    ReleaseMutex(holder->mutex);
+    return 0;
+}
+
+TEST(SpoutSenderListTest, ListsTheLiveSendersOfWhateverTheListHolds) {
+    const std::string a = UniqueName("live_a"), c = UniqueName("live_c"), d = UniqueName("live_d");
+    FakeSender senderA(a), senderC(c), senderD(d);
+    const std::string stale = UniqueName("stale_b");  // in the list, its record gone
+    const std::string garbage(4 * kSenderNameBytes, '\xEE');
+    std::vector<std::string> crowd(4200, "not a sender");  // beyond the bound of 4096 slots
+    crowd.push_back(a);
+    struct Case {
+        const char* what;
+        size_t size;
+        std::string bytes;
+        std::vector<std::string> listed;
+    } cases[] = {
+        {"live and stale senders, up to the first empty slot",
+         64 * kSenderNameBytes,
+         ListBytes({a, stale, c, "", d}, 64 * kSenderNameBytes),
+         {a, c}},
+        {"a list smaller than one slot", 100, ListBytes({d}, 100).substr(0, 100), {d}},
+        {"a size that is no multiple of a slot",
+         2 * kSenderNameBytes + 7,
+         ListBytes({c, a}, 2 * kSenderNameBytes + 7),
+         {c, a}},
+        {"garbage without terminators after a live sender",
+         5 * kSenderNameBytes,
+         a + std::string(kSenderNameBytes - a.size(), '\0') + garbage,
+         {a}},
+        {"a huge list is read only to its bound",
+         4400 * kSenderNameBytes,
+         ListBytes(crowd, 4400 * kSenderNameBytes),
+         {}},
+    };
+    const std::string listName = UniqueName("list");
+    EXPECT_TRUE(SpoutSenderList(listName).Find().names.empty()) << "no list at all";
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.what);
+        UniqueHandle list(CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
+                                             static_cast<DWORD>(test.size), listName.c_str()));
+        ASSERT_TRUE(list);
+        void* view = MapViewOfFile(list.Get(), FILE_MAP_WRITE, 0, 0, test.size);
+        ASSERT_NE(view, nullptr);
+        std::memcpy(view, test.bytes.data(), test.bytes.size());
+        UnmapViewOfFile(view);
+        FoundSources found = SpoutSenderList(listName).Find();
+        EXPECT_EQ(found.error, "");
+        EXPECT_EQ(found.names, test.listed);
+    }
+    // A sender that keeps the list's mutex does not keep the list from being read.
+    UniqueHandle list(CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4096,
+                                         listName.c_str()));
+    void* view = MapViewOfFile(list.Get(), FILE_MAP_WRITE, 0, 0, 0);
+    ASSERT_NE(view, nullptr);
+    std::memcpy(view, a.c_str(), a.size() + 1);
+    UnmapViewOfFile(view);
+    UniqueHandle mutex(CreateMutexA(nullptr, FALSE, (listName + "_mutex").c_str()));
+    MutexHolder holding{mutex.Get()};
+    UniqueHandle holder(CreateThread(nullptr, 0, &HoldMutex, &holding, 0, nullptr));
+    ASSERT_TRUE(WaitUntil([&] { return holding.holding.load(); }, 2000));
+    EXPECT_EQ(SpoutSenderList(listName).Find().names, std::vector<std::string>{a});
+    EXPECT_TRUE(holding.holding.load()) << "waited for the mutex until it was free";
+    WaitForSingleObject(holder.Get(), 5000);
 }
 
 // The connected path: an opener that hands out textures made here, by handle value.

@@ -1,10 +1,30 @@
 // A program the test starts and owns: ended (exit code 99) if it still runs when the
-// object goes. Used by the thread that made it.
+// object goes; and an environment variable set for the children started meanwhile. Used by
+// the thread that made them.
 #pragma once
 
 #include <string>
 
 #include "win_types.h"
+
+// Sets `name` for the life of the object, then puts back what was there.
+class ScopedVariable {
+public:
+    ScopedVariable(const char* name, const std::string& value) : name_(name) {
+        char old[32768] = {};
+        had_ = GetEnvironmentVariableA(name, old, sizeof old) > 0;
+        old_ = old;
+        SetEnvironmentVariableA(name, value.c_str());
+    }
+    ~ScopedVariable() { SetEnvironmentVariableA(name_, had_ ? old_.c_str() : nullptr); }
+    ScopedVariable(const ScopedVariable&) = delete;
+    ScopedVariable& operator=(const ScopedVariable&) = delete;
+
+private:
+    const char* name_;
+    bool had_;
+    std::string old_;
+};
 
 class ChildProcess {
 public:

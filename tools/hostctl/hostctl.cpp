@@ -57,6 +57,9 @@ const char kUsage[] =
     "  wait MS         sleep MS milliseconds\n"
     "  wait_for TYPE [MS]  wait until a message of that type arrived (default 10000)\n"
     "  wait_until MS TEXT  wait until a host line containing TEXT arrived (at most MS)\n"
+    "  list_sources [MS]  send list_sources, wait for its sources_done (default 10000)\n"
+    "                  and print `sources: N` (and the error, if any), then one line\n"
+    "                  per source name as the host wrote it (escaped)\n"
     "  close           close the pipe (the host sees a broken pipe)\n"
     "  wm_close        post WM_CLOSE to the window announced in host_ready\n"
     "  handles         print `handles N`, the host process's handle count\n"
@@ -316,6 +319,51 @@ void WaitForText(Session& s, const std::string& text, DWORD timeoutMs) {
     }
 }
 
+// Collects the source lines from seenLines[checked] on, until the sources_done that closes
+// them; `checked` carries the place across wakes.
+bool SeenListing(Session& s, size_t& checked, std::vector<std::string>& names,
+                 JsonObject& closing) {
+    ScopedLock lock(s.outputLock);
+    for (; checked < s.seenLines.size(); ++checked) {
+        JsonObject message = ParseJson(s.seenLines[checked]);
+        if (message.Get("type") == "source") {
+            names.push_back(message.Get("name"));
+        } else if (message.Get("type") == "sources_done") {
+            closing = message;
+            return true;
+        }
+    }
+    return false;
+}
+
+void ListSources(Session& s, DWORD timeoutMs) {
+    size_t checked = 0;
+    {
+        ScopedLock lock(s.outputLock);
+        checked = s.seenLines.size();
+    }
+    const std::string command = "{\"type\":\"list_sources\"}";
+    PrintLine(s, "->", command);
+    WritePipe(s, command + "\n");
+    const DWORD begin = GetTickCount();
+    std::vector<std::string> names;
+    JsonObject closing;
+    while (!SeenListing(s, checked, names, closing)) {
+        const DWORD elapsed = GetTickCount() - begin;
+        if (elapsed >= timeoutMs) {
+            PrintEvent(s, "no sources_done within %lu ms", timeoutMs);
+            return;
+        }
+        WaitForSingleObject(s.messageArrived.Get(), timeoutMs - elapsed);
+    }
+    const std::string& error = closing.Get("error");
+    PrintLine(s, "--",
+              "sources: " + closing.Get("count") + (error.empty() ? "" : ", error: " + error));
+    for (const std::string& name : names) {
+        PrintLine(s, "--", "  " + EscapeJson(name));
+    }
+}
+
 void PostClose(Session& s) {
     WaitForType(s, "host_ready", s.options.timeoutMs);
     HWND window = reinterpret_cast<HWND>(static_cast<intptr_t>(s.hostWindow.load()));
@@ -410,6 +458,8 @@ void RunScriptLine(Session& s, const std::string& line) {
         char* rest = nullptr;
         unsigned long ms = std::strtoul(line.c_str() + 11, &rest, 10);
         WaitForText(s, std::string(rest).substr(rest[0] == ' ' ? 1 : 0), ms);
+    } else if (line == "list_sources" || StartsWith(line, "list_sources ")) {
+        ListSources(s, static_cast<DWORD>(NumberOr(line.substr(12), 10000)));
     } else if (StartsWith(line, "wait ")) {
         Sleep(static_cast<DWORD>(NumberOr(line.substr(5), 0)));
     } else if (line == "close") {

@@ -1,6 +1,7 @@
 // A simulated NDI runtime (Processing.NDI.Lib.x64.dll) for tests and demos. It exports the
 // load entries and hands out a v5 table whose receive members produce frames from a
-// script carried in the source name itself. No networking and no discovery.
+// script carried in the source name itself, and whose finder members discover the sources
+// listed in a file. No networking.
 //
 // Source name grammar: tokens separated by ';', spaces around each token ignored, unknown
 // tokens ignored.
@@ -20,11 +21,20 @@
 // Pixels are BGRA: moving vertical stripes; the first pixel of the first row carries the
 // frame number (blue = bits 0-7, green = 8-15, red = 16-23, alpha 255).
 //
+// Discovery: the finder lists the names in the file that SIM_NDI_SOURCES names (see
+// sim_source_list.h), read again at every finder call. For its first 200 ms a finder sees
+// no sources (discovery warming up); find_wait_for_sources returns true as soon as what it
+// sees differs from what find_get_current_sources last returned (at first: no sources). Lines
+// starting with `!` hold tokens for the finder:
+//   stall:MS          every find_wait_for_sources and find_get_current_sources call blocks
+//                     MS ms, ignoring its timeout (a discovery that hangs)
+//   fail-create       find_create_v2 returns null
+//
 // Call log: when the environment variable SIM_NDI_LOG names a file, every call appends
 // one line to it (one open-append-close per line, so several processes may share a file).
 //
-// Threads: any; each receiver instance is used by one thread at a time, the process-wide
-// counters are interlocked.
+// Threads: any; each receiver and finder instance is used by one thread at a time, the
+// process-wide counters are interlocked.
 #include <windows.h>
 
 #include <cstdarg>
@@ -33,7 +43,10 @@
 #include <cstring>
 #include <string>
 
+#include <vector>
+
 #include "ndi_api.h"
+#include "sim_source_list.h"
 #include "sim_tokens.h"
 
 namespace {
@@ -64,6 +77,15 @@ struct Instance {
     bool stalled = false;
     long framesSent = 0;
 };
+
+// A finder, and the array it last handed out (valid until its next call).
+struct Finder {
+    int64_t createdAt = 0;
+    std::vector<std::string> names;
+    std::vector<ndi::Source> sources;
+};
+
+constexpr int64_t kFinderWarmUpMs = 200;
 
 volatile LONG gCreates = 0;
 volatile LONG gFrames = 0;
@@ -383,6 +405,76 @@ void RecvFreeMetadata(ndi::RecvInstance, const ndi::MetadataFrame* metadata) {
     }
 }
 
+int64_t MsSince(int64_t ticks) {
+    return (Now() - ticks) * 1000 / Frequency();
+}
+
+SimSourceList ReadSources() {
+    return ReadSimSourceList("SIM_NDI_SOURCES", ';');
+}
+
+// A discovery that hangs.
+void StallIfListed(const SimSourceList& list) {
+    const long stallMs = SimTokenNumber(list, "stall:");
+    if (stallMs > 0) {
+        SimLog("finder call stalls %ld ms", stallMs);
+        Sleep(static_cast<DWORD>(stallMs));
+    }
+}
+
+std::vector<std::string> Visible(const Finder& finder, const SimSourceList& list) {
+    return MsSince(finder.createdAt) < kFinderWarmUpMs ? std::vector<std::string>() : list.names;
+}
+
+ndi::FindInstance FindCreateV2(const ndi::FindCreate* settings) {
+    const SimSourceList list = ReadSources();
+    const bool fail = SimHasToken(list, "fail-create");
+    SimLog("find_create_v2 settings=%s local=%d -> %s", settings ? "set" : "null",
+           settings && settings->showLocalSources ? 1 : 0, fail ? "null" : "finder");
+    if (fail) {
+        return nullptr;
+    }
+    auto* finder = new Finder;
+    finder->createdAt = Now();
+    return reinterpret_cast<ndi::FindInstance>(finder);
+}
+
+void FindDestroy(ndi::FindInstance handle) {
+    delete reinterpret_cast<Finder*>(handle);
+    SimLog("find_destroy");
+}
+
+bool FindWaitForSources(ndi::FindInstance handle, uint32_t timeoutMs) {
+    auto* finder = reinterpret_cast<Finder*>(handle);
+    SimSourceList list = ReadSources();
+    StallIfListed(list);
+    const int64_t start = Now();
+    bool changed = Visible(*finder, list) != finder->names;
+    for (int64_t waitedMs = 0; !changed && waitedMs < timeoutMs; waitedMs = MsSince(start)) {
+        Sleep(static_cast<DWORD>(timeoutMs - waitedMs < 20 ? timeoutMs - waitedMs : 20));
+        list = ReadSources();
+        changed = Visible(*finder, list) != finder->names;
+    }
+    SimLog("find_wait_for_sources timeout=%u -> %s", timeoutMs, changed ? "true" : "false");
+    return changed;
+}
+
+const ndi::Source* FindGetCurrentSources(ndi::FindInstance handle, uint32_t* count) {
+    auto* finder = reinterpret_cast<Finder*>(handle);
+    const SimSourceList list = ReadSources();
+    StallIfListed(list);
+    finder->names = Visible(*finder, list);
+    finder->sources.clear();
+    for (const std::string& name : finder->names) {
+        finder->sources.push_back(ndi::Source{name.c_str(), nullptr});
+    }
+    if (count != nullptr) {
+        *count = static_cast<uint32_t>(finder->sources.size());
+    }
+    SimLog("find_get_current_sources -> %u", static_cast<unsigned>(finder->sources.size()));
+    return finder->sources.empty() ? nullptr : finder->sources.data();
+}
+
 const ndi::ApiV5* Table() {
     static ndi::ApiV5 table = [] {
         ndi::ApiV5 t{};
@@ -399,6 +491,10 @@ const ndi::ApiV5* Table() {
         t.recvFreeAudioV2 = &RecvFreeAudioV2;
         t.recvCaptureV2 = &RecvCaptureV2;
         t.recvCreateV3 = &RecvCreateV3;
+        t.findCreateV2 = &FindCreateV2;
+        t.findDestroy = &FindDestroy;
+        t.findWaitForSources = &FindWaitForSources;
+        t.findGetCurrentSources = &FindGetCurrentSources;
         return t;
     }();
     return &table;

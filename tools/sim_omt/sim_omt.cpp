@@ -1,7 +1,7 @@
 // A simulated libomt.dll for tests and demos: the four receive exports Parlex uses, with
-// a synthetic source chosen by the address string. Each instance is used by one thread
-// (the receiver's worker); the per-address create counters and the call log are shared
-// and guarded by one lock.
+// a synthetic source chosen by the address string, and the discovery export. Each instance
+// is used by one thread (the receiver's worker); the per-address create counters, the
+// discovery's answer and the call log are shared and guarded by one lock.
 //
 // Address grammar: items separated by ',', each `name` or `name:value`, spaces around an
 // item, its name and its value ignored:
@@ -25,14 +25,22 @@
 // frame number of its connection (blue, green, red = bits 0-7, 8-15, 16-23); pixel 1's
 // blue holds the suggested quality last received (0 before any). A bar moves across.
 //
+// Discovery: omt_discovery_getaddresses lists the names in the file that SIM_OMT_SOURCES
+// names (see sim_source_list.h), read again at every call. Like the library, whose
+// discovery starts at the first call, it answers with no addresses for the first 100 ms
+// after that call, with the first half of them until 300 ms, and with all of them after.
+// Lines starting with `!` hold tokens for it:
+//   stall:MS         every call blocks MS ms (a discovery that hangs)
+//
 // Call log: when SIM_OMT_LOG names a file, every call is appended to it as one line:
 //   create address='...' types=T format=F flags=G -> instance N | null
 //   setsuggestedquality instance=N quality=Q
 //   receive instance=N types=T timeout=MS -> frame WxH | null
 //   destroy instance=N
+//   discovery -> N
 //
-// Build variants leave out omt_receive_setsuggestedquality (SIM_OMT_NO_QUALITY) or
-// omt_receive (SIM_OMT_NO_RECEIVE).
+// Build variants leave out omt_receive_setsuggestedquality (SIM_OMT_NO_QUALITY),
+// omt_receive (SIM_OMT_NO_RECEIVE) or omt_discovery_getaddresses (SIM_OMT_NO_DISCOVERY).
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -42,6 +50,7 @@
 #include <vector>
 
 #include "omt_api.h"
+#include "sim_source_list.h"
 #include "sim_tokens.h"
 #include "win_types.h"
 
@@ -58,6 +67,11 @@
 #define SIM_OMT_QUALITY_ENTRY extern "C" void sim_omt_setsuggestedquality_left_out
 #else
 #define SIM_OMT_QUALITY_ENTRY SIM_OMT_EXPORT void omt_receive_setsuggestedquality
+#endif
+#if defined(SIM_OMT_NO_DISCOVERY)
+#define SIM_OMT_DISCOVERY_ENTRY extern "C" char** sim_omt_discovery_left_out
+#else
+#define SIM_OMT_DISCOVERY_ENTRY SIM_OMT_EXPORT char** omt_discovery_getaddresses
 #endif
 
 namespace {
@@ -97,6 +111,17 @@ std::map<std::string, int>& CreateCounts() {
     return counts;
 }
 int nextInstanceId = 1;  // under SharedLock
+
+// What the last discovery call handed out, valid until the next call; under SharedLock.
+struct Discovery {
+    int64_t startedTicks = 0;  // the first call
+    std::vector<std::string> addresses;
+    std::vector<char*> array;
+};
+Discovery& SharedDiscovery() {
+    static Discovery discovery;
+    return discovery;
+}
 
 int64_t Ticks() {
     LARGE_INTEGER value;
@@ -361,4 +386,35 @@ SIM_OMT_QUALITY_ENTRY(OmtReceiveInstance* handle, OmtQuality quality) {
     }
     instance->quality = quality;
     LogCall("setsuggestedquality instance=%d quality=%d", instance->id, quality);
+}
+
+SIM_OMT_DISCOVERY_ENTRY(int* count) {
+    const SimSourceList list = ReadSimSourceList("SIM_OMT_SOURCES", ',');
+    const long stallMs = SimTokenNumber(list, "stall:");
+    if (stallMs > 0) {
+        LogCall("discovery stalls %ld ms", stallMs);
+        Sleep(static_cast<DWORD>(stallMs));
+    }
+    size_t visible = 0;
+    char** result = nullptr;
+    {
+        ScopedLock lock(SharedLock());
+        Discovery& discovery = SharedDiscovery();
+        if (discovery.startedTicks == 0) {
+            discovery.startedTicks = Ticks();
+        }
+        const int64_t elapsedMs = (Ticks() - discovery.startedTicks) * 1000 / TicksPerSecond();
+        visible = elapsedMs < 100 ? 0 : elapsedMs < 300 ? list.names.size() / 2 : list.names.size();
+        discovery.addresses.assign(list.names.begin(), list.names.begin() + visible);
+        discovery.array.clear();
+        for (std::string& address : discovery.addresses) {
+            discovery.array.push_back(&address[0]);
+        }
+        result = visible > 0 ? discovery.array.data() : nullptr;
+    }
+    if (count != nullptr) {
+        *count = static_cast<int>(visible);
+    }
+    LogCall("discovery -> %d", static_cast<int>(visible));
+    return result;
 }

@@ -1,7 +1,8 @@
 // A scriptable Spout sender for testing Grelm: publishes the named sender record (a
-// 280-byte file mapping) and, where the platform can share textures, a shared texture
-// with a moving picture. Single-threaded console program; steps run in command-line
-// order. See --help.
+// 280-byte file mapping), enters its name in the Spout sender list as a real sender does
+// (and takes it out again when it closes or ends) and, where the platform can share
+// textures, shares a texture with a moving picture. Single-threaded console program; steps
+// run in command-line order. See --help.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -11,6 +12,7 @@
 #include <dxgi.h>
 #include <wrl/client.h>
 
+#include "sender_names.h"
 #include "sender_record.h"
 #include "test_pattern.h"
 #include "win_types.h"
@@ -33,7 +35,75 @@ const char kHelp[] =
     "  --hold=MS       keep the record and the texture for MS milliseconds, drawing nothing\n"
     "                  (the picture stays as it was drawn last)\n"
     "  --close         close the record and the texture; a later step publishes anew\n"
+    "The name is entered in the sender list (SpoutSenderNames) when the record is first\n"
+    "published, and taken out again at --close and when the program ends.\n"
     "Exit code 0 when every step worked, 1 otherwise. Progress goes to stdout.\n";
+
+// The sender's entry in the Spout sender list: the list mapping (made by the first sender,
+// at 64 names) is kept open while the name is in it, and changed only under the list's
+// mutex.
+class SenderListEntry {
+public:
+    ~SenderListEntry() { Leave(); }
+
+    void Enter(const std::string& name) {
+        mutex_.Reset(
+            CreateMutexA(nullptr, FALSE, (std::string(kSenderListName) + "_mutex").c_str()));
+        list_.Reset(CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
+                                       static_cast<DWORD>(kDefaultMaxSenders * kSenderNameBytes),
+                                       kSenderListName));
+        const bool entered = Edit([&name](unsigned char* bytes, size_t size) {
+            return AddSenderName(bytes, size, name);
+        });
+        std::printf("%s '%s' in the sender list\n", entered ? "entered" : "could not enter",
+                    name.c_str());
+        std::fflush(stdout);
+        name_ = entered ? name : std::string();
+    }
+
+    void Leave() {
+        if (!name_.empty()) {
+            const std::string name = name_;
+            Edit([&name](unsigned char* bytes, size_t size) {
+                RemoveSenderName(bytes, size, name);
+                return true;
+            });
+            std::printf("took '%s' out of the sender list\n", name.c_str());
+            std::fflush(stdout);
+            name_.clear();
+        }
+        list_.Reset();
+        mutex_.Reset();
+    }
+
+private:
+    template <typename Change>
+    bool Edit(Change change) {
+        if (!list_ || !mutex_) {
+            return false;
+        }
+        void* view = MapViewOfFile(list_.Get(), FILE_MAP_WRITE, 0, 0, 0);
+        if (view == nullptr) {
+            return false;
+        }
+        MEMORY_BASIC_INFORMATION region = {};
+        const size_t size = VirtualQuery(view, &region, sizeof region) == sizeof region
+                                ? static_cast<size_t>(region.RegionSize)
+                                : 0;
+        const DWORD waited = WaitForSingleObject(mutex_.Get(), 1000);
+        const bool locked = waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED;
+        const bool changed = locked && change(static_cast<unsigned char*>(view), size);
+        if (locked) {
+            ReleaseMutex(mutex_.Get());
+        }
+        UnmapViewOfFile(view);
+        return changed;
+    }
+
+    std::string name_;  // while it is in the list
+    UniqueHandle list_;
+    UniqueHandle mutex_;
+};
 
 class Sender {
 public:
@@ -55,6 +125,7 @@ private:
     int height_ = 360;
     int frame_ = 0;
     UniqueHandle mapping_;
+    SenderListEntry listEntry_;  // after mapping_: leaves the list before the record closes
     ComPtr<ID3D11Device> device_;
     ComPtr<ID3D11DeviceContext> context_;
     ComPtr<ID3D11Texture2D> texture_;
@@ -149,6 +220,7 @@ bool Sender::Publish(const SenderRecord& record) {
             std::printf("cannot create mapping '%s' (error %lu)\n", name_.c_str(), GetLastError());
             return false;
         }
+        listEntry_.Enter(name_);
     }
     void* view = MapViewOfFile(mapping_.Get(), FILE_MAP_WRITE, 0, 0, kSenderMappingBytes);
     if (view == nullptr) {
@@ -227,6 +299,7 @@ bool Sender::Run(unsigned milliseconds) {
 }
 
 void Sender::Close() {
+    listEntry_.Leave();
     mapping_.Reset();
     texture_.Reset();
     std::printf("closed '%s'\n", name_.c_str());
