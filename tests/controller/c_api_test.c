@@ -36,6 +36,26 @@ static double now_ms(void) {
     return (double)now.QuadPart * 1000.0 / (double)frequency.QuadPart;
 }
 
+/* The longest hc_end and hc_destroy of the run, against the bound the header gives. */
+static double longest_end_ms = 0;
+static double longest_destroy_ms = 0;
+
+static hc_result end_timed(hc_host* host, unsigned wait_ms, unsigned long* code) {
+    double begin = now_ms();
+    hc_result result = hc_end(host, wait_ms, code);
+    double took = now_ms() - begin;
+    longest_end_ms = took > longest_end_ms ? took : longest_end_ms;
+    return result;
+}
+
+static void destroy_timed(hc_host* host) {
+    double begin = now_ms();
+    double took;
+    hc_destroy(host);
+    took = now_ms() - begin;
+    longest_destroy_ms = took > longest_destroy_ms ? took : longest_destroy_ms;
+}
+
 static HANDLE new_event(void) {
     return CreateEventW(NULL, TRUE, FALSE, NULL);
 }
@@ -131,7 +151,7 @@ static void callbacks_drive_a_whole_life(void) {
         signalled(s.stats, 2000);
     }
     check(s.width == 160, "stats at 160 wide", NULL);
-    check(hc_end(host, 20000, &code) == HC_OK && code == 0, "end with exit code 0",
+    check(end_timed(host, 20000, &code) == HC_OK && code == 0, "end with exit code 0",
           hc_last_error(host));
     check(signalled(s.exited, 0) && s.exit_code == 0,
           "the exit came through the callback before hc_end returned", NULL);
@@ -140,7 +160,7 @@ static void callbacks_drive_a_whole_life(void) {
           s.last_state);
     check(hc_shutdown(host) == HC_PIPE_CLOSED && hc_last_error(host)[0] != '\0',
           "no command after the end", hc_last_error(host));
-    hc_destroy(host);
+    destroy_timed(host);
     seen_close(&s);
 }
 
@@ -170,7 +190,7 @@ static void polling_sees_events_in_order_and_nothing_is_sent_after_the_end(void)
     /* The host ended by itself, not through hc_end: still "pipe closed", not a write error. */
     check(hc_set_source(host, "pattern:64x64@30", NULL) == HC_PIPE_CLOSED,
           "a command after the host ended", hc_last_error(host));
-    hc_destroy(host);
+    destroy_timed(host);
 }
 
 static DWORD WINAPI fail_on_other_thread(LPVOID context) {
@@ -206,7 +226,7 @@ static void failures_are_told(void) {
     WaitForSingleObject(other, INFINITE);
     CloseHandle(other);
     check(strstr(error, "source name") != NULL, "another thread's failure leaves ours", error);
-    hc_destroy(host);
+    destroy_timed(host);
 
     /* Tivane without its runtime: exit code 1 before the pipe is opened. */
     GetEnvironmentVariableA("PATH", path, sizeof path);
@@ -218,7 +238,7 @@ static void failures_are_told(void) {
               strstr(hc_last_error(host), "exited with code 1") != NULL,
           "exited before the pipe, with the reason", hc_last_error(host));
     check(hc_exit_code(host, &code) == HC_OK && code == 1, "exit code 1", NULL);
-    hc_destroy(host);
+    destroy_timed(host);
     SetEnvironmentVariableA("PATH", path);
 }
 
@@ -237,7 +257,7 @@ static void executables_that_are_not_absolute_exe_paths_are_refused(void) {
         check(hc_start(host, refused[i], NULL, 0, NULL, NULL) == HC_INVALID_ARGUMENT &&
                   hc_exit_code(host, &code) == HC_WRONG_STATE,
               "refused, nothing started", refused[i]);
-        hc_destroy(host);
+        destroy_timed(host);
     }
 }
 
@@ -259,7 +279,7 @@ static void a_failed_start_changes_nothing(void) {
           "a second start is refused", NULL);
     check(signalled(s.stats, 20000) && strays == 0,
           "the running host's events still go to the first callback", NULL);
-    hc_destroy(host);
+    destroy_timed(host);
     check(strays == 0 && signalled(s.exited, 0), "and only to it", NULL);
     seen_close(&s);
 
@@ -272,7 +292,7 @@ static void a_failed_start_changes_nothing(void) {
           hc_last_error(host));
     check(take_until(host, &event, HC_EVENT_STATS) == HC_OK, "polling takes the events",
           hc_last_error(host));
-    hc_destroy(host);
+    destroy_timed(host);
 }
 
 /* A user-interface thread that gets each event by SendMessage from the callback and
@@ -330,11 +350,11 @@ static void ending_from_a_ui_thread_that_events_are_sent_to(void) {
     pump_until_stats(20000);
     check(ui.stats > 0, "stats reached the window", NULL);
     begin = now_ms();
-    check(hc_end(host, 10000, &code) == HC_OK && code == 0, "ended with 0", hc_last_error(host));
+    check(end_timed(host, 10000, &code) == HC_OK && code == 0, "ended with 0", hc_last_error(host));
     took = now_ms() - begin;
     printf("hc_end with events sent to the ending thread: %.0f ms\n", took);
     check(ui.exited_at > 0 && ui.exited_at <= now_ms(), "EXITED reached the window first", NULL);
-    hc_destroy(host);
+    destroy_timed(host);
 }
 
 /* The thread that waits for ready is told when the host goes, whoever destroys the
@@ -442,7 +462,7 @@ static void non_ascii_path_argument_and_source_name(void) {
               strstr(event.line, "\"inOwnFolder\":\"yes\"") != NULL,
           "the argument arrived whole, the host runs in its own folder",
           event.type == HC_EVENT_OTHER ? event.line : hc_last_error(host));
-    hc_destroy(host);
+    destroy_timed(host);
 
     /* Tivane there finds the runtime beside itself, not on PATH. */
     GetEnvironmentVariableA("PATH", path, sizeof path);
@@ -457,7 +477,7 @@ static void non_ascii_path_argument_and_source_name(void) {
           "Tivane from the folder", hc_last_error(host));
     check(signalled(s.stats, 20000) && strcmp(s.source, wanted) == 0,
           "the source name came back byte for byte", s.source);
-    hc_destroy(host);
+    destroy_timed(host);
     seen_close(&s);
     SetEnvironmentVariableA("PATH", path);
     remove_folder_with(wide_folder, files, 3);
@@ -492,7 +512,7 @@ static void an_event_struct_of_an_older_size(void) {
               event.width == 640 && HC_EVENT_HAS(&event, exit_code),
           "fps 29.97 read as 29.97", hc_last_error(host));
     setlocale(LC_NUMERIC, "C");
-    hc_destroy(host);
+    destroy_timed(host);
 }
 
 /* The callback ends the host while the main thread is ending it too. */
@@ -531,12 +551,12 @@ static void end_from_the_callback_and_another_thread_at_once(void) {
           "started", hc_last_error(b.host));
     check(signalled(b.go, 20000), "the callback is ending it", NULL);
     begin = now_ms();
-    check(hc_end(b.host, 10000, &code) == HC_OK && code == 0, "the main thread's end",
+    check(end_timed(b.host, 10000, &code) == HC_OK && code == 0, "the main thread's end",
           hc_last_error(b.host));
     took = now_ms() - begin;
     printf("hc_end beside the callback's own: %.0f ms\n", took);
     check(signalled(b.exited, 0), "EXITED delivered before the main thread's end returned", NULL);
-    hc_destroy(b.host);
+    destroy_timed(b.host);
     check(b.result == HC_OK && b.code == 0, "the callback's end", NULL);
     CloseHandle(b.go);
     CloseHandle(b.exited);
@@ -557,7 +577,7 @@ static void hosts_that_break_the_protocol_are_ended(void) {
                   take_until(host, &event, HC_EVENT_EXITED) == HC_OK &&
                   event.exit_code == HC_TERMINATED_EXIT_CODE,
               "a fault, then its end", NULL);
-        hc_destroy(host);
+        destroy_timed(host);
     }
     hc_create(&host);
     start_fake(host, "endless-line", NULL, NULL);
@@ -569,7 +589,7 @@ static void hosts_that_break_the_protocol_are_ended(void) {
     check(take_until(host, &event, HC_EVENT_EXITED) == HC_OK &&
               event.exit_code == HC_TERMINATED_EXIT_CODE,
           "and the host is ended", NULL);
-    hc_destroy(host);
+    destroy_timed(host);
 }
 
 static void versions_texts_and_options(void) {
@@ -591,7 +611,7 @@ static void versions_texts_and_options(void) {
     hc_create(&host);
     check(hc_start_ex(host, fake, NULL, 0, on_event, &s, &options) == HC_OK, "start with options",
           hc_last_error(host));
-    hc_destroy(host);
+    destroy_timed(host);
     check(s.exit_code == HC_TERMINATED_EXIT_CODE, "end_wait_ms reached the end", NULL);
     seen_close(&s);
 }
@@ -660,6 +680,8 @@ int main(int argc, char** argv) {
         printf("== %s\n", rows[i].name);
         rows[i].run();
     }
+    printf("longest hc_end %.0f ms (bound: wait_ms + 13 s), longest hc_destroy %.0f ms\n",
+           longest_end_ms, longest_destroy_ms);
     printf("%d passed, %d failed\n", passed, failed);
     return failed == 0 ? 0 : 1;
 }
