@@ -398,10 +398,10 @@ static void destroy_while_another_thread_waits_for_ready(void) {
     check(signalled(ui.entered, 0), "the destroy came while the waiter waited", NULL);
 }
 
-/* folder\\<the file name of `file`>, wide. */
+/* `folder`, a backslash and the file name of `file`, wide. */
 static void in_folder(const wchar_t* folder, const char* file, wchar_t* out) {
     size_t length = wcslen(folder);
-    wcscpy(out, folder);
+    memcpy(out, folder, length * sizeof(wchar_t));
     out[length] = L'\\';
     MultiByteToWideChar(CP_UTF8, 0, strrchr(file, '\\') + 1, -1, out + length + 1,
                         (int)(MAX_PATH - length - 1));
