@@ -4,36 +4,40 @@
 // OmtReceiver::SetQuality).
 #pragma once
 
+#include <memory>
 #include <string>
 
 #include "frame_slot.h"
 #include "host_receiver.h"
+#include "source_receiver.h"
 
 template <typename Receiver, void (Receiver::*SetQualityOf)(int)>
 class CpuFrameHostReceiver final : public HostReceiver {
 public:
-    bool Prepare(FramePresenter&) override { return receiver_.Initialize(); }
+    bool Prepare(FramePresenter&) override { return receiver_->Initialize(); }
+    // The frame callback holds the slot, so a worker that outlives this adapter still
+    // fills a slot that exists.
     void InstallCallbacks(HWND window, StatusCallback status, StatsCallback stats) override {
-        receiver_.SetFrameCallback(
-            [this, window](const unsigned char* pixels, int width, int height, int strideBytes) {
-                StoreFrame(slot_, window, pixels, width, height, strideBytes);
-            });
-        receiver_.SetStatsCallback(std::move(stats));
-        receiver_.SetStatusCallback(std::move(status));
+        receiver_->SetFrameCallback([slot = slot_, window](const unsigned char* pixels, int width,
+                                                           int height, int strideBytes) {
+            StoreFrame(*slot, window, pixels, width, height, strideBytes);
+        });
+        receiver_->SetStatsCallback(std::move(stats));
+        receiver_->SetStatusCallback(std::move(status));
     }
     void OnFrameNotification(FramePresenter& presenter) override {
-        DrawPendingFrame(slot_, presenter);
+        DrawPendingFrame(*slot_, presenter);
     }
 
     bool Start(const std::string& source, int quality) override {
-        return receiver_.Start(source, quality);
+        return receiver_->Start(source, quality);
     }
-    void Stop() override { receiver_.Stop(); }
-    void SetQuality(int quality) override { (receiver_.*SetQualityOf)(quality); }
-    void ReleaseFrames() override { FreeFramePixels(slot_); }
-    bool Stuck() override { return receiver_.Stuck(); }
+    void Stop() override { receiver_->Stop(); }
+    void SetQuality(int quality) override { ((*receiver_).*SetQualityOf)(quality); }
+    void ReleaseFrames() override { FreeFramePixels(*slot_); }
+    bool Stuck() override { return receiver_->Stuck(); }
 
 private:
-    FrameSlot slot_;  // declared first: outlives the receiver whose worker fills it
-    Receiver receiver_;
+    std::shared_ptr<FrameSlot> slot_ = std::make_shared<FrameSlot>();
+    ReceiverHandle<Receiver> receiver_ = Receiver::Create();
 };

@@ -15,10 +15,12 @@
 
 namespace {
 
-// Longest the teardown waits for the receiver and the pipe reader to end: a command in
-// progress may be waiting out one receiver stop (at most 5000 ms), the teardown's own stop
-// adds no second wait for the same worker, and the reader's join is 2000 ms.
-constexpr DWORD kThreadsEndBoundMs = 5000 + 5000 + 2000 + 1000;
+// Longest the teardown waits for the receiver, the pipe reader and the pipe writer to end:
+// a command in progress may be waiting out one receiver stop (at most 5000 ms), the
+// teardown's own stop adds no second wait for the same worker, the reader's join is
+// 2000 ms, and the writer gets one write bound to send what waits plus its own join.
+constexpr DWORD kThreadsEndBoundMs =
+    5000 + 5000 + 2000 + PipeWriter::kWriteBoundMs + PipeWriter::kJoinMs + 1000;
 
 // Everything the host's threads use. When a thread outlives its bound, the whole of it is
 // left to the end of the process instead of being released under that thread.
@@ -33,6 +35,7 @@ struct Host {
     std::unique_ptr<StatusRelay> relay;
     std::unique_ptr<CommandGate> gate;
     bool readerEnded = false;  // written by the teardown's helper thread
+    bool writerEnded = false;  // likewise
 };
 
 void LogParsedArgs(HostKind kind, const HostArgs& args) {
@@ -119,8 +122,9 @@ void RunMessageLoop(Host& host, DeviceRecovery& recovery) {
     }
 }
 
-// Stops the receiver, then the reader, answering the window meanwhile. False when one of
-// them outlived its bound.
+// Stops the receiver, then the reader, then the writer once it has sent what waits (the
+// worker's final "disconnected" among it), answering the window meanwhile. False when one
+// of them outlived its bound.
 bool StopThreads(Host& host) {
     host.relay->StopHolding();  // the worker's final "disconnected" goes out
     // The helper may outlive the bound; it then only touches the Host, which is kept.
@@ -129,9 +133,10 @@ bool StopThreads(Host& host) {
         [self] {
             self->gate->CloseAndStop();
             self->readerEnded = self->pipe->StopReader();
+            self->writerEnded = self->pipe->StopWriter();
         },
         kThreadsEndBoundMs);
-    return inTime && host.readerEnded && !host.receiver->Stuck();
+    return inTime && host.readerEnded && host.writerEnded && !host.receiver->Stuck();
 }
 
 }  // namespace

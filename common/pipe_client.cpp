@@ -31,13 +31,14 @@ bool PipeClient::Connect(const std::string& pipeName) {
         return false;
     }
     readEvent_.Reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    writeEvent_.Reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     readOverlapped_ = {};
     readOverlapped_.hEvent = readEvent_.Get();
-    writeOverlapped_ = {};
-    writeOverlapped_.hEvent = writeEvent_.Get();
     DWORD mode = PIPE_READMODE_BYTE | PIPE_WAIT;
     SetNamedPipeHandleState(pipe_, &mode, nullptr, nullptr);
+    if (!writer_.Start(pipe_)) {
+        ClosePipe();
+        return false;
+    }
     return true;
 }
 
@@ -45,7 +46,7 @@ void PipeClient::SendHostReady(HWND window, DWORD processId) {
     std::string json = BuildHostReady(static_cast<int64_t>(reinterpret_cast<intptr_t>(window)),
                                       static_cast<int32_t>(processId));
     HostLog("[Pipe] Sending: %s", json.c_str());
-    WriteMessage(json);
+    writer_.Post(MessageKind::Ordered, std::move(json));
 }
 
 void PipeClient::SendStatus(const char* state, const char* source) {
@@ -55,56 +56,25 @@ void PipeClient::SendStatus(const char* state, const char* source) {
     } else if (kind_ == HostKind::Grelm) {
         HostLog("[Pipe] SendStatus: state='%s'", shownState);
     }
-    WriteMessage(BuildStatus(state, source));
+    writer_.Post(MessageKind::Status, BuildStatus(state, source));
     if (kind_ == HostKind::Tivane) {
         HostLog("[Pipe] SendStatus AFTER WriteFile: state='%s'", shownState);
     }
 }
 
 void PipeClient::SendStats(float framesPerSecond, int width, int height) {
-    WriteMessage(BuildStats(framesPerSecond, width, height));
+    writer_.Post(MessageKind::Stats, BuildStats(framesPerSecond, width, height));
 }
 
-void PipeClient::WriteMessage(const std::string& json) {
-    if (pipe_ == INVALID_HANDLE_VALUE) {
-        return;
-    }
-    const bool verbose = kind_ != HostKind::Parlex;
-    ScopedLock lock(writeLock_);
-    // After a cancelled write that had already put part of its line into the pipe, an LF
-    // first closes that fragment, so this message does not get glued onto it.
-    writeBuffer_.assign(lineOpen_ ? "\n" : "").append(json).push_back('\n');
-    lineOpen_ = false;
-    ResetEvent(writeEvent_.Get());
-    DWORD written = 0;
-    if (WriteFile(pipe_, writeBuffer_.data(), static_cast<DWORD>(writeBuffer_.size()), &written,
-                  &writeOverlapped_)) {
-        return;
-    }
-    DWORD error = GetLastError();
-    if (error != ERROR_IO_PENDING) {
-        if (verbose) {
-            HostLog("[Pipe] ERROR: WriteFile failed, error=%lu, json='%s'", error, json.c_str());
-        }
-        return;
-    }
-    if (WaitForSingleObject(writeEvent_.Get(), writeTimeoutMs_) != WAIT_OBJECT_0) {
-        if (verbose) {
-            HostLog("[Pipe] WARNING: WriteFile timed out after 2s, json='%.80s...'", json.c_str());
-        }
-        DWORD sent = CancelAndDrain(writeOverlapped_);
-        lineOpen_ = sent > 0 && sent < writeBuffer_.size();
-        return;
-    }
-    GetOverlappedResult(pipe_, &writeOverlapped_, &written, FALSE);
+void PipeClient::Send(const std::string& json) {
+    writer_.Post(MessageKind::Ordered, json);
 }
 
-DWORD PipeClient::CancelAndDrain(OVERLAPPED& overlapped) {
-    CancelIoEx(pipe_, &overlapped);
+void PipeClient::CancelRead() {
+    CancelIoEx(pipe_, &readOverlapped_);
     DWORD transferred = 0;
-    // Returns at once when the operation already finished; otherwise when the cancel lands.
-    GetOverlappedResult(pipe_, &overlapped, &transferred, TRUE);
-    return transferred;
+    // Returns at once when the read already finished; otherwise when the cancel lands.
+    GetOverlappedResult(pipe_, &readOverlapped_, &transferred, TRUE);
 }
 
 void PipeClient::StartReader(CommandCallback callback, std::function<void()> onBroken) {
@@ -128,7 +98,7 @@ void PipeClient::EndHost() {
 bool PipeClient::WaitForRead(DWORD& count) {
     for (;;) {
         if (!running_.load()) {
-            CancelAndDrain(readOverlapped_);
+            CancelRead();
             return false;
         }
         if (WaitForSingleObject(readEvent_.Get(), kStopPollMs) == WAIT_TIMEOUT) {
@@ -198,7 +168,7 @@ bool PipeClient::StopReader() {
     if (!readerThread_) {
         return !readerStuck_;
     }
-    // Only the read: a write that another thread has in flight must not be cut short.
+    // Only the read: the writer's write in flight must not be cut short.
     if (pipe_ != INVALID_HANDLE_VALUE) {
         CancelIoEx(pipe_, &readOverlapped_);
     }
@@ -214,7 +184,14 @@ bool PipeClient::StopReader() {
     return !readerStuck_;
 }
 
+bool PipeClient::StopWriter(DWORD drainMs) {
+    return writer_.Stop(drainMs);
+}
+
 void PipeClient::ClosePipe() {
+    if (!writer_.Stop(0)) {
+        return;  // the writer may still use the handle
+    }
     if (pipe_ != INVALID_HANDLE_VALUE) {
         CloseHandle(pipe_);
         pipe_ = INVALID_HANDLE_VALUE;
@@ -222,12 +199,11 @@ void PipeClient::ClosePipe() {
 }
 
 void PipeClient::Close() {
-    if (!StopReader()) {
-        return;  // a reader still running keeps the pipe, its events and the callbacks
+    if (!StopReader() || !StopWriter()) {
+        return;  // a thread still running keeps the pipe, its events and the callbacks
     }
     ClosePipe();
     readEvent_.Reset();
-    writeEvent_.Reset();
     onCommand_ = nullptr;
     onBroken_ = nullptr;
 }

@@ -15,15 +15,25 @@ bool SourceReceiver::StartReceiving(const std::string& source, int quality) {
         settings_.source = source;
         settings_.quality = quality;
     }
-    if (!ended) {
-        NotifyStatus("error", "Receiver busy");
-        return false;
-    }
-    if (!CanReceive()) {
+    if (ended && !CanReceive()) {
         return false;
     }
     reconnectRequested_.exchange(false);
-    return worker_.Start<SourceReceiver, &SourceReceiver::ReceiveLoop>(this);
+    // The worker holds the receiver while it runs; without an owner's shared hold (a
+    // receiver made outside ReceiverHandle) it runs without one.
+    switch (worker_.Start<SourceReceiver, &SourceReceiver::ReceiveLoop>(this,
+                                                                        weak_from_this().lock())) {
+        case WorkerThread::StartResult::Started:
+            return true;
+        case WorkerThread::StartResult::Deferred:
+            if (!busyReported_.exchange(true)) {
+                NotifyStatus("error", "Receiver busy");
+            }
+            return false;
+        case WorkerThread::StartResult::Failed:
+            break;
+    }
+    return false;
 }
 
 void SourceReceiver::Stop() {
@@ -32,10 +42,6 @@ void SourceReceiver::Stop() {
 
 bool SourceReceiver::Stuck() {
     return worker_.Stuck();
-}
-
-bool SourceReceiver::RetireWorker() {
-    return worker_.Stop();
 }
 
 void SourceReceiver::StoreQuality(int quality) {
@@ -54,6 +60,7 @@ SourceReceiver::Settings SourceReceiver::CopySettings() {
 }
 
 void SourceReceiver::ReceiveLoop() {
+    busyReported_.exchange(false);
     while (worker_.running()) {
         // Cleared before the copy: a request that comes after it (a new bandwidth) finds
         // the attempt it must end, and one that came before is in the copy.

@@ -9,13 +9,18 @@
 // runs ReceiveLoop, the receiver's RunAttempt and every callback. The lock guards only the
 // source and the quality and is never held during a callback or a library call.
 //
-// A worker that outlasts its stop bound (a library call that hangs) keeps everything it
-// uses: a receiver's destructor calls RetireWorker first and releases its library, device
-// objects or textures only when that returned true; the host keeps the receiver itself.
+// A receiver is only ever owned through a ReceiverHandle, and its worker holds the
+// receiver too while it runs: a worker that outlasts its stop bound (a library call that
+// hangs) keeps the receiver, and with it the library, the callbacks and every object the
+// worker uses, until it ends; the receiver is then released on the worker's thread. So a
+// receiver's destructor never runs beside its worker. What the callbacks reach (the frame
+// slot, the pipe) belongs to their owners.
 #pragma once
 
 #include <atomic>
+#include <memory>
 #include <string>
+#include <utility>
 
 #include "receiver_callbacks.h"
 #include "stats_interval.h"
@@ -33,7 +38,7 @@ constexpr unsigned kNoSourcePauseMs = 100;
 constexpr unsigned kOpenFailedPauseMs = 1000;
 constexpr unsigned kConnectionEndedPauseMs = 500;
 
-class SourceReceiver {
+class SourceReceiver : public std::enable_shared_from_this<SourceReceiver> {
 public:
     SourceReceiver(const SourceReceiver&) = delete;
     SourceReceiver& operator=(const SourceReceiver&) = delete;
@@ -64,16 +69,15 @@ protected:
 
     // tag: the log tag ("[NDI]"); stopWaitMs: the bound of Stop.
     SourceReceiver(const char* tag, unsigned stopWaitMs);
-    // Derived receivers retire the worker first; the worker's own destructor stops it too.
+    // No worker runs any more when this runs (see above).
     virtual ~SourceReceiver() = default;
 
     // Stops the old worker (within one stop bound in all), stores the settings and starts a
     // new worker. An old worker that has still not ended is reported as "error" "Receiver
-    // busy" and nothing is started. False when nothing was started.
+    // busy", once while it hangs, and the newest settings are received as soon as it has
+    // ended, with no further call; a Stop meanwhile cancels that. False when no worker was
+    // started now.
     bool StartReceiving(const std::string& source, int quality);
-    // For the destructors of derived receivers, before anything else: stops the worker and
-    // says whether it ended. False: it may still run, and nothing it uses may be released.
-    bool RetireWorker();
 
     // Worker: one attempt on settings.source (never empty).
     virtual AttemptEnd RunAttempt(const Settings& settings) = 0;
@@ -106,7 +110,39 @@ private:
     CriticalSection lock_;
     Settings settings_;  // under lock_
     std::atomic<bool> reconnectRequested_{false};
+    std::atomic<bool> busyReported_{false};  // since the worker that hangs began its run
     StatusCallback statusCallback_;
     StatsCallback statsCallback_;
     WorkerThread worker_;
+};
+
+// The owner's hold on a receiver: stops the worker when it goes. A worker that outlasts
+// that stop keeps the receiver alive until it ends.
+template <typename Receiver>
+class ReceiverHandle {
+public:
+    ReceiverHandle() = default;
+    explicit ReceiverHandle(std::shared_ptr<Receiver> receiver) : receiver_(std::move(receiver)) {}
+    ReceiverHandle(ReceiverHandle&&) noexcept = default;
+    ReceiverHandle& operator=(ReceiverHandle&& other) noexcept {
+        if (this != &other) {
+            reset();
+            receiver_ = std::move(other.receiver_);
+        }
+        return *this;
+    }
+    ~ReceiverHandle() { reset(); }
+
+    Receiver* operator->() const { return receiver_.get(); }
+    Receiver& operator*() const { return *receiver_; }
+    Receiver* get() const { return receiver_.get(); }
+    void reset() {
+        if (receiver_) {
+            receiver_->Stop();
+            receiver_.reset();
+        }
+    }
+
+private:
+    std::shared_ptr<Receiver> receiver_;
 };

@@ -7,11 +7,17 @@
 // A worker that outlasts its stop wait is "stuck": it is waited for once, in full, and
 // after that every Stop or Start only looks whether it has ended (no second wait), so a
 // caller never waits more than one stop bound for the same worker. No second worker runs
-// beside it. A worker whose body has returned counts as ended even before its thread has
-// left the system's exit path, so a Start right after its last report is obeyed.
+// beside it: a Start meanwhile is deferred, and the stuck thread runs the body again as
+// soon as its current run returns; a later Start replaces nothing but keeps it deferred,
+// and a Stop cancels it. A worker whose body has returned counts as ended even before its
+// thread has left the system's exit path, so a Start right after its last report is obeyed.
+//
+// The thread holds the keep-alive given to Start until it ends: an owner that cannot wait
+// for a stuck worker hands it what the worker uses, instead of freeing it under it.
 #pragma once
 
 #include <atomic>
+#include <memory>
 
 #include "win_types.h"
 
@@ -19,23 +25,30 @@ class WorkerThread {
 public:
     using Body = void (*)(void* context);
 
+    enum class StartResult {
+        Started,   // a new worker runs
+        Deferred,  // the previous worker is stuck; the body runs once it has returned
+        Failed,    // no thread could be made
+    };
+
     explicit WorkerThread(unsigned stopWaitMs);
     ~WorkerThread();
     WorkerThread(const WorkerThread&) = delete;
     WorkerThread& operator=(const WorkerThread&) = delete;
 
-    // Stops a running worker first, then runs body(context) on a new thread. False when
-    // the thread cannot be created or when the previous worker has not ended (Stuck()
-    // then tells the two apart).
-    bool Start(Body body, void* context);
+    // Stops a running worker first, then runs body(context) on a new thread, or defers it
+    // as above.
+    StartResult Start(Body body, void* context, std::shared_ptr<void> keepAlive = nullptr);
     // The same, running owner->*Loop() (the receivers' ReceiveLoop).
     template <typename Owner, void (Owner::*Loop)()>
-    bool Start(Owner* owner) {
-        return Start([](void* self) { (static_cast<Owner*>(self)->*Loop)(); }, owner);
+    StartResult Start(Owner* owner, std::shared_ptr<void> keepAlive = nullptr) {
+        return Start([](void* self) { (static_cast<Owner*>(self)->*Loop)(); }, owner,
+                     std::move(keepAlive));
     }
 
-    // Clears the running flag and waits at most stopWaitMs for the worker (not at all
-    // when it already outlasted one such wait). True when no worker is left.
+    // Clears the running flag, cancels a deferred start and waits at most stopWaitMs for
+    // the worker (not at all when it already outlasted one such wait). True when no worker
+    // is left.
     bool Stop();
 
     // Worker side: the loop condition, and a sleep that ends early once Stop is called.
@@ -50,19 +63,20 @@ public:
     unsigned stopWaitMs() const { return stopWaitMs_; }
 
 private:
-    static DWORD WINAPI ThreadMain(LPVOID self);
+    struct Run;  // one thread's life, shared with that thread
+
+    static DWORD WINAPI ThreadMain(LPVOID run);
+    // Worker thread, under the run's lock, when a deferred start is taken.
+    void Rearm();
     // Under guard_: asks the worker to end and waits for it as the rules above say.
     bool EndWorker();
     // Under guard_: the thread has ended or its body has returned; forgets it then.
     bool Ended(DWORD waitMs);
 
-    CriticalSection guard_;
+    CriticalSection guard_;  // serialises Start, Stop and Stuck; held while waiting
     std::atomic<bool> running_{false};
-    UniqueHandle thread_;
-    UniqueHandle wake_;                  // manual-reset; set by Stop to end a pause
-    bool outlasted_ = false;             // under guard_: thread_ outlasted a full stop wait
-    std::atomic<bool> finished_{false};  // the body of thread_ has returned
-    Body body_ = nullptr;
-    void* context_ = nullptr;
+    UniqueHandle wake_;         // manual-reset; set by Stop to end a pause
+    UniqueHandle thread_;       // under guard_
+    std::shared_ptr<Run> run_;  // under guard_: the thread's shared state
     unsigned stopWaitMs_;
 };

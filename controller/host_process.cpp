@@ -148,7 +148,7 @@ HostResult CreatePipe(State& s) {
         return Fail(HostError::PipeFailed, "cannot make a pipe name: no random numbers");
     }
     DWORD error = 0;
-    s.pipe = CreateHostPipe(s.pipeName, error);
+    s.pipe = CreateHostPipe(s.pipeName, static_cast<DWORD>(s.options.pipeBufferBytes), error);
     if (!s.pipe) {
         bool taken = error == ERROR_ACCESS_DENIED || error == ERROR_PIPE_BUSY ||
                      error == ERROR_ALREADY_EXISTS;

@@ -61,6 +61,9 @@ struct HostOptions {
     std::string pipeName;                // empty: an unguessable name is made
     std::string pipeNamePrefix = "host";
     bool passPipeName = true;  // false only to see how a host without one fails
+    // The pipe's buffer each way. A small one (0: every write waits for our read) shows
+    // how a host copes with a controller that reads late.
+    size_t pipeBufferBytes = 64 * 1024;
     // Called on the controller's callback thread, once per event, in order. Empty: the
     // application takes events with NextEvent instead.
     std::function<void(const HostEvent&)> onEvent;

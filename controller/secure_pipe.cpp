@@ -9,8 +9,6 @@
 
 namespace {
 
-constexpr DWORD kPipeBufferBytes = 64 * 1024;
-
 // A security descriptor whose only entry gives the current user full access. Holds the
 // memory the descriptor points into.
 class CurrentUserOnly {
@@ -71,7 +69,7 @@ bool MakeUnguessablePipeName(const std::string& prefix, std::string& name) {
     return true;
 }
 
-UniqueHandle CreateHostPipe(const std::string& name, DWORD& error) {
+UniqueHandle CreateHostPipe(const std::string& name, DWORD bufferBytes, DWORD& error) {
     CurrentUserOnly security;
     if (!security.Build(error)) {
         return UniqueHandle();
@@ -85,7 +83,7 @@ UniqueHandle CreateHostPipe(const std::string& name, DWORD& error) {
     UniqueHandle pipe(CreateNamedPipeW(
         path.c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
         PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS, 1,
-        kPipeBufferBytes, kPipeBufferBytes, 0, security.attributes()));
+        bufferBytes, bufferBytes, 0, security.attributes()));
     if (!pipe) {
         error = GetLastError();
         return pipe;

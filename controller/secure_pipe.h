@@ -12,10 +12,10 @@
 // generator fails.
 bool MakeUnguessablePipeName(const std::string& prefix, std::string& name);
 
-// Creates \\.\pipe\<name>: duplex, byte mode, overlapped, 64 KiB each way. An invalid
-// handle on failure, with the system's error code in `error` (ERROR_ACCESS_DENIED,
+// Creates \\.\pipe\<name>: duplex, byte mode, overlapped, bufferBytes each way. An
+// invalid handle on failure, with the system's error code in `error` (ERROR_ACCESS_DENIED,
 // ERROR_PIPE_BUSY or ERROR_ALREADY_EXISTS when the name is already taken).
-UniqueHandle CreateHostPipe(const std::string& name, DWORD& error);
+UniqueHandle CreateHostPipe(const std::string& name, DWORD bufferBytes, DWORD& error);
 
 // Whether the client that opened the pipe is the process we started. A system that
 // cannot say (no client process id) is taken at its word.

@@ -26,13 +26,8 @@ struct NdiReceiver::Connection {
     FrameCounts counts{kEmptyIntervalLimit};
 };
 
+// No worker runs any more: one that hung held the receiver until it ended.
 NdiReceiver::~NdiReceiver() {
-    if (!RetireWorker()) {
-        // The worker may still be inside the runtime: shutting it down or unloading it
-        // under that call would crash the process. It stays loaded until the process ends.
-        (void)library_.Release();
-        return;
-    }
     if (table_ != nullptr && table_->destroy != nullptr) {
         table_->destroy();  // also after a failed initialize
     }

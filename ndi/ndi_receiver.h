@@ -18,7 +18,9 @@ class NdiReceiver final : public SourceReceiver {
 public:
     static constexpr unsigned kStopWaitMs = 3000;
 
-    NdiReceiver() : SourceReceiver("[NDI]", kStopWaitMs) {}
+    static ReceiverHandle<NdiReceiver> Create() {
+        return ReceiverHandle<NdiReceiver>(std::shared_ptr<NdiReceiver>(new NdiReceiver()));
+    }
     ~NdiReceiver() override;
 
     // Loads and initialises the runtime. False when it is missing or unusable.
@@ -34,6 +36,8 @@ public:
 
 private:
     struct Connection;
+
+    NdiReceiver() : SourceReceiver("[NDI]", kStopWaitMs) {}
 
     AttemptEnd RunAttempt(const Settings& settings) override;
     bool CanReceive() const override { return table_ != nullptr; }

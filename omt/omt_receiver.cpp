@@ -20,15 +20,6 @@ struct OmtReceiver::Connection {
     FrameCounts counts{kEmptyIntervalLimit};
 };
 
-OmtReceiver::~OmtReceiver() {
-    if (!RetireWorker()) {
-        // The worker may be inside omt_receive right now, or return into library code
-        // later: unloading would pull its code out from under it. The module is left
-        // loaded until the process ends.
-        (void)library_.Release();
-    }
-}
-
 bool OmtReceiver::Initialize() {
     library_ = LoadReceivingLibrary("libomt.dll", "[OMT]");
     if (!library_) {

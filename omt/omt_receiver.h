@@ -19,8 +19,9 @@ class OmtReceiver final : public SourceReceiver {
 public:
     static constexpr unsigned kStopWaitMs = 5000;
 
-    OmtReceiver() : SourceReceiver("[OMT]", kStopWaitMs) {}
-    ~OmtReceiver() override;
+    static ReceiverHandle<OmtReceiver> Create() {
+        return ReceiverHandle<OmtReceiver>(std::shared_ptr<OmtReceiver>(new OmtReceiver()));
+    }
 
     // Loads libomt.dll and looks up its entries. True when the library is loaded and
     // create, destroy and receive were found; the suggested-quality entry is optional.
@@ -38,6 +39,8 @@ public:
 
 private:
     struct Connection;
+
+    OmtReceiver() : SourceReceiver("[OMT]", kStopWaitMs) {}
 
     AttemptEnd RunAttempt(const Settings& settings) override;
     bool CanReceive() const override {

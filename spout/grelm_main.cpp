@@ -18,36 +18,38 @@ namespace {
 class GrelmReceiver final : public HostReceiver {
 public:
     bool Prepare(FramePresenter& presenter) override {
-        receiver_.SetDevice(presenter.device(), presenter.context());
+        receiver_->SetDevice(presenter.device(), presenter.context());
         return true;
     }
+    // The texture callback holds the slot, so a worker that outlives this adapter still
+    // fills a slot that exists.
     void InstallCallbacks(HWND window, StatusCallback status, StatsCallback stats) override {
-        receiver_.SetTextureCallback(
-            [this, window](ID3D11Texture2D* texture, int width, int height) {
-                StoreTexture(slot_, window, texture, width, height);
+        receiver_->SetTextureCallback(
+            [slot = slot_, window](ID3D11Texture2D* texture, int width, int height) {
+                StoreTexture(*slot, window, texture, width, height);
             });
-        receiver_.SetStatsCallback(std::move(stats));
-        receiver_.SetStatusCallback(std::move(status));
+        receiver_->SetStatsCallback(std::move(stats));
+        receiver_->SetStatusCallback(std::move(status));
     }
     void OnFrameNotification(FramePresenter& presenter) override {
-        PresentPendingTexture(slot_, presenter);
+        PresentPendingTexture(*slot_, presenter);
     }
     // The worker leaves the old device first; a texture it delivered from there is dropped.
     void OnDeviceChanged(ID3D11Device* device) override {
-        receiver_.SwitchDevice(device);
-        ReleaseTextures(slot_);
+        receiver_->SwitchDevice(device);
+        ReleaseTextures(*slot_);
     }
     bool Start(const std::string& source, int /*quality*/) override {
-        return receiver_.Start(source);
+        return receiver_->Start(source);
     }
-    void Stop() override { receiver_.Stop(); }
+    void Stop() override { receiver_->Stop(); }
     void SetQuality(int /*quality*/) override {}  // Grelm has no quality
-    void ReleaseFrames() override { ReleaseTextures(slot_); }
-    bool Stuck() override { return receiver_.Stuck(); }
+    void ReleaseFrames() override { ReleaseTextures(*slot_); }
+    bool Stuck() override { return receiver_->Stuck(); }
 
 private:
-    TextureSlot slot_;  // declared first: outlives the receiver whose worker fills it
-    SpoutReceiver receiver_;
+    std::shared_ptr<TextureSlot> slot_ = std::make_shared<TextureSlot>();
+    ReceiverHandle<SpoutReceiver> receiver_ = SpoutReceiver::Create();
 };
 
 std::unique_ptr<HostReceiver> CreateGrelmReceiver() {

@@ -37,13 +37,8 @@ struct SpoutReceiver::Connection {
 
 SpoutReceiver::SpoutReceiver() : SourceReceiver("[Spout]", kStopWaitMs), opener_(&OpenOnDevice) {}
 
+// No worker runs any more: one that hung held the receiver until it ended.
 SpoutReceiver::~SpoutReceiver() {
-    if (!RetireWorker()) {
-        // The worker owns the shared texture and may still use it: it is left to the end
-        // of the process, together with the receiver (the host keeps it).
-        (void)sharedTexture_.Detach();
-        return;
-    }
     ReleaseTexture();
 }
 
@@ -93,13 +88,14 @@ AttemptEnd SpoutReceiver::RunAttempt(const Settings& settings) {
     if (!WaitForRecord(senderName, record)) {
         return AttemptEnd::Stopped;
     }
-    if (!HasDevice()) {
-        NotifyStatus("error", "No D3D11 device");
-        return AttemptEnd::OpenFailed;
-    }
-    if (!OpenTexture(record.handle)) {
-        NotifyStatus("error", "Cannot open shared texture");
-        return AttemptEnd::OpenFailed;
+    switch (OpenWhenDeviceIsThere(record.handle)) {
+        case OpenResult::Opened:
+            break;
+        case OpenResult::NoDevice:
+            return AttemptEnd::Stopped;
+        case OpenResult::Failed:
+            NotifyStatus("error", "Cannot open shared texture");
+            return AttemptEnd::OpenFailed;
     }
     NotifyStatus("connected", senderName.c_str());
     RunConnection(senderName, record);
@@ -121,6 +117,14 @@ bool SpoutReceiver::WaitForRecord(const std::string& senderName, SenderRecord& r
         Pause(kWaitingPollMs);
     }
     return Receiving();
+}
+
+SpoutReceiver::OpenResult SpoutReceiver::OpenWhenDeviceIsThere(uint32_t handle) {
+    OpenResult opened = OpenTexture(handle);
+    while (opened == OpenResult::NoDevice && Pause(kWaitingPollMs) && Receiving()) {
+        opened = OpenTexture(handle);
+    }
+    return opened;
 }
 
 void SpoutReceiver::RunConnection(const std::string& senderName, const SenderRecord& record) {
@@ -148,8 +152,14 @@ void SpoutReceiver::Poll(const std::string& senderName, Connection& connection) 
     if (SenderTextureChanged(record, sharedHandle_, connection.width, connection.height) ||
         !TextureIsCurrent(record.handle)) {
         // A resized sender shares a new texture, and a new device needs the texture opened
-        // on it; following either needs no report.
-        if (!OpenTexture(record.handle)) {
+        // on it; following either needs no report, and while the presenter is making its
+        // new device there is nothing to open it on yet: that is waited out quietly.
+        const OpenResult opened = OpenTexture(record.handle);
+        if (opened == OpenResult::NoDevice) {
+            Pause(kPollPauseMs);
+            return;
+        }
+        if (opened == OpenResult::Failed) {
             NotifyStatus("error", "Cannot reopen shared texture");
             RequestReconnect();
             return;
@@ -175,24 +185,21 @@ void SpoutReceiver::Poll(const std::string& senderName, Connection& connection) 
     Pause(kPollPauseMs);
 }
 
-bool SpoutReceiver::HasDevice() {
-    ScopedLock lock(deviceLock_);
-    return device_ != nullptr;
-}
-
 // Opened under the device lock, so that a device switch waits for an open in progress and
 // an open never starts on a device that is being replaced.
-bool SpoutReceiver::OpenTexture(uint32_t handle) {
+SpoutReceiver::OpenResult SpoutReceiver::OpenTexture(uint32_t handle) {
     ReleaseTexture();
     ScopedLock lock(deviceLock_);
-    if (device_ == nullptr || !opener_ || !opener_(device_, WidenHandle(handle), sharedTexture_) ||
-        !sharedTexture_) {
+    if (device_ == nullptr) {
+        return OpenResult::NoDevice;
+    }
+    if (!opener_ || !opener_(device_, WidenHandle(handle), sharedTexture_) || !sharedTexture_) {
         sharedTexture_.Reset();
-        return false;
+        return OpenResult::Failed;
     }
     sharedHandle_ = handle;
     textureGeneration_ = deviceGeneration_;
-    return true;
+    return OpenResult::Opened;
 }
 
 bool SpoutReceiver::TextureIsCurrent(uint32_t handle) {

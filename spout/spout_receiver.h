@@ -35,7 +35,9 @@ class SpoutReceiver final : public SourceReceiver {
 public:
     static constexpr unsigned kStopWaitMs = 3000;
 
-    SpoutReceiver();
+    static ReceiverHandle<SpoutReceiver> Create() {
+        return ReceiverHandle<SpoutReceiver>(std::shared_ptr<SpoutReceiver>(new SpoutReceiver()));
+    }
     ~SpoutReceiver() override;
 
     // Borrowed from the presenter, which outlives the worker; only the device is used.
@@ -56,12 +58,18 @@ public:
 private:
     struct Connection;  // the worker's per-connection state
 
+    SpoutReceiver();
+
+    enum class OpenResult { Opened, NoDevice, Failed };
+
     AttemptEnd RunAttempt(const Settings& settings) override;
     bool WaitForRecord(const std::string& senderName, SenderRecord& record);
+    // Opens the texture, waiting quietly while the presenter has no device (it is making
+    // a new one after a device loss). Opened or Failed, or NoDevice when stopped.
+    OpenResult OpenWhenDeviceIsThere(uint32_t handle);
     void RunConnection(const std::string& senderName, const SenderRecord& record);
     void Poll(const std::string& senderName, Connection& connection);
-    bool HasDevice();
-    bool OpenTexture(uint32_t handle);
+    OpenResult OpenTexture(uint32_t handle);
     bool TextureIsCurrent(uint32_t handle);
     void ReleaseTexture();
 

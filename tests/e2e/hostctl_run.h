@@ -73,9 +73,10 @@ struct HostctlRun {
     }
 };
 
-// hostctl [options] --script=<temp file> host [hostArgs]; waits at most 60 s.
+// hostctl [options] --script=<temp file> host [hostArgs]; waits at most waitMs.
 inline HostctlRun RunHostctl(const std::string& script, const std::vector<std::string>& options,
-                             const std::string& host, const std::vector<std::string>& hostArgs) {
+                             const std::string& host, const std::vector<std::string>& hostArgs,
+                             DWORD waitMs = 60000) {
     HostctlRun run;
     run.exitCode = kNotStarted;
     std::string base = UniqueTempPath("hostctl-run");
@@ -94,7 +95,7 @@ inline HostctlRun RunHostctl(const std::string& script, const std::vector<std::s
     char path[32768] = {};
     GetEnvironmentVariableA("PATH", path, sizeof path);
     SetEnvironmentVariableA("PATH", (SimDir() + ";" + path).c_str());  // for the host
-    run.exitCode = RunRedirected(commandLine, base + ".out", 60000);
+    run.exitCode = RunRedirected(commandLine, base + ".out", waitMs);
     DWORD startError = GetLastError();
     SetEnvironmentVariableA("PATH", path);
     run.text = run.exitCode == kNotStarted

@@ -36,10 +36,10 @@ TEST(NdiBinding, LoadEntryInitializeAndTeardownFollowWhatTheRuntimeOffers) {
         UseRuntimeFrom(dir.path());
         SimCallLog log("SIM_NDI_LOG");
         {
-            NdiReceiver receiver;
-            EXPECT_EQ(receiver.Initialize(), c.initialized);
+            auto receiver = NdiReceiver::Create();
+            EXPECT_EQ(receiver->Initialize(), c.initialized);
             if (c.loadLine == nullptr) {
-                EXPECT_FALSE(receiver.Start("novideo", 100));  // nothing bound, no worker
+                EXPECT_FALSE(receiver->Start("novideo", 100));  // nothing bound, no worker
             }
         }
         std::vector<std::string> loads = log.Matching("load ");

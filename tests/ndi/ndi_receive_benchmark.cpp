@@ -14,22 +14,22 @@ int main(int argc, char** argv) {
     const char* source = argc > 1 ? argv[1] : "pattern:1920x1080@60";
     int seconds = argc > 2 ? std::atoi(argv[2]) : 4;
     UseRuntimeFrom(SimDir());
-    NdiReceiver receiver;
-    if (!receiver.Initialize()) {
+    auto receiver = NdiReceiver::Create();
+    if (!receiver->Initialize()) {
         std::printf("simulated runtime not found in %s\n", SimDir().c_str());
         return 1;
     }
     std::vector<unsigned char> copy;
-    receiver.SetFrameCallback([&copy](const unsigned char* pixels, int, int height, int stride) {
+    receiver->SetFrameCallback([&copy](const unsigned char* pixels, int, int height, int stride) {
         size_t bytes = static_cast<size_t>(height) * static_cast<size_t>(stride);
         copy.resize(bytes);
         std::memcpy(copy.data(), pixels, bytes);
     });
-    receiver.SetStatsCallback([](float fps, int width, int height) {
+    receiver->SetStatsCallback([](float fps, int width, int height) {
         std::printf("stats: %.2f fps, %dx%d\n", fps, width, height);
     });
-    receiver.Start(source, 100);
+    receiver->Start(source, 100);
     Sleep(static_cast<DWORD>(seconds) * 1000 + 200);
-    receiver.Stop();
+    receiver->Stop();
     return 0;
 }

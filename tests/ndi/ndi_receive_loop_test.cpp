@@ -36,7 +36,7 @@ class NdiReceiveLoop : public ::testing::Test {
 protected:
     void SetUp() override {
         UseRuntimeFrom(SimDir());
-        receiver_ = std::make_unique<NdiReceiver>();
+        receiver_ = NdiReceiver::Create();
         ASSERT_TRUE(receiver_->Initialize());
         recorder_.Attach(*receiver_);
     }
@@ -48,7 +48,7 @@ protected:
 
     SimCallLog log_{"SIM_NDI_LOG"};
     Recorder recorder_;
-    std::unique_ptr<NdiReceiver> receiver_;
+    ReceiverHandle<NdiReceiver> receiver_;
 };
 
 TEST_F(NdiReceiveLoop, LiveSourceReportsConnectedAndStatsOncePerSecondUntilStopped) {
@@ -297,11 +297,11 @@ TEST_F(NdiReceiveLoop, StopDuringTheFailedCreatePauseEndsTheWorkerPromptly) {
 }
 
 TEST_F(NdiReceiveLoop, UnassignedCallbacksAreSkipped) {
-    NdiReceiver bare;
-    ASSERT_TRUE(bare.Initialize());
-    ASSERT_TRUE(bare.Start("pattern:320x180@30;errors-every:15", 0));
+    auto bare = NdiReceiver::Create();
+    ASSERT_TRUE(bare->Initialize());
+    ASSERT_TRUE(bare->Start("pattern:320x180@30;errors-every:15", 0));
     ASSERT_TRUE(WaitUntil([&] { return log_.Count("capture -> error") >= 1; }, 5000));
-    bare.Stop();
+    bare->Stop();
     EXPECT_GE(log_.Count("free_video"), 5);
     EXPECT_GE(log_.Count("capture -> error"), 1);
 }

@@ -90,8 +90,8 @@ TEST(OmtBinding, InitializeNeedsCreateDestroyAndReceive) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.searchDir);
         ASSERT_TRUE(SetDllDirectoryA(c.searchDir.c_str()));
-        OmtReceiver receiver;
-        EXPECT_EQ(receiver.Initialize(), c.binds);
+        auto receiver = OmtReceiver::Create();
+        EXPECT_EQ(receiver->Initialize(), c.binds);
         EXPECT_EQ(GetModuleHandleA("libomt.dll") != nullptr, c.searchDir != emptyDir);
     }
     SetDllDirectoryA(nullptr);

@@ -31,7 +31,7 @@ class OmtReceiveLoop : public testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(SetDllDirectoryA(SimDir().c_str()));
-        receiver_ = std::make_unique<OmtReceiver>();
+        receiver_ = OmtReceiver::Create();
         recorder_.Attach(*receiver_);
         ASSERT_TRUE(receiver_->Initialize());
     }
@@ -46,7 +46,7 @@ protected:
 
     SimCallLog log_{"SIM_OMT_LOG"};  // outlives the receiver, so destroy is logged too
     Recorder recorder_;
-    std::unique_ptr<OmtReceiver> receiver_;
+    ReceiverHandle<OmtReceiver> receiver_;
 };
 
 TEST_F(OmtReceiveLoop, CreatesVideoOnlyBgraAndSuggestsTheMappedQuality) {

@@ -337,8 +337,8 @@ void MeasureLoop(HWND window, FrameSlot& slot, TimedPresenter& presenter,
 // The host's whole path: simulated source -> NdiReceiver -> StoreFrame -> a host-style
 // message loop -> DrawPendingFrame -> Present.
 bool RunHostPath(HWND window, int seconds, const std::string& source, PathFigures& figures) {
-    NdiReceiver receiver;
-    if (!receiver.Initialize()) {
+    auto receiver = NdiReceiver::Create();
+    if (!receiver->Initialize()) {
         std::printf("pipeline_error runtime\n");
         return false;
     }
@@ -351,17 +351,17 @@ bool RunHostPath(HWND window, int seconds, const std::string& source, PathFigure
     std::vector<double> produced(TimedPresenter::kRing, 0.0);
     presenter.producedAt = produced.data();
     std::atomic<long> received{0};
-    receiver.SetFrameCallback([&](const unsigned char* pixels, int width, int height, int stride) {
+    receiver->SetFrameCallback([&](const unsigned char* pixels, int width, int height, int stride) {
         long frame = pixels[0] | (pixels[1] << 8) | (pixels[2] << 16);
         produced[frame % TimedPresenter::kRing] = Now();
         ++received;
         StoreFrame(slot, window, pixels, width, height, stride);
     });
-    receiver.Start(source, 100);
+    receiver->Start(source, 100);
     SetTimer(window, 1, 100, nullptr);  // the loop wakes even when no frame comes
     MeasureLoop(window, slot, presenter, received, seconds, figures);
     KillTimer(window, 1);
-    receiver.Stop();
+    receiver->Stop();
     FreeFramePixels(slot);
     return true;
 }
@@ -552,16 +552,16 @@ PresentCount RunBareLoop(int width, int height, double seconds, const std::strin
     if (window == nullptr || !loop.Initialize(window, width, height)) {
         return {};
     }
-    NdiReceiver receiver;
+    auto receiver = NdiReceiver::Create();
     FrameSlot slot;
     if (!beside.empty()) {
-        if (!receiver.Initialize()) {
+        if (!receiver->Initialize()) {
             return {};
         }
-        receiver.SetFrameCallback([&](const unsigned char* pixels, int w, int h, int stride) {
+        receiver->SetFrameCallback([&](const unsigned char* pixels, int w, int h, int stride) {
             StoreFrame(slot, window, pixels, w, h, stride);
         });
-        receiver.Start(beside, 100);
+        receiver->Start(beside, 100);
     }
     const size_t bytes = static_cast<size_t>(width) * 4 * height;
     std::vector<unsigned char> sources[2] = {Pattern(bytes, 5), Pattern(bytes, 6)};
@@ -579,7 +579,7 @@ PresentCount RunBareLoop(int width, int height, double seconds, const std::strin
         DrainMessages();
     }
     const PresentCount count = {presents, Now() - from};
-    receiver.Stop();
+    receiver->Stop();
     FreeFramePixels(slot);
     return count;
 }

@@ -103,31 +103,58 @@ TEST(TeardownRace, ConcurrentStartAndStopKeepOneWorkerAndCloseEachHandleOnce) {
 // A worker that ignores the stop flag until the test releases it.
 struct HeldWorker {
     std::atomic<int> alive{0};
+    std::atomic<int> most{0};
+    std::atomic<int> runs{0};
     UniqueHandle entered{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
     UniqueHandle release{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
     static void Body(void* context) {
         auto* self = static_cast<HeldWorker*>(context);
-        self->alive.fetch_add(1);
+        int now = self->alive.fetch_add(1) + 1;
+        self->most.store(now > self->most.load() ? now : self->most.load());
+        self->runs.fetch_add(1);
         SetEvent(self->entered.Get());
         WaitForSingleObject(self->release.Get(), 30000);
         self->alive.fetch_sub(1);
     }
 };
 
-TEST(TeardownRace, AWorkerThatOutlastsItsStopWaitIsNeverJoinedByASecond) {
-    WorkerThread worker(100);
-    HeldWorker held;
-    ASSERT_TRUE(worker.Start(&HeldWorker::Body, &held));
-    ASSERT_EQ(WaitForSingleObject(held.entered.Get(), 5000), WAIT_OBJECT_0);
-    worker.Stop();  // gives up after its 100 ms
-    EXPECT_TRUE(worker.Stuck());
-    EXPECT_FALSE(worker.Start(&HeldWorker::Body, &held));
-    EXPECT_EQ(held.alive.load(), 1);
-    SetEvent(held.release.Get());
-    ASSERT_TRUE(WaitUntil([&] { return !worker.Stuck(); }, 10000));
-    EXPECT_EQ(held.alive.load(), 0);
-    EXPECT_TRUE(worker.Start(&HeldWorker::Body, &held));  // released at once: ends by itself
-    worker.Stop();
+using Result = WorkerThread::StartResult;
+
+// A start while the worker hangs waits for it: the body runs again on its own once the
+// hanging run returns, never beside it, unless a stop cancelled it meanwhile.
+TEST(TeardownRace, AStartWhileAWorkerHangsRunsOnceItHasEndedUnlessStopped) {
+    struct Case {
+        const char* what;
+        bool stopMeanwhile;
+        int runs;
+    } cases[] = {
+        {"deferred start runs by itself", false, 2},
+        {"a stop cancels the deferred start", true, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        WorkerThread worker(100);
+        HeldWorker held;
+        ASSERT_EQ(worker.Start(&HeldWorker::Body, &held), Result::Started);
+        ASSERT_EQ(WaitForSingleObject(held.entered.Get(), 5000), WAIT_OBJECT_0);
+        EXPECT_FALSE(worker.Stop());  // gives up after its 100 ms
+        EXPECT_TRUE(worker.Stuck());
+        EXPECT_EQ(worker.Start(&HeldWorker::Body, &held), Result::Deferred);
+        EXPECT_EQ(worker.Start(&HeldWorker::Body, &held), Result::Deferred);
+        if (c.stopMeanwhile) {
+            EXPECT_FALSE(worker.Stop());  // looks, does not wait again
+        }
+        EXPECT_EQ(held.alive.load(), 1);
+        SetEvent(held.release.Get());
+        ASSERT_TRUE(
+            WaitUntil([&] { return held.runs.load() == c.runs && held.alive.load() == 0; }, 10000));
+        EXPECT_TRUE(worker.Stop());
+        EXPECT_FALSE(worker.Stuck());
+        EXPECT_EQ(held.runs.load(), c.runs);
+        EXPECT_EQ(held.most.load(), 1);
+        EXPECT_EQ(worker.Start(&HeldWorker::Body, &held), Result::Started);  // ends by itself
+        EXPECT_TRUE(worker.Stop());
+    }
 }
 
 // A receiver whose Start and Stop drive a real WorkerThread, as the hosts' do.
@@ -139,7 +166,7 @@ public:
     void OnFrameNotification(FramePresenter&) override {}
     bool Start(const std::string&, int) override {
         starts.fetch_add(1);
-        return worker_.Start(&WorkerCount::Body, &count);
+        return worker_.Start(&WorkerCount::Body, &count) == WorkerThread::StartResult::Started;
     }
     void Stop() override { worker_.Stop(); }
     void SetQuality(int) override {}

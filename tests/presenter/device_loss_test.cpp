@@ -285,9 +285,9 @@ TEST(DeviceLoss, TheSpoutWorkerLeavesTheOldDeviceAndReopensOnTheNewOneSilently) 
     std::vector<std::string> states;
     std::mutex statesLock;
 
-    SpoutReceiver receiver;
-    receiver.SetDevice(first.Get(), nullptr);
-    receiver.SetSharedTextureOpener(
+    auto receiver = SpoutReceiver::Create();
+    receiver->SetDevice(first.Get(), nullptr);
+    receiver->SetSharedTextureOpener(
         [&log](ID3D11Device* device, HANDLE, ComPtr<ID3D11Texture2D>& texture) {
             log.Opened(device);
             D3D11_TEXTURE2D_DESC desc = {32,
@@ -302,24 +302,24 @@ TEST(DeviceLoss, TheSpoutWorkerLeavesTheOldDeviceAndReopensOnTheNewOneSilently) 
                                          0};
             return SUCCEEDED(device->CreateTexture2D(&desc, nullptr, &texture));
         });
-    receiver.SetTextureCallback([&](ID3D11Texture2D* texture, int, int) {
+    receiver->SetTextureCallback([&](ID3D11Texture2D* texture, int, int) {
         ComPtr<ID3D11Device> owner;
         texture->GetDevice(&owner);
         deliveredFrom.store(owner.Get());
         delivered.fetch_add(1);
     });
-    receiver.SetStatusCallback([&](const char* state, const char*) {
+    receiver->SetStatusCallback([&](const char* state, const char*) {
         std::lock_guard<std::mutex> lock(statesLock);
         states.push_back(state);
     });
-    ASSERT_TRUE(receiver.Start(name));
+    ASSERT_TRUE(receiver->Start(name));
     ASSERT_TRUE(WaitUntil([&] { return deliveredFrom.load() == first.Get(); }, 5000));
 
-    receiver.SwitchDevice(nullptr);
+    receiver->SwitchDevice(nullptr);
     const size_t opensBeforeNew = log.Opened().size();
-    receiver.SwitchDevice(second.Get());
+    receiver->SwitchDevice(second.Get());
     ASSERT_TRUE(WaitUntil([&] { return deliveredFrom.load() == second.Get(); }, 5000));
-    receiver.Stop();
+    receiver->Stop();
     UnmapViewOfFile(view);
 
     // After the switch to null the old device was never opened on again.

@@ -76,13 +76,13 @@ protected:
         ASSERT_TRUE(CreateHostWindow(GetModuleHandleW(nullptr), TraitsOf(HostKind::Grelm), 320, 180,
                                      window_));
         ASSERT_TRUE(presenter_.Initialize(window_));
-        receiver_.SetDevice(presenter_.device(), presenter_.context());
-        receiver_.SetTextureCallback([this](ID3D11Texture2D* texture, int width, int height) {
+        receiver_->SetDevice(presenter_.device(), presenter_.context());
+        receiver_->SetTextureCallback([this](ID3D11Texture2D* texture, int width, int height) {
             StoreTexture(slot_, window_, texture, width, height);
         });
     }
     void TearDown() override {
-        receiver_.Stop();
+        receiver_->Stop();
         sender_.End();
         ReleaseTextures(slot_);
         presenter_.ReleaseResources();
@@ -113,7 +113,8 @@ protected:
     HWND window_ = nullptr;
     ReadbackPresenter presenter_;
     TextureSlot slot_;
-    SpoutReceiver receiver_;  // declared last: stops before the slot and presenter go
+    ReceiverHandle<SpoutReceiver> receiver_ =
+        SpoutReceiver::Create();  // declared last: stops before the slot and presenter go
     ChildProcess sender_;
 };
 
@@ -126,7 +127,7 @@ TEST_P(SharedTextureTest, ShowsTheSendersPicturePixelForPixel) {
     // be caught halfway through an update, since nothing orders the two processes' work.
     ASSERT_TRUE(sender_.Start("\"" + ExeDir() + "spout_sender.exe\" --name=" + name +
                               " --format=" + sender.format + " --size=" + size + " --hold=60000"));
-    ASSERT_TRUE(receiver_.Start(name));
+    ASSERT_TRUE(receiver_->Start(name));
 
     const bool shown = PumpUntil(sender, 20000);
     EXPECT_TRUE(shown) << "last picture: " << presenter_.width << "x" << presenter_.height << ", "

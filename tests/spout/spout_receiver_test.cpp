@@ -121,16 +121,16 @@ TEST(SpoutReceiverTest, ReadsOnlyValidRecordsAndTreatsBrokenMappingsAsMissing) {
 
 TEST(SpoutReceiverTest, WaitsQuietlyForAMissingSenderAndStopsWithDisconnected) {
     Recorder recorder;
-    SpoutReceiver receiver;
-    receiver.SetStatusCallback(recorder.Status());
+    auto receiver = SpoutReceiver::Create();
+    receiver->SetStatusCallback(recorder.Status());
     const std::string name = UniqueName("missing");
-    ASSERT_TRUE(receiver.Start(name));
+    ASSERT_TRUE(receiver->Start(name));
     Sleep(1200);  // several 250 ms polls
     ASSERT_EQ(recorder.states(), std::vector<std::string>{"connecting"});
     EXPECT_EQ(recorder.reports()[0].source, name);
 
     const ULONGLONG stopAt = GetTickCount64();
-    receiver.Stop();
+    receiver->Stop();
     EXPECT_LT(GetTickCount64() - stopAt, 1000u);
     EXPECT_EQ(recorder.states(), (std::vector<std::string>{"connecting", "disconnected"}));
     EXPECT_EQ(recorder.reports()[1].source, "");
@@ -138,13 +138,13 @@ TEST(SpoutReceiverTest, WaitsQuietlyForAMissingSenderAndStopsWithDisconnected) {
 
 TEST(SpoutReceiverTest, StartWhileRunningEndsTheOldWorkerFirst) {
     Recorder recorder;
-    SpoutReceiver receiver;
-    receiver.SetStatusCallback(recorder.Status());
-    ASSERT_TRUE(receiver.Start(UniqueName("first")));
+    auto receiver = SpoutReceiver::Create();
+    receiver->SetStatusCallback(recorder.Status());
+    ASSERT_TRUE(receiver->Start(UniqueName("first")));
     ASSERT_TRUE(recorder.WaitFor(1));
-    ASSERT_TRUE(receiver.Start(UniqueName("second")));
+    ASSERT_TRUE(receiver->Start(UniqueName("second")));
     ASSERT_TRUE(recorder.WaitFor(3));
-    receiver.Stop();
+    receiver->Stop();
     std::vector<Report> reports = recorder.reports();
     ASSERT_EQ(recorder.states(), (std::vector<std::string>{"connecting", "disconnected",
                                                            "connecting", "disconnected"}));
@@ -160,12 +160,12 @@ TEST(SpoutReceiverTest, RealOpenFailsOnWineAndIsRetriedAfterOneSecond) {
     sender.Write(0x1234, 640, 360);
 
     Recorder recorder;
-    SpoutReceiver receiver;
-    receiver.SetDevice(device.Get(), nullptr);
-    receiver.SetStatusCallback(recorder.Status());
-    ASSERT_TRUE(receiver.Start(name));
+    auto receiver = SpoutReceiver::Create();
+    receiver->SetDevice(device.Get(), nullptr);
+    receiver->SetStatusCallback(recorder.Status());
+    ASSERT_TRUE(receiver->Start(name));
     ASSERT_TRUE(recorder.WaitFor(3));
-    receiver.Stop();
+    receiver->Stop();
     std::vector<Report> reports = recorder.reports();
     ASSERT_GE(reports.size(), 3u);
     EXPECT_EQ(reports[1].state, "error");
@@ -176,18 +176,31 @@ TEST(SpoutReceiverTest, RealOpenFailsOnWineAndIsRetriedAfterOneSecond) {
     EXPECT_LE(retryMs, 2500u);
 }
 
-TEST(SpoutReceiverTest, WithoutADeviceReportsTheMisuse) {
+// While the presenter makes a new device the receiver has none: it waits quietly, with no
+// error, and opens the sender's texture once the device is there.
+TEST(SpoutReceiverTest, WithoutADeviceWaitsQuietlyUntilOneComes) {
     const std::string name = UniqueName("nodevice");
     FakeSender sender(name);
     sender.Write(0x1234, 640, 360);
+    ComPtr<ID3D11Device> device = MakeDevice();
+    ASSERT_TRUE(device);
     Recorder recorder;
-    SpoutReceiver receiver;
-    receiver.SetStatusCallback(recorder.Status());
-    ASSERT_TRUE(receiver.Start(name));
+    auto receiver = SpoutReceiver::Create();
+    receiver->SetStatusCallback(recorder.Status());
+    receiver->SetSharedTextureOpener(
+        [&](ID3D11Device* on, HANDLE, ComPtr<ID3D11Texture2D>& texture) {
+            texture = MakeTestTexture(on, DXGI_FORMAT_B8G8R8A8_UNORM, 640, 360);
+            return texture != nullptr;
+        });
+    ASSERT_TRUE(receiver->Start(name));
+    ASSERT_TRUE(recorder.WaitFor(1));
+    Sleep(1500);  // longer than the pause after a failed open: an error would be here
+    EXPECT_EQ(recorder.reports().size(), 1u);
+    receiver->SwitchDevice(device.Get());
     ASSERT_TRUE(recorder.WaitFor(2));
-    receiver.Stop();
-    EXPECT_EQ(recorder.reports()[1].state, "error");
-    EXPECT_EQ(recorder.reports()[1].source, "No D3D11 device");
+    receiver->Stop();
+    EXPECT_EQ(recorder.reports()[0].state, "connecting");
+    EXPECT_EQ(recorder.reports()[1].state, "connected");
 }
 
 // The connected path: an opener that hands out textures made here, by handle value.
@@ -198,15 +211,15 @@ protected:
         ASSERT_TRUE(device_);
         textures_[0x10] = MakeTestTexture(device_.Get(), DXGI_FORMAT_B8G8R8A8_UNORM, 640, 360);
         textures_[0x20] = MakeTestTexture(device_.Get(), DXGI_FORMAT_B8G8R8A8_UNORM, 1920, 1080);
-        receiver_.SetDevice(device_.Get(), nullptr);
-        receiver_.SetStatusCallback(recorder_.Status());
-        receiver_.SetSharedTextureOpener(
+        receiver_->SetDevice(device_.Get(), nullptr);
+        receiver_->SetStatusCallback(recorder_.Status());
+        receiver_->SetSharedTextureOpener(
             [this](ID3D11Device*, HANDLE handle, ComPtr<ID3D11Texture2D>& texture) {
                 auto found = textures_.find(reinterpret_cast<uintptr_t>(handle));
                 texture = found == textures_.end() ? nullptr : found->second;
                 return texture != nullptr;
             });
-        receiver_.SetTextureCallback([this](ID3D11Texture2D* texture, int width, int height) {
+        receiver_->SetTextureCallback([this](ID3D11Texture2D* texture, int width, int height) {
             {
                 ScopedLock lock(lock_);
                 lastTexture_ = texture;
@@ -219,7 +232,7 @@ protected:
                 onDelivery_();
             }
         });
-        receiver_.SetStatsCallback([this](float fps, int width, int height) {
+        receiver_->SetStatsCallback([this](float fps, int width, int height) {
             ScopedLock lock(lock_);
             lastFps_ = fps;
             statsWidth_ = width;
@@ -227,7 +240,7 @@ protected:
             ++stats_;
         });
     }
-    void TearDown() override { receiver_.Stop(); }
+    void TearDown() override { receiver_->Stop(); }
 
     // Waits until a delivery of `texture` arrives.
     bool WaitForDelivery(uint32_t handle, int timeoutMs = 3000) {
@@ -252,7 +265,7 @@ protected:
     ComPtr<ID3D11Device> device_;
     std::map<uintptr_t, ComPtr<ID3D11Texture2D>> textures_;
     Recorder recorder_;
-    SpoutReceiver receiver_;
+    ReceiverHandle<SpoutReceiver> receiver_ = SpoutReceiver::Create();
     CriticalSection lock_;
     ID3D11Texture2D* lastTexture_ = nullptr;
     int lastWidth_ = 0, lastHeight_ = 0, deliveries_ = 0, stats_ = 0;
@@ -275,7 +288,7 @@ TEST_F(ConnectedReceiverTest, DeliversFollowsResizesAndReportsTheRate) {
             SetEvent(invalidWritten.Get());
         }
     };
-    ASSERT_TRUE(receiver_.Start(name_));
+    ASSERT_TRUE(receiver_->Start(name_));
     ASSERT_TRUE(recorder_.WaitFor(1));
     Sleep(300);  // the sender appears while the receiver waits
     FakeSender appearing(name_);
@@ -328,7 +341,7 @@ TEST_F(ConnectedReceiverTest, DeliversFollowsResizesAndReportsTheRate) {
 TEST_F(ConnectedReceiverTest, ClosedSenderReconnectsTwiceThenWaitsAgain) {
     FakeSender sender(name_);
     sender.Write(0x10, 640, 360);
-    ASSERT_TRUE(receiver_.Start(name_));
+    ASSERT_TRUE(receiver_->Start(name_));
     ASSERT_TRUE(WaitForDelivery(0x10));
     sender.Close();
     ASSERT_TRUE(recorder_.WaitFor(5));
@@ -339,14 +352,14 @@ TEST_F(ConnectedReceiverTest, ClosedSenderReconnectsTwiceThenWaitsAgain) {
     const ULONGLONG pauseMs = reports[4].atMs - reports[3].atMs;
     EXPECT_GE(pauseMs, 400u);
     EXPECT_LE(pauseMs, 1500u);
-    receiver_.Stop();
+    receiver_->Stop();
     EXPECT_EQ(recorder_.states().back(), "disconnected");
 }
 
 TEST_F(ConnectedReceiverTest, UnopenableNewHandleGivesTheConnectionUp) {
     FakeSender sender(name_);
     sender.Write(0x10, 640, 360);
-    ASSERT_TRUE(receiver_.Start(name_));
+    ASSERT_TRUE(receiver_->Start(name_));
     ASSERT_TRUE(WaitForDelivery(0x10));
     sender.Write(0x30, 640, 360);  // the stand-in knows no 0x30
     ASSERT_TRUE(recorder_.WaitFor(4));

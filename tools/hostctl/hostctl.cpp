@@ -8,6 +8,7 @@
 // host's events as the library delivers them; a short-lived thread ends each `stall`.
 // Output lines are serialised by one lock.
 #include <windows.h>
+#include <psapi.h>
 
 #include <shellapi.h>
 
@@ -48,6 +49,8 @@ const char kUsage[] =
     "                  script is over, before it is killed (default 10000)\n"
     "  --pipeName=NAME use NAME instead of a generated pipe name\n"
     "  --noPipeName    do not pass --pipeName to the host (the pipe is still made)\n"
+    "  --pipeBuffer=BYTES  the pipe's buffer each way (default 65536; 0: every write\n"
+    "                  of the host waits until hostctl reads it)\n"
     "  --help          this text\n"
     "\n"
     "script lines (stdin or --script), one per line:\n"
@@ -60,8 +63,10 @@ const char kUsage[] =
     "  close           close the pipe (the host sees a broken pipe)\n"
     "  wm_close        post WM_CLOSE to the window announced in host_ready\n"
     "  handles         print `handles N`, the host process's handle count\n"
+    "  memory          print `private bytes N`, the host process's private bytes\n"
     "  stall MS        stop reading the pipe for MS ms (the script goes on at once);\n"
-    "                  what the host writes meanwhile waits in the pipe or is dropped\n"
+    "                  what the host writes meanwhile waits in the pipe or in the\n"
+    "                  host, which keeps its latest state\n"
     "  # text          comment; empty lines are skipped\n"
     "\n"
     "exit code: the host's, or 124 when the host did not end within the timeout (it\n"
@@ -72,6 +77,7 @@ struct Options {
     std::string scriptPath;
     std::string pipeName;
     bool passPipeName = true;
+    DWORD pipeBufferBytes = 64 * 1024;
     DWORD timeoutMs = 10000;
     std::string hostPath;
     std::vector<std::string> hostArgs;
@@ -174,6 +180,8 @@ bool ParseOptions(const std::vector<std::string>& argv, Options& options, bool& 
             options.pipeName = arg.substr(11);
         } else if (arg == "--noPipeName") {
             options.passPipeName = false;
+        } else if (StartsWith(arg, "--pipeBuffer=")) {
+            options.pipeBufferBytes = static_cast<DWORD>(NumberOr(arg.substr(13), 64 * 1024));
         } else {
             std::fprintf(stderr, "hostctl: unknown option %s\n", arg.c_str());
             return false;
@@ -358,6 +366,65 @@ void PrintHandleCount(Session& s) {
     }
 }
 
+// A whole small file; empty when it cannot be read.
+std::string ReadSmallFile(const std::string& path) {
+    UniqueHandle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  nullptr, OPEN_EXISTING, 0, nullptr));
+    std::string text;
+    char buffer[4096];
+    DWORD count = 0;
+    while (file && ReadFile(file.Get(), buffer, sizeof buffer, &count, nullptr) && count > 0 &&
+           text.size() < 65536) {
+        text.append(buffer, count);
+    }
+    return text;
+}
+
+// Under Wine, which reports no memory figures for another process: the anonymous resident
+// memory of the Linux process that runs the host (its command line names our pipe), read
+// from /proc through Wine's Z: drive. 0 when there is no such process.
+unsigned long long LinuxAnonymousBytes(const std::string& pipeName) {
+    WIN32_FIND_DATAA found = {};
+    HANDLE search = FindFirstFileA("Z:\\proc\\*", &found);
+    if (search == INVALID_HANDLE_VALUE) {
+        return 0;
+    }
+    unsigned long long bytes = 0;
+    do {
+        const std::string dir = std::string("Z:\\proc\\") + found.cFileName;
+        if (found.cFileName[0] < '0' || found.cFileName[0] > '9' ||
+            ReadSmallFile(dir + "\\cmdline").find("--pipeName=" + pipeName) == std::string::npos) {
+            continue;
+        }
+        const std::string status = ReadSmallFile(dir + "\\status");
+        const size_t at = status.find("RssAnon:");
+        if (at != std::string::npos) {
+            bytes = std::strtoull(status.c_str() + at + 8, nullptr, 10) * 1024;
+            break;
+        }
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+    return bytes;
+}
+
+void PrintPrivateBytes(Session& s) {
+    // PagefileUsage is the process's commit charge: its private bytes.
+    PROCESS_MEMORY_COUNTERS counters = {};
+    counters.cb = sizeof counters;
+    if (GetProcessMemoryInfo(s.host.processHandle(), &counters, sizeof counters) &&
+        counters.PagefileUsage > 0) {
+        PrintEvent(s, "private bytes %llu",
+                   static_cast<unsigned long long>(counters.PagefileUsage));
+        return;
+    }
+    const unsigned long long anonymous = LinuxAnonymousBytes(s.host.pipeName());
+    if (anonymous > 0) {
+        PrintEvent(s, "private bytes %llu (the host's Linux process)", anonymous);
+    } else {
+        PrintEvent(s, "private bytes ? (not reported)");
+    }
+}
+
 // `wait_for TYPE [MS]`: the type is the first word, the time the number after it.
 void RunWaitFor(Session& s, const std::string& arguments) {
     std::istringstream words(arguments);
@@ -385,6 +452,8 @@ void RunScriptLine(Session& s, const std::string& line) {
         PostClose(s);
     } else if (line == "handles") {
         PrintHandleCount(s);
+    } else if (line == "memory") {
+        PrintPrivateBytes(s);
     } else if (StartsWith(line, "stall ")) {
         Stall(s, NumberOr(line.substr(6), 0));
     } else if (StartsWith(line, "raw ")) {
@@ -449,6 +518,7 @@ HostOptions HostOptionsOf(const Options& o) {
     host.pipeName = o.pipeName;
     host.pipeNamePrefix = "hostctl";
     host.passPipeName = o.passPipeName;
+    host.pipeBufferBytes = o.pipeBufferBytes;
     return host;
 }
 
