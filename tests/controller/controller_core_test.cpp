@@ -104,27 +104,17 @@ TEST(ControllerEvents, NumbersAreReadAsJsonWrites) {
         double value;
     };
     const Case cases[] = {
-        {"29.97", 29.97},
-        {"59.94", 59.94},
-        {"0.00", 0.0},
-        {"-12.5", -12.5},
-        {"1e3", 1000.0},
-        {"2.5E-2", 0.025},
-        {"60", 60.0},
-        {"123456789012345678901234", 1.2345678901234568e23},
-        {"29,97", 0.0},
-        {"1.", 0.0},
-        {".5", 0.0},
-        {"1e", 0.0},
-        {"", 0.0},
-        {"nan", 0.0},
-        {"0.1234567890123456789", 0.12345678901234568},
+        {"59.94", 59.94}, {"-12.5", -12.5}, {"2.5E-2", 0.025},
+        {"60", 60.0},     {"29,97", 0.0},   {"1.", 0.0},
+        {".5", 0.0},      {"1e", 0.0},      {"0.1234567890123456789", 0.12345678901234568},
     };
     for (const Case& c : cases) {
         EXPECT_DOUBLE_EQ(ReadJsonNumber(c.text), c.value) << c.text;
     }
 }
 
+// The refusals a C caller meets are rows of the C interface test; these are the forms
+// that must pass, with the folder the host then runs in.
 TEST(ControllerLaunch, OnlyAnAbsolutePathToAnExeIsStarted) {
     struct Case {
         const char* path;
@@ -136,16 +126,9 @@ TEST(ControllerLaunch, OnlyAnAbsolutePathToAnExeIsStarted) {
         {"c:/hosts/Parlex.EXE", true, "c:/hosts/"},
         {"\\\\server\\share\\Grelm.exe", true, "\\\\server\\share\\"},
         {"D:\\Tivane.exe", true, "D:\\"},
-        {"Tivane.exe", false, ""},
-        {".\\Tivane.exe", false, ""},
         {"hosts\\Tivane.exe", false, ""},
-        {"C:Tivane.exe", false, ""},
-        {"\\Tivane.exe", false, ""},
-        {"C:\\hosts\\Tivane.bat", false, ""},
         {"C:\\hosts\\Tivane", false, ""},
         {"C:\\hosts\\.exe", false, ""},
-        {"C:\\ho\"sts\\Tivane.exe", false, ""},
-        {"", false, ""},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(CheckHostExecutable(c.path).empty(), c.ok) << c.path;

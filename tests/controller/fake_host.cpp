@@ -18,14 +18,6 @@
 
 namespace {
 
-std::string Utf8(const std::wstring& wide) {
-    int size = WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), -1, nullptr, 0, nullptr, nullptr);
-    std::string text(size > 0 ? static_cast<size_t>(size) : 1, '\0');
-    WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), -1, &text[0], size, nullptr, nullptr);
-    text.resize(text.size() - 1);
-    return text;
-}
-
 std::wstring Option(const std::wstring& line, const wchar_t* name) {
     size_t at = line.find(name);
     if (at == std::wstring::npos) {
@@ -40,64 +32,61 @@ bool Send(HANDLE pipe, const std::string& text) {
     return WriteFile(pipe, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) != 0;
 }
 
-std::string Ready(HWND window, DWORD pid) {
-    return "{\"type\":\"host_ready\",\"hwnd\":" +
-           std::to_string(reinterpret_cast<intptr_t>(window)) + ",\"pid\":" + std::to_string(pid) +
-           "}\n";
+void SendReady(HANDLE pipe, HWND window, DWORD pid) {
+    Send(pipe,
+         "{\"type\":\"host_ready\",\"hwnd\":" + std::to_string(reinterpret_cast<intptr_t>(window)) +
+             ",\"pid\":" + std::to_string(pid) + "}\n");
 }
 
-bool InOwnFolder() {
+std::string Echo(const std::wstring& line) {
+    char text[4096] = {};
+    WideCharToMultiByte(CP_UTF8, 0, line.c_str(), -1, text, sizeof text - 1, nullptr, nullptr);
     wchar_t module[MAX_PATH] = {};
     wchar_t current[MAX_PATH] = {};
     GetModuleFileNameW(nullptr, module, MAX_PATH);
     GetCurrentDirectoryW(MAX_PATH, current);
-    std::wstring folder(module);
-    folder.resize(folder.find_last_of(L'\\'));
+    std::wstring folder(module, wcsrchr(module, L'\\'));
     std::wstring here(current);
-    while (!here.empty() && here.back() == L'\\') {
-        here.pop_back();
-    }
-    return CompareStringOrdinal(folder.c_str(), -1, here.c_str(), -1, TRUE) == CSTR_EQUAL;
+    here.resize(here.find_last_not_of(L'\\') + 1);
+    bool own = CompareStringOrdinal(folder.c_str(), -1, here.c_str(), -1, TRUE) == CSTR_EQUAL;
+    return JsonWriter()
+               .AddString("type", "echo")
+               .AddString("commandLine", text)
+               .AddString("inOwnFolder", own ? "yes" : "no")
+               .Finish() +
+           "\n";
 }
 
 // Reads until shutdown or a broken pipe; `deaf` only watches for the break.
 int Serve(HANDLE pipe, bool deaf) {
     std::string received;
-    for (;;) {
+    char buffer[512];
+    DWORD count = 0;
+    while (received.find("\"shutdown\"") == std::string::npos) {
+        if (deaf ? !PeekNamedPipe(pipe, nullptr, 0, nullptr, nullptr, nullptr)
+                 : !ReadFile(pipe, buffer, sizeof buffer, &count, nullptr)) {
+            return 0;
+        }
         if (deaf) {
-            if (!PeekNamedPipe(pipe, nullptr, 0, nullptr, nullptr, nullptr)) {
-                return 0;
-            }
             Sleep(50);
-            continue;
-        }
-        char buffer[512];
-        DWORD count = 0;
-        if (!ReadFile(pipe, buffer, sizeof buffer, &count, nullptr)) {
-            return 0;
-        }
-        received.append(buffer, count);
-        if (received.find("\"shutdown\"") != std::string::npos) {
-            return 0;
+        } else {
+            received.append(buffer, count);
         }
     }
+    return 0;
 }
 
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     std::wstring line = GetCommandLineW();
-    std::wstring pipeName = Option(line, L"--pipeName=");
+    std::wstring path = L"\\\\.\\pipe\\" + Option(line, L"--pipeName=");
     std::wstring act = Option(line, L"--act=");
-    if (pipeName.empty()) {
-        return 2;
-    }
-    std::wstring path = L"\\\\.\\pipe\\" + pipeName;
     WaitNamedPipeW(path.c_str(), 5000);
     HANDLE pipe = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                               0, nullptr);
     if (pipe == INVALID_HANDLE_VALUE) {
-        return 1;
+        return 2;
     }
     WNDCLASSW windowClass = {};
     windowClass.lpfnWndProc = &DefWindowProcW;
@@ -111,27 +100,16 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
         Sleep(300);
         return 3;
     }
-    if (act == L"other-pid") {
-        Send(pipe, Ready(window, pid + 4));
-    } else if (act == L"foreign-window") {
-        Send(pipe, Ready(GetDesktopWindow(), pid));
-    } else if (act != L"mute") {
-        Send(pipe, Ready(window, pid));
+    if (act != L"mute") {
+        SendReady(pipe, act == L"foreign-window" ? GetDesktopWindow() : window,
+                  act == L"other-pid" ? pid + 4 : pid);
     }
     if (act == L"echo") {
-        Send(pipe, JsonWriter()
-                           .AddString("type", "echo")
-                           .AddString("commandLine", Utf8(line))
-                           .AddString("inOwnFolder", InOwnFolder() ? "yes" : "no")
-                           .Finish() +
-                       "\n");
+        Send(pipe, Echo(line));
     } else if (act == L"stats") {
         Send(pipe, "{\"type\":\"stats\",\"fps\":29.97,\"width\":640,\"height\":360}\n");
-    } else if (act == L"endless-line") {
-        std::string bytes(4096, 'x');
-        while (Send(pipe, bytes)) {
-        }
-        return 0;
+    }
+    while (act == L"endless-line" && Send(pipe, std::string(4096, 'x'))) {
     }
     return Serve(pipe, act == L"deaf");
 }
