@@ -295,7 +295,7 @@ void hc_destroy(hc_host* host) {
     }
     // Calls on other threads may be waiting for this one (the callback thread, or the
     // thread whose SendMessage this one is answering): they must be let go, not waited for.
-    bool mayWait = !nested && !host->process.OnCallbackThread();
+    bool mayWait = !nested && !host->process.InsideCallback();
     host->process.End(host->endWaitMs);
     host->process.StopCallbacks();
     bool freeNow = false;

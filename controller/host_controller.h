@@ -158,11 +158,13 @@ HC_API hc_result hc_create(hc_host** host);
  * thread of the library touches the handle, so host_controller.dll may be unloaded.
  * Waits: as hc_end, plus however long your callback takes to return from the event in
  * progress (no limit: your code).
- * From inside the callback, or from a message dispatched during another call's wait on
- * the same thread: the host is ended and no callback follows the current one, but the
- * handle is freed only when the last call in progress returns; the library's callback
- * thread then ends once your callback has returned, so do not unload the library from
- * inside the callback. */
+ * Where it must not wait for the callback, because the callback may be waiting for it:
+ * inside the callback, in a message dispatched during another call's wait on the same
+ * thread, or in a message sent to the calling thread while a callback runs (the callback
+ * handing its event over with SendMessage). There the host is ended and no callback
+ * follows the one in progress, but the handle is freed only when the last call in
+ * progress returns, and the library's callback thread ends once your callback has
+ * returned: do not unload the library from there. */
 HC_API void hc_destroy(hc_host* host);
 
 /* Starts `executable` with --pipeName=<an unguessable name> followed by `args`
@@ -212,10 +214,10 @@ HC_API hc_result hc_shutdown(hc_host* host);
 
 /* shutdown, at most wait_ms in all for the host's end (the shutdown's write included),
  * then termination (exit code HC_TERMINATED_EXIT_CODE). exit_code may be NULL. Returns
- * once EXITED has been delivered: taken by the callback, or queued for hc_next_event.
- * Two exceptions: from inside the callback, EXITED follows when the callback returns; from
- * a message dispatched during another call's wait on the same thread, the outer call
- * waits for it. Any number of threads may call it at once, each with its own wait_ms.
+ * once EXITED has been delivered: taken by the callback, or queued for hc_next_event;
+ * except where hc_destroy would not wait for the callback either (see there), in which
+ * case EXITED follows once the callback in progress has returned. Any number of threads
+ * may call it at once, each with its own wait_ms.
  * Waits at most wait_ms + 13 s: 5 s for a terminated host to go, 3 s for the host's last
  * lines, 5 s while the callback is still busy with earlier events. Typically it takes the
  * host's own end: about 2 s under Wine, far less on Windows.

@@ -72,11 +72,17 @@ DWORD CallerWait(State& s, HANDLE handle, DWORD timeoutMs) {
     return CallerWait(s, 1, &handle, timeoutMs);
 }
 
-// The callback thread cannot wait for itself, and a thread that is answering a message
-// from inside another wait may be serving the callback thread's SendMessage right now.
-bool MayWaitForCallbacks(State& s) {
+// The callback thread cannot wait for itself, and a thread that answers a sent message,
+// from inside another wait or in its own loop, while a callback runs may be answering
+// that very callback's SendMessage: waiting for the callback would wait for itself.
+bool InsideCallback(State& s) {
     DWORD self = GetCurrentThreadId();
-    return s.callbackThread && self != s.callbackThreadId && !IsWaiting(s, self);
+    return s.callbackThread && (self == s.callbackThreadId || IsWaiting(s, self) ||
+                                (s.inCallback.load() && InSendMessage()));
+}
+
+bool MayWaitForCallbacks(State& s) {
+    return s.callbackThread && !InsideCallback(s);
 }
 
 template <void (*Body)(State&)>
@@ -104,7 +110,9 @@ void RunCallbacks(State& s) {
         if (s.detached.load()) {
             break;
         }
+        s.inCallback.store(true);
         s.options.onEvent(event);
+        s.inCallback.store(false);
     }
 }
 
@@ -551,9 +559,9 @@ bool HostProcess::HasExited(uint32_t* exitCode) const {
     return true;
 }
 
-bool HostProcess::OnCallbackThread() const {
+bool HostProcess::InsideCallback() const {
     std::shared_ptr<State> held = Held();
-    return held && held->callbackThread && GetCurrentThreadId() == held->callbackThreadId;
+    return held && ::InsideCallback(*held);
 }
 
 // The strings live in the state, which the HostProcess keeps to its end.

@@ -137,26 +137,27 @@ public:
     // Sends shutdown (its write is part of waitMs), waits at most waitMs in all for the
     // host to end, then terminates it with kTerminatedExitCode. The host's exit code goes
     // to exitCode. Returns once the Exited event has been delivered: taken by the
-    // callback, or queued for NextEvent. Two exceptions, when the callback cannot take it
-    // before End returns: End called on the callback thread (Exited follows once the
-    // callback returns), and End called from a message that another call's wait
-    // dispatched on this thread. Worst case: waitMs + kTerminateWaitMs + kReaderEndMs +
-    // kCallbackDrainMs (the last only while the callback is busy with earlier events).
-    // Any number of threads may call it at once; each keeps its own waitMs.
+    // callback, or queued for NextEvent, except where InsideCallback() (Exited then
+    // follows once the callback in progress has returned). Worst case: waitMs +
+    // kTerminateWaitMs + kReaderEndMs + kCallbackDrainMs (the last only while the
+    // callback is busy with earlier events). Any number of threads may call it at once;
+    // each keeps its own waitMs.
     HostResult End(unsigned waitMs, uint32_t* exitCode = nullptr);
     // No callback starts after this; waits, with no time limit, for a callback in
-    // progress to return (it is the application's code), except on the callback thread
-    // itself or from a message dispatched during another wait on this thread. Ends no
-    // host: call End first.
+    // progress to return (it is the application's code), except where InsideCallback().
+    // Ends no host: call End first.
     void StopCallbacks();
+    // True where waiting for the callback could mean waiting for oneself: on the callback
+    // thread, in a message that another wait of this HostProcess dispatched on this
+    // thread, and in any message sent to this thread while a callback runs (its sender may
+    // be that callback, handing its event over with SendMessage).
+    bool InsideCallback() const;
     // Terminates the host at once with `exitCode`; waits at most kTerminateWaitMs.
     HostResult Terminate(uint32_t exitCode);
 
     bool Started() const;
     // True once the host process has ended; its exit code goes to exitCode.
     bool HasExited(uint32_t* exitCode = nullptr) const;
-    // Whether the calling thread is the one that runs the event callback.
-    bool OnCallbackThread() const;
     const std::string& pipeName() const;
     const std::string& commandLine() const;
     DWORD processId() const;

@@ -52,7 +52,8 @@ struct HostProcess::State {
     UniqueHandle readerThread;
     UniqueHandle callbackThread;
     DWORD callbackThreadId = 0;
-    std::atomic<bool> detached{false};  // StopCallbacks: no more callbacks
+    std::atomic<bool> detached{false};    // StopCallbacks: no more callbacks
+    std::atomic<bool> inCallback{false};  // the callback thread is in the application's code
     std::atomic<bool> shutdownSent{false};
 
     // Threads inside a wait of this state that takes sent messages: a call that such a

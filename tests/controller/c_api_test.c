@@ -303,6 +303,8 @@ typedef struct ui_state {
     HWND window;
     int stats;
     double exited_at;
+    hc_host* destroy_on_exit; /* destroyed by the window procedure when EXITED comes */
+    int destroyed;
     HANDLE entered; /* set once a sent message arrived: the thread is inside a wait */
 } ui_state;
 
@@ -313,6 +315,11 @@ static LRESULT CALLBACK ui_proc(HWND window, UINT message, WPARAM wparam, LPARAM
         ui.stats += wparam == HC_EVENT_STATS;
         if (wparam == HC_EVENT_EXITED) {
             ui.exited_at = now_ms();
+            if (ui.destroy_on_exit != NULL) {
+                hc_destroy(ui.destroy_on_exit);
+                ui.destroy_on_exit = NULL;
+                ui.destroyed = 1;
+            }
         }
         SetEvent(ui.entered);
         return 0;
@@ -325,10 +332,11 @@ static void send_to_ui(void* user, const hc_event* event) {
     SendMessageW(ui.window, EVENT_MESSAGE, (WPARAM)event->type, 0);
 }
 
-static void pump_until_stats(double ms) {
+/* Runs the thread's message loop until `done` holds or `ms` have passed. */
+static void pump_until(const int* done, double ms) {
     double end = now_ms() + ms;
     MSG message;
-    while (ui.stats == 0 && now_ms() < end) {
+    while (!*done && now_ms() < end) {
         MsgWaitForMultipleObjects(0, NULL, FALSE, 50, QS_ALLINPUT);
         while (PeekMessageW(&message, NULL, 0, 0, PM_REMOVE)) {
             DispatchMessageW(&message);
@@ -347,7 +355,7 @@ static void ending_from_a_ui_thread_that_events_are_sent_to(void) {
               hc_wait_ready(host, 30000, NULL, NULL) == HC_OK &&
               hc_set_source(host, "pattern:64x64@30", NULL) == HC_OK,
           "started", hc_last_error(host));
-    pump_until_stats(20000);
+    pump_until(&ui.stats, 20000);
     check(ui.stats > 0, "stats reached the window", NULL);
     begin = now_ms();
     check(end_timed(host, 10000, &code) == HC_OK && code == 0, "ended with 0", hc_last_error(host));
@@ -355,6 +363,16 @@ static void ending_from_a_ui_thread_that_events_are_sent_to(void) {
     printf("hc_end with events sent to the ending thread: %.0f ms\n", took);
     check(ui.exited_at > 0 && ui.exited_at <= now_ms(), "EXITED reached the window first", NULL);
     destroy_timed(host);
+
+    /* The window procedure destroys the handle when the callback's SendMessage brings
+     * EXITED: the callback waits for the window procedure, which must not wait for it. */
+    hc_create(&host);
+    ui.destroy_on_exit = host;
+    check(start_fake(host, "stats", send_to_ui, NULL) == HC_OK &&
+              hc_wait_ready(host, 30000, NULL, NULL) == HC_OK && hc_shutdown(host) == HC_OK,
+          "a host that ends", NULL);
+    pump_until(&ui.destroyed, 20000);
+    check(ui.destroyed, "destroyed in the window procedure that EXITED was sent to", NULL);
 }
 
 /* The thread that waits for ready is told when the host goes, whoever destroys the
