@@ -5,6 +5,7 @@
 // deliver only well-formed lines. One test thread; each run starts its own host.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <set>
@@ -627,21 +628,25 @@ std::vector<double> PrivateMiB(const HostctlRun& run) {
 // A minute without reading while 1080p60 flows, through a pipe that holds nothing (every
 // write of the host waits for a read), with a source change in it: what waits for the
 // controller stays small, and once it reads again the current state comes right behind
-// the one line that was in flight.
+// the one line that was in flight. Memory is sampled three times at each end and the
+// least of each taken: a picture the simulated runtime holds for a moment comes and goes.
 TEST_P(OverloadFaults, AMinuteWithoutReadingKeepsMemoryFlatAndTheCurrentStateFirst) {
     const std::string first = Source("pattern:1920x1080@60", "before-the-minute");
     const std::string next = Source("pattern:1920x1080@60", "in-the-minute");
+    const std::string samples = "memory\nwait 400\nmemory\nwait 400\nmemory\n";
     HostctlRun run =
         Run("wait_for host_ready\n" + SetSource(first) + "\nwait_until 10000 " + Reached(first) +
                 "\nwait_until 5000 \"type\":\"stats\"\nwait 5000\nstall 60000\nwait 3000\n" +
-                SetSource(next) + "\nwait 4000\nmemory\nwait 52000\nmemory\nwait 3000\n" +
-                kShutdown + "\n",
+                SetSource(next) + "\nwait 4000\n" + samples + "wait 50000\n" + samples +
+                "wait 3000\n" + kShutdown + "\n",
             {"--pipeBuffer=0"}, 120000);
     ExpectCleanEnd(run, "-> " + kShutdown);
     std::vector<double> mib = PrivateMiB(run);
-    ASSERT_EQ(mib.size(), 2u) << run.text.substr(0, 3000);
-    if (mib[0] > 0.0) {  // where the platform tells
-        EXPECT_LE(mib[1] - mib[0], 4.0) << mib[0] << " MiB, then " << mib[1] << " MiB";
+    ASSERT_EQ(mib.size(), 6u) << run.text.substr(0, 3000);
+    const double atStart = std::min({mib[0], mib[1], mib[2]});
+    const double atEnd = std::min({mib[3], mib[4], mib[5]});
+    if (atStart > 0.0) {  // where the platform tells
+        EXPECT_LE(atEnd - atStart, 4.0) << atStart << " MiB, then " << atEnd << " MiB";
     }
     // After "reading again": the line that was in flight, then the current state within one
     // more line.

@@ -316,6 +316,8 @@ TEST(DeviceLoss, TheSpoutWorkerLeavesTheOldDeviceAndReopensOnTheNewOneSilently) 
     ASSERT_TRUE(WaitUntil([&] { return deliveredFrom.load() == first.Get(); }, 5000));
 
     receiver->SwitchDevice(nullptr);
+    // The worker polls meanwhile: with no device to open on it waits, and says nothing.
+    Sleep(300);
     const size_t opensBeforeNew = log.Opened().size();
     receiver->SwitchDevice(second.Get());
     ASSERT_TRUE(WaitUntil([&] { return deliveredFrom.load() == second.Get(); }, 5000));
