@@ -188,7 +188,8 @@ HC_API hc_result hc_start_ex(hc_host* host, const char* executable, const char* 
  * On a timeout the host keeps running until hc_end or hc_destroy.
  * Waits at most timeout_ms (HC_WAIT_FOREVER: no limit), plus at most 2 s for the exit
  * code of a host that ended first.
- * HC_OK; HC_INVALID_ARGUMENT; HC_WRONG_STATE (not started); HC_EXITED_BEFORE_PIPE;
+ * HC_OK; HC_INVALID_ARGUMENT; HC_WRONG_STATE (not started, or the system refused the
+ * wait: hc_last_system_error); HC_EXITED_BEFORE_PIPE;
  * HC_EXITED_BEFORE_READY (hc_exit_code has the code); HC_PIPE_NEVER_OPENED;
  * HC_READY_TIMED_OUT; HC_PIPE_CLOSED (the pipe closed, the host not yet gone);
  * HC_HOST_FAULTY; HC_OUT_OF_MEMORY. */
