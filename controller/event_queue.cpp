@@ -59,6 +59,11 @@ void EventQueue::Close() {
     arrived_.notify_all();
 }
 
+bool EventQueue::Drained() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return closed_ && events_.empty();
+}
+
 size_t EventQueue::dropped() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return dropped_;

@@ -6,7 +6,7 @@
 // the host's writes unread and make it drop its messages. So the queue does not block
 // the pusher: past its capacity it drops the oldest status, stats or other event (each
 // status states the current state, so the newest ones are the ones that matter). The
-// pipe opening, host_ready, the unfinished line and the exit are never dropped.
+// pipe opening, host_ready, the unfinished line, a fault and the exit are never dropped.
 #pragma once
 
 #include <condition_variable>
@@ -15,8 +15,6 @@
 #include <mutex>
 
 #include "host_event.h"
-
-constexpr unsigned kWaitForever = 0xFFFFFFFFu;
 
 class EventQueue {
 public:
@@ -28,6 +26,8 @@ public:
     bool Pop(HostEvent& event, unsigned timeoutMs);
     // Wakes every waiter; what is queued can still be taken.
     void Close();
+    // Closed and empty: no event will come any more.
+    bool Drained() const;
 
     size_t dropped() const;
 

@@ -21,6 +21,36 @@ std::string CheckQuality(const std::string& quality) {
     return HasNul(quality) ? "the quality holds a NUL byte" : "";
 }
 
+std::string CheckHostExecutable(const std::string& path) {
+    if (path.empty()) {
+        return "no host executable given";
+    }
+    if (HasNul(path) || path.find('"') != std::string::npos) {
+        return "the host executable's path holds a quote or a NUL byte";
+    }
+    auto separator = [](char c) { return c == '\\' || c == '/'; };
+    char drive = path[0];
+    bool letter = (drive >= 'A' && drive <= 'Z') || (drive >= 'a' && drive <= 'z');
+    bool absolute = (path.size() > 2 && letter && path[1] == ':' && separator(path[2])) ||
+                    (path.size() > 2 && separator(path[0]) && separator(path[1]));
+    if (!absolute) {
+        return "the host executable must be given with its absolute path: " + path + " is relative";
+    }
+    std::string extension = path.size() > 4 ? path.substr(path.size() - 4) : "";
+    for (char& c : extension) {
+        c = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+    }
+    if (extension != ".exe" || separator(path[path.size() - 5])) {
+        return "the host executable must be a .exe program: " + path + " is not";
+    }
+    return "";
+}
+
+std::string HostFolder(const std::string& executable) {
+    size_t separator = executable.find_last_of("\\/");
+    return separator == std::string::npos ? "" : executable.substr(0, separator + 1);
+}
+
 std::string SetSourceCommand(const std::string& name) {
     return JsonWriter().AddString("type", "set_source").AddString("name", name).Finish();
 }

@@ -10,6 +10,14 @@
 // empty source name would make the host do nothing at all.
 std::string CheckSourceName(const std::string& name);
 std::string CheckQuality(const std::string& quality);
+// A host is started from its absolute path only, as the application name: a bare or
+// relative name would be looked for in the application's current folder (where anyone
+// who can write there could plant a program), and only a .exe is run as itself (a .bat
+// would run through the command interpreter). Quotes cannot be in a Windows path and
+// would break the command line.
+std::string CheckHostExecutable(const std::string& path);
+// The folder of an executable checked by CheckHostExecutable, with its trailing separator.
+std::string HostFolder(const std::string& executable);
 
 // One command each, as JSON without the trailing LF; values are escaped as the host's
 // reader expects. The first set_source form carries no quality, so the host falls back

@@ -1,24 +1,87 @@
-// The C interface over HostProcess: an opaque handle, results as numbers, events as a
-// plain struct. No C++ exception leaves these functions. The callback adapter runs on the
-// HostProcess's callback thread; everything else on the caller's thread.
+// The C interface over HostProcess: an opaque handle, results as numbers, events and
+// options as sized structs. No C++ exception leaves these functions. The callback
+// adapter runs on the HostProcess's callback thread; everything else on the caller's.
+//
+// A handle counts the calls in progress on it, so that hc_destroy can wait for them or,
+// where it must not wait (inside the callback, or inside a message that another call's
+// wait dispatched), leave the freeing to the last of them. It keeps each calling thread's
+// error and polled event apart, so that one thread's call never changes what another
+// thread was given.
 #include "host_controller.h"
 
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <map>
 #include <mutex>
 #include <new>
 #include <string>
 
 #include "host_process.h"
+#include "sent_message_wait.h"
+#include "win_types.h"
+
+namespace {
+
+struct ThreadRecord {
+    int depth = 0;  // this thread's calls in progress (nested through dispatched messages)
+    std::string error;
+    unsigned long systemError = 0;
+    HostEvent polled;  // keeps the strings of this thread's last hc_next_event alive
+};
+
+}  // namespace
 
 struct hc_host {
     HostProcess process;
-    hc_event_callback callback = nullptr;
-    void* user = nullptr;
-    std::mutex errorLock;
-    std::string lastError;  // under errorLock
-    HostEvent polled;       // keeps hc_next_event's strings alive
+    std::mutex lock;
+    // The map is changed under `lock`; a record's contents belong to its thread.
+    std::map<DWORD, ThreadRecord> threads;
+    int calls = 0;                  // under lock: calls in progress, hc_destroy included
+    bool destroying = false;        // under lock
+    bool freeWithLastCall = false;  // under lock
+    UniqueHandle idle{CreateEventW(nullptr, TRUE, TRUE, nullptr)};  // set while calls == 0
+    unsigned endWaitMs = 10000;                                     // set by a successful start
+    std::atomic<bool> withCallback{false};
 };
 
 namespace {
+
+// One call on a handle, from its start to its return. The last call of a handle that
+// hc_destroy could not free frees it here.
+class Call {
+public:
+    explicit Call(hc_host* host) : host_(host) {
+        std::lock_guard<std::mutex> lock(host->lock);
+        record_ = &host->threads[GetCurrentThreadId()];
+        ++record_->depth;
+        if (host->calls++ == 0) {
+            ResetEvent(host->idle.Get());
+        }
+    }
+    ~Call() {
+        bool free = false;
+        {
+            std::lock_guard<std::mutex> lock(host_->lock);
+            --record_->depth;
+            if (--host_->calls == 0) {
+                SetEvent(host_->idle.Get());
+                free = host_->freeWithLastCall;
+            }
+        }
+        if (free) {
+            delete host_;
+        }
+    }
+    Call(const Call&) = delete;
+    Call& operator=(const Call&) = delete;
+
+    ThreadRecord& record() { return *record_; }
+
+private:
+    hc_host* host_;
+    ThreadRecord* record_ = nullptr;
+};
 
 hc_result ToResult(HostError error) {
     switch (error) {
@@ -48,35 +111,50 @@ hc_result ToResult(HostError error) {
             return HC_WRITE_FAILED;
         case HostError::WriteTimedOut:
             return HC_WRITE_TIMED_OUT;
+        case HostError::HostFaulty:
+            return HC_HOST_FAULTY;
     }
     return HC_WRONG_STATE;
 }
 
-hc_result Report(hc_host* host, hc_result result, const std::string& reason) {
-    std::lock_guard<std::mutex> lock(host->errorLock);
-    host->lastError = result == HC_OK ? std::string() : reason;
+hc_result Report(ThreadRecord& record, hc_result result, const std::string& reason,
+                 unsigned long systemError = 0) {
+    record.error = result == HC_OK ? std::string() : reason;
+    record.systemError = systemError;
     return result;
 }
 
-hc_result Report(hc_host* host, const HostResult& result) {
-    return Report(host, ToResult(result.error), result.reason);
+hc_result Report(ThreadRecord& record, const HostResult& result) {
+    return Report(record, ToResult(result.error), result.reason, result.systemError);
 }
 
-// Runs body() and turns an escaping exception (only memory can run out) into a result.
+// Runs body(record) as one call on the handle and turns an escaping exception (only
+// memory can run out) into a result.
 template <typename Body>
 hc_result Guarded(hc_host* host, Body&& body) noexcept {
     if (host == nullptr) {
         return HC_INVALID_ARGUMENT;
     }
     try {
-        return body();
+        Call call(host);
+        ThreadRecord& record = call.record();
+        record.error.clear();
+        record.systemError = 0;
+        try {
+            return body(record);
+        } catch (...) {
+            return Report(record, HC_OUT_OF_MEMORY, "out of memory");
+        }
     } catch (...) {
         return HC_OUT_OF_MEMORY;
     }
 }
 
+constexpr unsigned kSmallestEvent = offsetof(hc_event, type) + sizeof(hc_event_type);
+
 hc_event ToC(const HostEvent& e) {
     hc_event c = {};
+    c.size = sizeof c;
     c.type = static_cast<hc_event_type>(e.type);
     c.received_ms = e.receivedMs;
     c.line = e.line.c_str();
@@ -93,54 +171,199 @@ hc_event ToC(const HostEvent& e) {
 
 static_assert(static_cast<int>(HostEventType::Exited) == HC_EVENT_EXITED &&
                   static_cast<int>(HostEventType::Unterminated) == HC_EVENT_UNTERMINATED &&
-                  static_cast<int>(HostEventType::PipeOpened) == HC_EVENT_PIPE_OPENED,
+                  static_cast<int>(HostEventType::PipeOpened) == HC_EVENT_PIPE_OPENED &&
+                  static_cast<int>(HostEventType::Fault) == HC_EVENT_FAULT,
               "the C event numbers follow HostEventType");
+static_assert(HC_WAIT_FOREVER == kWaitForever && HC_WAIT_FOREVER == INFINITE,
+              "one value means no limit");
+static_assert(HC_MAX_LINE_BYTES == kMaxHostLineBytes &&
+                  HC_TERMINATED_EXIT_CODE == kTerminatedExitCode,
+              "the C constants follow HostProcess");
+
+hc_start_options Defaults() {
+    HostOptions cpp;
+    hc_start_options options = {};
+    options.size = sizeof options;
+    options.write_timeout_ms = cpp.writeTimeoutMs;
+    options.end_wait_ms = cpp.endWaitMs;
+    options.max_queued_events = static_cast<unsigned>(cpp.maxQueuedEvents);
+    return options;
+}
+
+// Copies the caller's options as far as its struct reaches; the rest keeps the defaults.
+void ReadOptions(const hc_start_options& given, HostOptions& options) {
+    hc_start_options all = Defaults();
+    std::memcpy(&all, &given, std::min<size_t>(given.size, sizeof all));
+    options.writeTimeoutMs = all.write_timeout_ms;
+    options.endWaitMs = all.end_wait_ms;
+    options.maxQueuedEvents = all.max_queued_events;
+}
 
 }  // namespace
 
 extern "C" {
+
+hc_result hc_get_version(hc_version_info* info) {
+    if (info == nullptr || info->size < sizeof(unsigned)) {
+        return HC_INVALID_ARGUMENT;
+    }
+    hc_version_info mine = {};
+    mine.size = std::min<unsigned>(info->size, sizeof mine);
+    mine.interface_version = HC_INTERFACE_VERSION;
+    std::memcpy(info, &mine, mine.size);
+    return HC_OK;
+}
+
+const char* hc_result_text(hc_result result) {
+    switch (result) {
+        case HC_OK:
+            return "HC_OK: success";
+        case HC_INVALID_ARGUMENT:
+            return "HC_INVALID_ARGUMENT: a missing, malformed or unusable argument";
+        case HC_WRONG_STATE:
+            return "HC_WRONG_STATE: not possible in the handle's present state";
+        case HC_PIPE_NAME_TAKEN:
+            return "HC_PIPE_NAME_TAKEN: another server has a pipe of that name";
+        case HC_PIPE_FAILED:
+            return "HC_PIPE_FAILED: the pipe could not be made";
+        case HC_LAUNCH_FAILED:
+            return "HC_LAUNCH_FAILED: the host could not be started";
+        case HC_EXITED_BEFORE_PIPE:
+            return "HC_EXITED_BEFORE_PIPE: the host ended without opening the pipe";
+        case HC_EXITED_BEFORE_READY:
+            return "HC_EXITED_BEFORE_READY: the host ended before host_ready";
+        case HC_PIPE_NEVER_OPENED:
+            return "HC_PIPE_NEVER_OPENED: the host did not open the pipe in time";
+        case HC_READY_TIMED_OUT:
+            return "HC_READY_TIMED_OUT: no host_ready in time";
+        case HC_PIPE_CLOSED:
+            return "HC_PIPE_CLOSED: the host has ended or the pipe is closed";
+        case HC_WRITE_FAILED:
+            return "HC_WRITE_FAILED: the system refused the write";
+        case HC_WRITE_TIMED_OUT:
+            return "HC_WRITE_TIMED_OUT: the host did not take the command in time";
+        case HC_TIMED_OUT:
+            return "HC_TIMED_OUT: no event in time";
+        case HC_NO_MORE_EVENTS:
+            return "HC_NO_MORE_EVENTS: the host's exit has been taken";
+        case HC_OUT_OF_MEMORY:
+            return "HC_OUT_OF_MEMORY: out of memory";
+        case HC_HOST_FAULTY:
+            return "HC_HOST_FAULTY: the host broke the protocol and was ended";
+    }
+    return "unknown result";
+}
+
+hc_result hc_default_start_options(hc_start_options* options) {
+    if (options == nullptr || options->size < sizeof(unsigned)) {
+        return HC_INVALID_ARGUMENT;
+    }
+    hc_start_options defaults = Defaults();
+    defaults.size = std::min<unsigned>(options->size, sizeof defaults);
+    std::memcpy(options, &defaults, defaults.size);
+    return HC_OK;
+}
 
 hc_result hc_create(hc_host** host) {
     if (host == nullptr) {
         return HC_INVALID_ARGUMENT;
     }
     *host = new (std::nothrow) hc_host;
+    if (*host != nullptr && !(*host)->idle) {
+        delete *host;
+        *host = nullptr;
+    }
     return *host ? HC_OK : HC_OUT_OF_MEMORY;
 }
 
 void hc_destroy(hc_host* host) {
-    delete host;
+    if (host == nullptr) {
+        return;
+    }
+    bool nested = false;
+    {
+        std::lock_guard<std::mutex> lock(host->lock);
+        if (host->destroying) {
+            return;
+        }
+        host->destroying = true;
+        auto self = host->threads.find(GetCurrentThreadId());
+        nested = self != host->threads.end() && self->second.depth > 0;
+        if (host->calls++ == 0) {
+            ResetEvent(host->idle.Get());
+        }
+    }
+    // Calls on other threads may be waiting for this one (the callback thread, or the
+    // thread whose SendMessage this one is answering): they must be let go, not waited for.
+    bool mayWait = !nested && !host->process.InsideCallback();
+    host->process.End(host->endWaitMs);
+    host->process.StopCallbacks();
+    bool freeNow = false;
+    {
+        std::lock_guard<std::mutex> lock(host->lock);
+        if (--host->calls == 0) {
+            SetEvent(host->idle.Get());
+            freeNow = true;
+        } else if (!mayWait) {
+            host->freeWithLastCall = true;
+        }
+    }
+    if (mayWait && !freeNow) {
+        HANDLE idle = host->idle.Get();
+        WaitTakingSentMessages(1, &idle, INFINITE);
+        freeNow = true;
+    }
+    if (freeNow) {
+        delete host;
+    }
+}
+
+hc_result hc_start_ex(hc_host* host, const char* executable, const char* const* args, int arg_count,
+                      hc_event_callback callback, void* user, const hc_start_options* options) {
+    return Guarded(host, [&](ThreadRecord& record) {
+        if (executable == nullptr || arg_count < 0 || (arg_count > 0 && args == nullptr)) {
+            return Report(record, HC_INVALID_ARGUMENT, "no executable, or a bad argument list");
+        }
+        if (options != nullptr && options->size < sizeof(unsigned)) {
+            return Report(record, HC_INVALID_ARGUMENT, "the options' size is not set");
+        }
+        HostOptions cpp;
+        cpp.executable = executable;
+        for (int i = 0; i < arg_count; ++i) {
+            if (args[i] == nullptr) {
+                return Report(record, HC_INVALID_ARGUMENT, "a null host argument");
+            }
+            cpp.arguments.push_back(args[i]);
+        }
+        if (options != nullptr) {
+            ReadOptions(*options, cpp);
+        }
+        if (callback) {
+            // Holds the callback and user pointer itself: they become the handle's only
+            // with a successful start, and no callback reads the handle.
+            cpp.onEvent = [callback, user](const HostEvent& event) {
+                hc_event c = ToC(event);
+                callback(user, &c);
+            };
+        }
+        unsigned endWaitMs = cpp.endWaitMs;
+        HostResult started = host->process.Start(std::move(cpp));
+        if (started) {
+            host->endWaitMs = endWaitMs;
+            host->withCallback.store(callback != nullptr);
+        }
+        return Report(record, started);
+    });
 }
 
 hc_result hc_start(hc_host* host, const char* executable, const char* const* args, int arg_count,
                    hc_event_callback callback, void* user) {
-    return Guarded(host, [&] {
-        if (executable == nullptr || arg_count < 0 || (arg_count > 0 && args == nullptr)) {
-            return Report(host, HC_INVALID_ARGUMENT, "no executable, or a bad argument list");
-        }
-        HostOptions options;
-        options.executable = executable;
-        for (int i = 0; i < arg_count; ++i) {
-            if (args[i] == nullptr) {
-                return Report(host, HC_INVALID_ARGUMENT, "a null host argument");
-            }
-            options.arguments.push_back(args[i]);
-        }
-        if (callback) {
-            host->callback = callback;
-            host->user = user;
-            options.onEvent = [host](const HostEvent& event) {
-                hc_event c = ToC(event);
-                host->callback(host->user, &c);
-            };
-        }
-        return Report(host, host->process.Start(std::move(options)));
-    });
+    return hc_start_ex(host, executable, args, arg_count, callback, user, nullptr);
 }
 
 hc_result hc_wait_ready(hc_host* host, unsigned timeout_ms, long long* window,
                         unsigned long* process_id) {
-    return Guarded(host, [&] {
+    return Guarded(host, [&](ThreadRecord& record) {
         HostReady ready;
         HostResult result = host->process.WaitForReady(timeout_ms, &ready);
         if (result) {
@@ -151,69 +374,81 @@ hc_result hc_wait_ready(hc_host* host, unsigned timeout_ms, long long* window,
                 *process_id = ready.processId;
             }
         }
-        return Report(host, result);
+        return Report(record, result);
     });
 }
 
 hc_result hc_next_event(hc_host* host, unsigned timeout_ms, hc_event* event) {
-    return Guarded(host, [&] {
-        if (event == nullptr || host->callback) {
-            return Report(host, HC_INVALID_ARGUMENT, "no event to fill, or a callback is in use");
+    return Guarded(host, [&](ThreadRecord& record) {
+        if (event == nullptr || event->size < kSmallestEvent) {
+            return Report(record, HC_INVALID_ARGUMENT, "no event to fill, or its size is not set");
         }
-        if (!host->process.NextEvent(host->polled, timeout_ms)) {
-            bool over = host->process.HasExited() && host->polled.type == HostEventType::Exited;
-            return over ? Report(host, HC_NO_MORE_EVENTS, "the host has ended")
-                        : Report(host, HC_TIMED_OUT, "no event in time");
+        if (!host->process.Started()) {
+            return Report(record, HC_WRONG_STATE, "no host has been started");
         }
-        *event = ToC(host->polled);
-        return Report(host, HC_OK, "");
+        if (host->withCallback.load()) {
+            return Report(record, HC_WRONG_STATE, "the events go to the callback");
+        }
+        if (!host->process.NextEvent(record.polled, timeout_ms)) {
+            return host->process.EventsOver()
+                       ? Report(record, HC_NO_MORE_EVENTS, "the host has ended")
+                       : Report(record, HC_TIMED_OUT, "no event in time");
+        }
+        hc_event full = ToC(record.polled);
+        full.size = std::min<unsigned>(event->size, sizeof full);
+        std::memcpy(event, &full, full.size);
+        return Report(record, HC_OK, "");
     });
 }
 
 hc_result hc_set_source(hc_host* host, const char* name, const char* quality) {
-    return Guarded(host, [&] {
+    return Guarded(host, [&](ThreadRecord& record) {
         if (name == nullptr) {
-            return Report(host, HC_INVALID_ARGUMENT, "no source name");
+            return Report(record, HC_INVALID_ARGUMENT, "no source name");
         }
-        return Report(
-            host, quality ? host->process.SetSource(name, quality) : host->process.SetSource(name));
+        return Report(record, quality ? host->process.SetSource(name, quality)
+                                      : host->process.SetSource(name));
     });
 }
 
 hc_result hc_set_quality(hc_host* host, const char* quality) {
-    return Guarded(host, [&] {
+    return Guarded(host, [&](ThreadRecord& record) {
         if (quality == nullptr) {
-            return Report(host, HC_INVALID_ARGUMENT, "no quality");
+            return Report(record, HC_INVALID_ARGUMENT, "no quality");
         }
-        return Report(host, host->process.SetQuality(quality));
+        return Report(record, host->process.SetQuality(quality));
     });
 }
 
 hc_result hc_shutdown(hc_host* host) {
-    return Guarded(host, [&] { return Report(host, host->process.Shutdown()); });
+    return Guarded(host,
+                   [&](ThreadRecord& record) { return Report(record, host->process.Shutdown()); });
 }
 
 hc_result hc_end(hc_host* host, unsigned wait_ms, unsigned long* exit_code) {
-    return Guarded(host, [&] {
+    return Guarded(host, [&](ThreadRecord& record) {
         uint32_t code = 0;
         HostResult result = host->process.End(wait_ms, &code);
         if (result && exit_code) {
             *exit_code = code;
         }
-        return Report(host, result);
+        return Report(record, result);
     });
 }
 
 hc_result hc_exit_code(hc_host* host, unsigned long* exit_code) {
-    return Guarded(host, [&] {
+    return Guarded(host, [&](ThreadRecord& record) {
         uint32_t code = 0;
+        if (!host->process.Started()) {
+            return Report(record, HC_WRONG_STATE, "no host was started");
+        }
         if (!host->process.HasExited(&code)) {
-            return Report(host, HC_WRONG_STATE, "the host has not ended");
+            return Report(record, HC_WRONG_STATE, "the host is still running");
         }
         if (exit_code) {
             *exit_code = code;
         }
-        return Report(host, HC_OK, "");
+        return Report(record, HC_OK, "");
     });
 }
 
@@ -221,8 +456,24 @@ const char* hc_last_error(hc_host* host) {
     if (host == nullptr) {
         return "no handle";
     }
-    std::lock_guard<std::mutex> lock(host->errorLock);
-    return host->lastError.c_str();
+    try {
+        Call call(host);
+        return call.record().error.c_str();
+    } catch (...) {
+        return "out of memory";
+    }
+}
+
+unsigned long hc_last_system_error(hc_host* host) {
+    if (host == nullptr) {
+        return 0;
+    }
+    try {
+        Call call(host);
+        return call.record().systemError;
+    } catch (...) {
+        return 0;
+    }
 }
 
 }  // extern "C"

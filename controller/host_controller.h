@@ -1,16 +1,43 @@
 /* host_controller.h: the controller library's plain C interface, for C programs and for
- * other languages through their foreign-function interface (host_controller.dll).
+ * other languages through their foreign-function interface (host_controller.dll). This
+ * header is all an application includes; it needs nothing but <stddef.h>.
  *
- * One opaque hc_host per receiver host. Every function returns an hc_result; on failure
- * hc_last_error gives a one-line reason. Functions may be called from any thread; the
- * event callback runs on a thread of the library, one event at a time, in order.
+ * One opaque hc_host per receiver host. Lifetime: hc_create, hc_start (or hc_start_ex),
+ * hc_wait_ready, commands..., hc_end, hc_destroy.
  *
- * Lifetime: hc_create, hc_start, hc_wait_ready, commands..., hc_end, hc_destroy.
- * hc_destroy ends a host that still runs as hc_end does (shutdown, a bounded wait, then
- * termination). Strings in an hc_event are valid only during the callback, or until the
- * next hc_next_event on the same handle. */
+ * Text: every string given to the library or received from it is UTF-8, paths and
+ * arguments included; the library calls the system's wide functions, so any character
+ * survives. Source names and qualities go to the host byte for byte.
+ *
+ * Results: every function returns an hc_result and lists below the results it can give.
+ * hc_last_error and hc_last_system_error tell the calling thread about its own last call
+ * on the handle; hc_result_text names a result.
+ *
+ * Threads: any function may be called from any thread, and calls on one handle may
+ * overlap; each holds the handle for its whole length. Events go either to a callback or
+ * to one polling thread (hc_next_event), never both. The callback runs on a thread of the
+ * library, one event at a time, in order; it may call any function on its own handle,
+ * hc_destroy included. Waits inside hc_wait_ready, hc_end and hc_destroy dispatch the
+ * messages that other threads send to the waiting thread (posted messages and input stay
+ * queued), so a callback may hand events to a user-interface thread with SendMessage
+ * while that thread waits in the library.
+ *
+ * Waits: every wait of the library's own is bounded; the bounds are given with each
+ * function. HC_WAIT_FOREVER, where a function takes a time, lifts that limit on request.
+ * The one wait without a limit is hc_destroy's wait for your callback to return from the
+ * event it is handling: that is your code.
+ *
+ * Growth: structs the library fills or reads begin with `size`, which the caller sets to
+ * sizeof the struct it knows; the library reads or fills no byte beyond it and fills
+ * `size` with what it filled. Fields are only ever appended, so a program built against
+ * an older header keeps working with a newer library and the other way round (test a
+ * field with HC_EVENT_HAS). Event types and results may be added: treat unknown ones as
+ * you would HC_EVENT_OTHER and a failure. hc_get_version says which interface the
+ * library has. */
 #ifndef HOST_CONTROLLER_H
 #define HOST_CONTROLLER_H
+
+#include <stddef.h>
 
 #if defined(HC_STATIC)
 #define HC_API
@@ -24,84 +51,192 @@
 extern "C" {
 #endif
 
+/* The interface this header describes; hc_get_version gives the library's. Version 1 had
+ * no size members, no hc_start_ex and one error text per handle. */
+#define HC_INTERFACE_VERSION 2
+
+/* A time limit that means no limit. */
+#define HC_WAIT_FOREVER 0xFFFFFFFFu
+/* The bound of one line from the host: a host that writes more without a line feed is
+ * ended (HC_EVENT_FAULT). */
+#define HC_MAX_LINE_BYTES 65536u
+/* The exit code of a host that the library had to terminate. */
+#define HC_TERMINATED_EXIT_CODE 124u
+
 typedef struct hc_host hc_host;
 
 typedef enum hc_result {
     HC_OK = 0,
-    HC_INVALID_ARGUMENT = 1,   /* a null pointer, an empty name, a NUL byte in a value */
-    HC_WRONG_STATE = 2,        /* not started, started twice, pipe not open yet */
-    HC_PIPE_NAME_TAKEN = 3,    /* another server already has a pipe of that name */
+    HC_INVALID_ARGUMENT = 1,   /* a null pointer, an empty name, a NUL byte, not UTF-8, a
+                                  size member too small, an executable that is not an
+                                  absolute path to a .exe */
+    HC_WRONG_STATE = 2,        /* not started, started already, events go to a callback,
+                                  the host has not opened the pipe yet or has not ended */
+    HC_PIPE_NAME_TAKEN = 3,    /* not returned by this interface (C++ only) */
     HC_PIPE_FAILED = 4,        /* the pipe could not be made */
     HC_LAUNCH_FAILED = 5,      /* the host could not be started or put in its job */
     HC_EXITED_BEFORE_PIPE = 6, /* the host ended without opening the pipe */
     HC_EXITED_BEFORE_READY = 7,
     HC_PIPE_NEVER_OPENED = 8, /* hc_wait_ready ran out before the host opened the pipe */
     HC_READY_TIMED_OUT = 9,   /* the host opened the pipe but sent no host_ready in time */
-    HC_PIPE_CLOSED = 10,
-    HC_WRITE_FAILED = 11,
-    HC_WRITE_TIMED_OUT = 12,
-    HC_TIMED_OUT = 13,      /* hc_next_event: no event within the time */
-    HC_NO_MORE_EVENTS = 14, /* hc_next_event: EXITED has been taken */
-    HC_OUT_OF_MEMORY = 15
+    HC_PIPE_CLOSED = 10,      /* the host has ended or closed the pipe: nothing was sent */
+    HC_WRITE_FAILED = 11,     /* the system refused the write (hc_last_system_error) */
+    HC_WRITE_TIMED_OUT = 12,  /* the host did not take the command in time */
+    HC_TIMED_OUT = 13,        /* hc_next_event: no event within the time */
+    HC_NO_MORE_EVENTS = 14,   /* hc_next_event: EXITED has been taken */
+    HC_OUT_OF_MEMORY = 15,
+    HC_HOST_FAULTY = 16 /* the host broke the protocol and the library ended it: its
+                           host_ready named another process or a window not its own, or
+                           it wrote a line over HC_MAX_LINE_BYTES */
 } hc_result;
 
 typedef enum hc_event_type {
     HC_EVENT_PIPE_OPENED = 0,
-    HC_EVENT_READY = 1,        /* window, process_id */
+    HC_EVENT_READY = 1,        /* window, process_id (checked: the started host's own) */
     HC_EVENT_STATUS = 2,       /* state, source */
     HC_EVENT_STATS = 3,        /* fps, width, height */
     HC_EVENT_OTHER = 4,        /* a line of another type: line */
     HC_EVENT_UNTERMINATED = 5, /* bytes after the host's last LF: line */
-    HC_EVENT_EXITED = 6        /* exit_code; always the last event */
+    HC_EVENT_EXITED = 6,       /* exit_code; always the last event */
+    HC_EVENT_FAULT = 7         /* the library ended the host for breaking the protocol:
+                                  line says how; EXITED follows */
 } hc_event_type;
 
 typedef struct hc_event {
+    unsigned int size; /* hc_next_event: set it first (see Growth above) */
     hc_event_type type;
-    double received_ms;       /* since hc_start */
+    double received_ms;       /* since the start */
     const char* line;         /* the line as the host wrote it, "" for PIPE_OPENED and EXITED */
     const char* state;        /* STATUS: connecting, connected, reconnecting, disconnected, error */
     const char* source;       /* STATUS: source name, error text, or "" */
     double fps;               /* STATS */
     int width;                /* STATS */
     int height;               /* STATS */
-    long long window;         /* READY: the host window's handle (an HWND) as a number */
-    unsigned long process_id; /* READY */
+    long long window;         /* READY: the window's HWND as a number: (HWND)(intptr_t)window */
+    unsigned long process_id; /* READY: the process the library started */
     unsigned long exit_code;  /* EXITED */
 } hc_event;
 
+/* Whether `event` (an hc_event pointer) holds `field`. */
+#define HC_EVENT_HAS(event, field) \
+    ((event)->size >= offsetof(hc_event, field) + sizeof((event)->field))
+
+/* Strings in an event live during the callback, or until the same thread's next
+ * hc_next_event on the handle (or hc_destroy); copy what you keep. */
 typedef void (*hc_event_callback)(void* user, const hc_event* event);
 
-/* Allocates a handle; *host is NULL when memory runs out. */
+typedef struct hc_start_options {
+    unsigned int size;              /* set it first (see Growth above) */
+    unsigned int write_timeout_ms;  /* the longest a command may wait; 5000 */
+    unsigned int end_wait_ms;       /* hc_destroy's wait for the host's end after its
+                                       shutdown, before termination; 10000 */
+    unsigned int max_queued_events; /* events waiting for the callback or the poller;
+                                       beyond it the oldest STATUS, STATS and OTHER events
+                                       are dropped (never the others); 4096 */
+} hc_start_options;
+
+typedef struct hc_version_info {
+    unsigned int size;              /* set it first (see Growth above) */
+    unsigned int interface_version; /* HC_INTERFACE_VERSION of the library */
+} hc_version_info;
+
+/* HC_OK; HC_INVALID_ARGUMENT (info NULL or its size below 4). No wait. */
+HC_API hc_result hc_get_version(hc_version_info* info);
+/* The name of a result ("HC_PIPE_CLOSED: ..."), a static string; never NULL. */
+HC_API const char* hc_result_text(hc_result result);
+/* Fills `options` with the defaults (as far as its size reaches). HC_OK;
+ * HC_INVALID_ARGUMENT. No wait. */
+HC_API hc_result hc_default_start_options(hc_start_options* options);
+
+/* Allocates a handle. HC_OK; HC_INVALID_ARGUMENT; HC_OUT_OF_MEMORY (*host is NULL). */
 HC_API hc_result hc_create(hc_host** host);
-/* Ends the host if it still runs (as hc_end with 10 s) and frees the handle. NULL is
- * ignored. Allowed inside the handle's own callback; no callback follows it. */
+
+/* Ends the host if it still runs (as hc_end with end_wait_ms), stops the callbacks and
+ * frees the handle. NULL is ignored. No call on the handle may start once hc_destroy has
+ * been called. Calls in progress on other threads are waited for (they end within their
+ * own bounds once the host has gone). When it returns no callback runs any more and no
+ * thread of the library touches the handle, so host_controller.dll may be unloaded.
+ * Waits: as hc_end, plus however long your callback takes to return from the event in
+ * progress (no limit: your code).
+ * Where it must not wait for the callback, because the callback may be waiting for it:
+ * inside the callback, in a message dispatched during another call's wait on the same
+ * thread, or in a message sent to the calling thread while a callback runs (the callback
+ * handing its event over with SendMessage). There the host is ended and no callback
+ * follows the one in progress, but the handle is freed only when the last call in
+ * progress returns, and the library's callback thread ends once your callback has
+ * returned: do not unload the library from there. */
 HC_API void hc_destroy(hc_host* host);
 
 /* Starts `executable` with --pipeName=<an unguessable name> followed by `args`
- * (arg_count strings such as "--quality=low"). With a callback, every event goes to it;
- * with NULL, take events with hc_next_event. */
+ * (arg_count UTF-8 strings such as "--quality=low"). `executable` must be the absolute
+ * path of a .exe (C:\...\Tivane.exe); the host runs in its own folder. With a callback,
+ * every event goes to it with `user`; with NULL, take events with hc_next_event. The
+ * callback and user pointer are set only when the start succeeds; a handle is started
+ * once. Returns once the host process runs; no wait for the host.
+ * HC_OK; HC_INVALID_ARGUMENT; HC_WRONG_STATE (started already); HC_PIPE_FAILED;
+ * HC_LAUNCH_FAILED (hc_last_system_error 2: not found); HC_OUT_OF_MEMORY. */
 HC_API hc_result hc_start(hc_host* host, const char* executable, const char* const* args,
                           int arg_count, hc_event_callback callback, void* user);
-/* Waits at most timeout_ms for host_ready; window and process_id may be NULL. */
+/* hc_start with options (NULL: the defaults; fields beyond options->size: the defaults).
+ * The same results. */
+HC_API hc_result hc_start_ex(hc_host* host, const char* executable, const char* const* args,
+                             int arg_count, hc_event_callback callback, void* user,
+                             const hc_start_options* options);
+
+/* Waits for host_ready; window and process_id may be NULL. The host_ready must name the
+ * started process and a window of it, or the library ends the host (HC_HOST_FAULTY).
+ * On a timeout the host keeps running until hc_end or hc_destroy.
+ * Waits at most timeout_ms (HC_WAIT_FOREVER: no limit), plus at most 2 s for the exit
+ * code of a host that ended first.
+ * HC_OK; HC_INVALID_ARGUMENT; HC_WRONG_STATE (not started, or the system refused the
+ * wait: hc_last_system_error); HC_EXITED_BEFORE_PIPE;
+ * HC_EXITED_BEFORE_READY (hc_exit_code has the code); HC_PIPE_NEVER_OPENED;
+ * HC_READY_TIMED_OUT; HC_PIPE_CLOSED (the pipe closed, the host not yet gone);
+ * HC_HOST_FAULTY; HC_OUT_OF_MEMORY. */
 HC_API hc_result hc_wait_ready(hc_host* host, unsigned timeout_ms, long long* window,
                                unsigned long* process_id);
-/* Without a callback: the next event within timeout_ms (0xFFFFFFFF: no limit). */
+
+/* Without a callback: the next event, for one polling thread. Set event->size first.
+ * Waits at most timeout_ms (HC_WAIT_FOREVER: until the next event or the end).
+ * HC_OK; HC_INVALID_ARGUMENT (event NULL or its size below 8); HC_WRONG_STATE (not
+ * started, or events go to a callback); HC_TIMED_OUT; HC_NO_MORE_EVENTS;
+ * HC_OUT_OF_MEMORY. */
 HC_API hc_result hc_next_event(hc_host* host, unsigned timeout_ms, hc_event* event);
 
-/* quality may be NULL: the command then carries none. */
+/* One command each. quality may be NULL: set_source then carries none. Each waits at
+ * most write_timeout_ms in all (other threads' commands ahead of it included).
+ * HC_OK; HC_INVALID_ARGUMENT (NULL, an empty name, a NUL byte); HC_WRONG_STATE (not
+ * started, or the host has not opened the pipe yet); HC_PIPE_CLOSED (the host has ended
+ * or closed the pipe, or hc_end ran); HC_WRITE_FAILED; HC_WRITE_TIMED_OUT;
+ * HC_OUT_OF_MEMORY. */
 HC_API hc_result hc_set_source(hc_host* host, const char* name, const char* quality);
 HC_API hc_result hc_set_quality(hc_host* host, const char* quality);
 HC_API hc_result hc_shutdown(hc_host* host);
-/* shutdown, at most wait_ms for the host's end, then termination (exit code 124).
- * exit_code may be NULL. */
+
+/* shutdown, at most wait_ms in all for the host's end (the shutdown's write included),
+ * then termination (exit code HC_TERMINATED_EXIT_CODE). exit_code may be NULL. Returns
+ * once EXITED has been delivered: taken by the callback, or queued for hc_next_event;
+ * except where hc_destroy would not wait for the callback either (see there), in which
+ * case EXITED follows once the callback in progress has returned. Any number of threads
+ * may call it at once, each with its own wait_ms.
+ * Waits at most wait_ms + 13 s: 5 s for a terminated host to go, 3 s for the host's last
+ * lines, 5 s while the callback is still busy with earlier events. Typically it takes the
+ * host's own end: about 2 s under Wine, far less on Windows.
+ * HC_OK; HC_WRONG_STATE (not started, or the host outlived its termination);
+ * HC_OUT_OF_MEMORY. */
 HC_API hc_result hc_end(hc_host* host, unsigned wait_ms, unsigned long* exit_code);
 
-/* HC_OK and the host's exit code once it has ended; HC_WRONG_STATE while it runs. */
+/* The host's exit code once it has ended. No wait.
+ * HC_OK; HC_INVALID_ARGUMENT; HC_WRONG_STATE (no host was started, or it still runs). */
 HC_API hc_result hc_exit_code(hc_host* host, unsigned long* exit_code);
 
-/* The reason for the last failure on this handle, "" after a success. Valid until the
- * next call on the handle. */
+/* Why the calling thread's last call on this handle failed, as one line; "" after a
+ * success. Valid until the same thread's next call on the handle, or hc_destroy. NULL
+ * handle: a static text. */
 HC_API const char* hc_last_error(hc_host* host);
+/* The system's error code behind the calling thread's last call on this handle, 0 when
+ * there was none. */
+HC_API unsigned long hc_last_system_error(hc_host* host);
 
 #ifdef __cplusplus
 }

@@ -1,11 +1,16 @@
 // What a host tells its controller, as typed events: one per line the host wrote, plus
-// the moments the pipe opened, the host's last unfinished line and its end. Win32-free;
-// made on the controller's reader thread and read by whichever thread takes the event.
+// the moments the pipe opened, the host's last unfinished line, a protocol fault for
+// which the controller ended the host, and the host's end. Win32-free; made on the
+// controller's reader thread and read by whichever thread takes the event.
 #pragma once
 
 #include <cstdint>
 #include <string>
 
+// A timeout that means no limit, wherever the controller takes one.
+constexpr unsigned kWaitForever = 0xFFFFFFFFu;
+
+// New types are only ever appended: the C interface numbers them in this order.
 enum class HostEventType {
     PipeOpened,    // the host opened the pipe (no line)
     Ready,         // host_ready: window and processId are set
@@ -14,6 +19,7 @@ enum class HostEventType {
     Other,         // a line of any other type, kept only in `line`
     Unterminated,  // bytes after the host's last LF when the pipe ended
     Exited,        // the host process ended: exitCode is set; always the last event
+    Fault,         // the host broke the protocol and the controller ended it: `line` says how
 };
 
 struct HostEvent {
@@ -35,3 +41,7 @@ struct HostEvent {
 // read without regard to the process's locale; a field that is missing or malformed
 // reads as 0 or "".
 HostEvent DecodeHostLine(const std::string& line);
+
+// A JSON number as a double, whatever locale the application has set ("29.97" is 29.97
+// under a locale that writes 29,97 too); 0 for anything that is not a whole number.
+double ReadJsonNumber(const std::string& text);

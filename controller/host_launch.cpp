@@ -25,21 +25,22 @@ UniqueHandle CreateKillOnCloseJob(DWORD& error) {
 
 }  // namespace
 
-bool LaunchHostInJob(const std::string& commandLine, LaunchedHost& host, DWORD& error,
+bool LaunchHostInJob(const std::wstring& application, const std::wstring& commandLine,
+                     const std::wstring& folder, LaunchedHost& host, DWORD& error,
                      std::string& step) {
     step = "create a job object";
     UniqueHandle job = CreateKillOnCloseJob(error);
     if (!job) {
         return false;
     }
-    std::vector<char> line(commandLine.begin(), commandLine.end());
-    line.push_back('\0');
-    STARTUPINFOA startup = {};
+    std::vector<wchar_t> line(commandLine.begin(), commandLine.end());
+    line.push_back(L'\0');
+    STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION info = {};
     step = "start";
-    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr,
-                        nullptr, &startup, &info)) {
+    if (!CreateProcessW(application.c_str(), line.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED,
+                        nullptr, folder.empty() ? nullptr : folder.c_str(), &startup, &info)) {
         error = GetLastError();
         return false;
     }

@@ -14,8 +14,10 @@ struct LaunchedHost {
     DWORD processId = 0;
 };
 
-// Starts `commandLine` suspended and without any of our inheritable handles, puts it in
-// the job, then lets it run. On failure nothing is left running; `error` holds the
+// Starts `application` (an absolute path, so the system searches nowhere) with
+// `commandLine`, in `folder`, suspended and without any of our inheritable handles, puts
+// it in the job, then lets it run. On failure nothing is left running; `error` holds the
 // system's code and `step` names what failed.
-bool LaunchHostInJob(const std::string& commandLine, LaunchedHost& host, DWORD& error,
+bool LaunchHostInJob(const std::wstring& application, const std::wstring& commandLine,
+                     const std::wstring& folder, LaunchedHost& host, DWORD& error,
                      std::string& step);

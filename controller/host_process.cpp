@@ -1,19 +1,25 @@
 #include "host_process.h"
 
+#include <algorithm>
+#include <chrono>
 #include <utility>
 
 #include "host_commands.h"
 #include "host_process_state.h"
 #include "secure_pipe.h"
+#include "sent_message_wait.h"
+#include "win_text.h"
 
 namespace {
 
 using State = HostProcess::State;
 
-constexpr DWORD kThreadJoinMs = 5000;
-constexpr DWORD kTerminateWaitMs = 5000;
 // After the host's end its pipe is broken; the reader needs only to take what is left.
 constexpr DWORD kDrainAfterExitMs = 2000;
+// A reader told to stop leaves its wait at once; this only covers a busy machine.
+constexpr DWORD kReaderStopMs = kReaderEndMs - kDrainAfterExitMs;
+// After a flush that ran out of time, the disconnect ends it at once.
+constexpr DWORD kFlushCancelMs = 1000;
 
 HostResult Fail(HostError error, std::string reason, uint32_t systemError = 0) {
     HostResult result;
@@ -23,8 +29,60 @@ HostResult Fail(HostError error, std::string reason, uint32_t systemError = 0) {
     return result;
 }
 
-bool Signalled(const UniqueHandle& event) {
-    return WaitForSingleObject(event.Get(), 0) == WAIT_OBJECT_0;
+HostResult NotStarted() {
+    return Fail(HostError::WrongState, "no host has been started");
+}
+
+bool Signalled(HANDLE handle) {
+    return WaitForSingleObject(handle, 0) == WAIT_OBJECT_0;
+}
+
+bool Signalled(const UniqueHandle& handle) {
+    return Signalled(handle.Get());
+}
+
+DWORD Remaining(ULONGLONG start, unsigned limitMs) {
+    if (limitMs == kWaitForever) {
+        return INFINITE;
+    }
+    ULONGLONG spent = GetTickCount64() - start;
+    return spent >= limitMs ? 0 : static_cast<DWORD>(limitMs - spent);
+}
+
+bool IsWaiting(State& s, DWORD thread) {
+    std::lock_guard<std::mutex> lock(s.waitersLock);
+    return std::find(s.waiters.begin(), s.waiters.end(), thread) != s.waiters.end();
+}
+
+// A wait of the caller's thread: it takes sent messages, and a call that one of them makes
+// on this thread knows that it runs inside this wait.
+DWORD CallerWait(State& s, DWORD count, const HANDLE* handles, DWORD timeoutMs) {
+    DWORD self = GetCurrentThreadId();
+    {
+        std::lock_guard<std::mutex> lock(s.waitersLock);
+        s.waiters.push_back(self);
+    }
+    DWORD woken = WaitTakingSentMessages(count, handles, timeoutMs);
+    std::lock_guard<std::mutex> lock(s.waitersLock);
+    s.waiters.erase(std::find(s.waiters.begin(), s.waiters.end(), self));
+    return woken;
+}
+
+DWORD CallerWait(State& s, HANDLE handle, DWORD timeoutMs) {
+    return CallerWait(s, 1, &handle, timeoutMs);
+}
+
+// The callback thread cannot wait for itself, and a thread that answers a sent message,
+// from inside another wait or in its own loop, while a callback runs may be answering
+// that very callback's SendMessage: waiting for the callback would wait for itself.
+bool InsideCallback(State& s) {
+    DWORD self = GetCurrentThreadId();
+    return s.callbackThread && (self == s.callbackThreadId || IsWaiting(s, self) ||
+                                (s.inCallback.load() && InSendMessage()));
+}
+
+bool MayWaitForCallbacks(State& s) {
+    return s.callbackThread && !InsideCallback(s);
 }
 
 template <void (*Body)(State&)>
@@ -52,8 +110,16 @@ void RunCallbacks(State& s) {
         if (s.detached.load()) {
             break;
         }
+        s.inCallback.store(true);
         s.options.onEvent(event);
+        s.inCallback.store(false);
     }
+}
+
+// FlushFileBuffers waits until the host has read everything, with no limit of its own,
+// so it runs here while ClosePipe waits a bounded time for it.
+void RunFlush(State& s) {
+    FlushFileBuffers(s.pipe.Get());
 }
 
 bool CreateEvents(State& s) {
@@ -63,6 +129,25 @@ bool CreateEvents(State& s) {
     s.readingEnded.Reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     s.writeEvent.Reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     return s.control && s.pipeOpened && s.readyArrived && s.readingEnded && s.writeEvent;
+}
+
+HostResult CheckOptions(const HostOptions& options) {
+    std::string problem = CheckHostExecutable(options.executable);
+    std::wstring ignored;
+    if (problem.empty() && !ToWide(options.executable, ignored)) {
+        problem = "the host executable's path is not valid UTF-8";
+    }
+    for (const std::string& argument : options.arguments) {
+        if (!problem.empty()) {
+            break;
+        }
+        if (argument.find('\0') != std::string::npos) {
+            problem = "a host argument holds a NUL byte";
+        } else if (!ToWide(argument, ignored)) {
+            problem = "a host argument is not valid UTF-8";
+        }
+    }
+    return problem.empty() ? HostResult() : Fail(HostError::InvalidArgument, problem);
 }
 
 HostResult CreatePipe(State& s) {
@@ -75,10 +160,9 @@ HostResult CreatePipe(State& s) {
     if (!s.pipe) {
         bool taken = error == ERROR_ACCESS_DENIED || error == ERROR_PIPE_BUSY ||
                      error == ERROR_ALREADY_EXISTS;
-        return Fail(
-            taken ? HostError::PipeNameTaken : HostError::PipeFailed,
-            "cannot create pipe \\\\.\\pipe\\" + s.pipeName + ", error " + std::to_string(error),
-            error);
+        return Fail(taken ? HostError::PipeNameTaken : HostError::PipeFailed,
+                    "cannot create pipe \\\\.\\pipe\\" + s.pipeName + ": " + SystemErrorText(error),
+                    error);
     }
     return HostResult();
 }
@@ -86,11 +170,17 @@ HostResult CreatePipe(State& s) {
 HostResult Launch(State& s) {
     s.commandLine = HostCommandLine(s.options.executable, s.options.passPipeName ? s.pipeName : "",
                                     s.options.arguments);
+    std::wstring application;
+    std::wstring line;
+    std::wstring folder;
+    ToWide(s.options.executable, application);  // all three checked by CheckOptions
+    ToWide(s.commandLine, line);
+    ToWide(HostFolder(s.options.executable), folder);
     DWORD error = 0;
     std::string step;
-    if (!LaunchHostInJob(s.commandLine, s.host, error, step)) {
-        std::string what = step == "start" ? "start " + s.commandLine : step;
-        return Fail(HostError::LaunchFailed, "cannot " + what + ", error " + std::to_string(error),
+    if (!LaunchHostInJob(application, line, folder, s.host, error, step)) {
+        std::string what = step == "start" ? "start " + s.options.executable : step;
+        return Fail(HostError::LaunchFailed, "cannot " + what + ": " + SystemErrorText(error),
                     error);
     }
     return HostResult();
@@ -106,16 +196,32 @@ HostResult StartThreads(const std::shared_ptr<State>& s) {
         TerminateProcess(s->host.process.Get(), kTerminatedExitCode);
         s->stopping.store(true);
         SetEvent(s->control.Get());
-        return Fail(HostError::LaunchFailed,
-                    "cannot create a thread, error " + std::to_string(error), error);
+        return Fail(HostError::LaunchFailed, "cannot create a thread: " + SystemErrorText(error),
+                    error);
     }
     return HostResult();
 }
 
-HostResult Write(State& s, const std::string& bytes) {
-    ScopedLock lock(s.writeLock);
+bool PipeGone(DWORD error) {
+    return error == ERROR_NO_DATA || error == ERROR_BROKEN_PIPE ||
+           error == ERROR_PIPE_NOT_CONNECTED;
+}
+
+// One write, at most timeoutMs in all: the wait for another thread's write included.
+HostResult Write(State& s, const std::string& bytes, unsigned timeoutMs) {
+    ULONGLONG start = GetTickCount64();
+    std::unique_lock<std::timed_mutex> lock(s.writeLock, std::defer_lock);
+    if (timeoutMs == kWaitForever) {
+        lock.lock();
+    } else if (!lock.try_lock_for(std::chrono::milliseconds(timeoutMs))) {
+        return Fail(HostError::WriteTimedOut, "another command was still being written after " +
+                                                  std::to_string(timeoutMs) + " ms; not sent");
+    }
     if (s.pipeClosed) {
-        return Fail(HostError::PipeClosed, "pipe is closed; not sent");
+        return Fail(HostError::PipeClosed, "the pipe is closed; not sent");
+    }
+    if (Signalled(s.host.process)) {
+        return Fail(HostError::PipeClosed, "the host has ended; not sent");
     }
     if (!Signalled(s.pipeOpened)) {
         return Fail(HostError::WrongState, "the host has not opened the pipe yet");
@@ -134,49 +240,67 @@ HostResult Write(State& s, const std::string& bytes) {
     }
     DWORD error = GetLastError();
     if (error != ERROR_IO_PENDING) {
-        return Fail(HostError::WriteFailed, "write failed, error " + std::to_string(error), error);
+        return PipeGone(error)
+                   ? Fail(HostError::PipeClosed, "the host has closed the pipe; not sent", error)
+                   : Fail(HostError::WriteFailed, "write failed: " + SystemErrorText(error), error);
     }
-    if (WaitForSingleObject(s.writeEvent.Get(), s.options.writeTimeoutMs) != WAIT_OBJECT_0) {
+    if (WaitForSingleObject(s.writeEvent.Get(), Remaining(start, timeoutMs)) != WAIT_OBJECT_0) {
         CancelIoEx(pipe, &overlapped);
         GetOverlappedResult(pipe, &overlapped, &written, TRUE);
         s.lineOpen = written > 0 && written < text.size();
-        return Fail(HostError::WriteTimedOut, "write not taken within " +
-                                                  std::to_string(s.options.writeTimeoutMs) +
-                                                  " ms; cancelled");
+        return Fail(HostError::WriteTimedOut,
+                    "write not taken within " + std::to_string(timeoutMs) + " ms; cancelled");
     }
     if (!GetOverlappedResult(pipe, &overlapped, &written, FALSE)) {
         error = GetLastError();
-        return Fail(HostError::WriteFailed, "write failed, error " + std::to_string(error), error);
+        return PipeGone(error)
+                   ? Fail(HostError::PipeClosed, "the host has closed the pipe; not sent", error)
+                   : Fail(HostError::WriteFailed, "write failed: " + SystemErrorText(error), error);
     }
     return HostResult();
 }
 
-void CloseHandleOfPipe(State& s, bool flush) {
-    ScopedLock lock(s.writeLock);
-    if (s.pipeClosed) {
-        return;
-    }
-    if (flush && Signalled(s.pipeOpened)) {
-        FlushFileBuffers(s.pipe.Get());  // what was sent is read before the pipe goes
-    }
-    s.pipe.Reset();
+// No write follows; the handle itself goes once neither the reader nor a flush can be
+// using it, else with the state.
+void RetirePipe(State& s) {
+    std::lock_guard<std::timed_mutex> lock(s.writeLock);
     s.pipeClosed = true;
+    bool flushing = s.flushThread && !Signalled(s.flushThread);
+    if (Signalled(s.readingEnded) && !flushing) {
+        s.pipe.Reset();
+    }
 }
 
-// Lets the reader take what the ended host left in the pipe, then stops both threads.
-void StopThreads(State& s) {
-    if (WaitForSingleObject(s.host.process.Get(), 0) == WAIT_OBJECT_0) {
-        WaitForSingleObject(s.readingEnded.Get(), kDrainAfterExitMs);
+// Shutdown (its write within waitMs), the rest of waitMs for the host's end, then
+// termination.
+void StopHost(State& s, unsigned waitMs) {
+    HANDLE process = s.host.process.Get();
+    if (Signalled(process)) {
+        return;
+    }
+    ULONGLONG start = GetTickCount64();
+    // A host that never opened the pipe cannot hear the shutdown: no wait for it.
+    bool mayHear = Signalled(s.pipeOpened);
+    if (mayHear && !s.shutdownSent.exchange(true)) {
+        unsigned writeMs = std::min(s.options.writeTimeoutMs, waitMs);
+        mayHear = Write(s, ShutdownCommand() + "\n", writeMs).error != HostError::WrongState;
+    }
+    if (!mayHear || CallerWait(s, process, Remaining(start, waitMs)) != WAIT_OBJECT_0) {
+        TerminateProcess(process, kTerminatedExitCode);
+        CallerWait(s, process, kTerminateWaitMs);
+    }
+}
+
+// Lets the reader take what the ended host left in the pipe and queue Exited, then stops
+// it.
+void FinishReading(State& s) {
+    if (Signalled(s.host.process)) {
+        CallerWait(s, s.readerThread.Get(), kDrainAfterExitMs);
     }
     s.stopping.store(true);
     SetEvent(s.control.Get());
-    if (s.readerThread) {
-        WaitForSingleObject(s.readerThread.Get(), kThreadJoinMs);
-    }
+    CallerWait(s, s.readerThread.Get(), kReaderStopMs);
     s.queue.Close();
-    if (s.callbackThread && GetCurrentThreadId() != s.callbackThreadId) {
-        WaitForSingleObject(s.callbackThread.Get(), kThreadJoinMs);
-    }
 }
 
 }  // namespace
@@ -184,27 +308,36 @@ void StopThreads(State& s) {
 HostProcess::HostProcess() = default;
 
 HostProcess::~HostProcess() {
-    if (!state_) {
+    std::shared_ptr<State> held = Held();
+    if (!held) {
         return;
     }
-    End(state_->options.endWaitMs);
-    state_->detached.store(true);
+    End(held->options.endWaitMs);
+    StopCallbacks();
+}
+
+std::shared_ptr<HostProcess::State> HostProcess::Held() const {
+    return std::atomic_load(&state_);
 }
 
 HostResult HostProcess::Start(HostOptions options) {
-    if (state_) {
+    std::lock_guard<std::mutex> lock(startLock_);
+    if (Held()) {
         return Fail(HostError::WrongState, "this HostProcess has been started already");
     }
-    if (options.executable.empty()) {
-        return Fail(HostError::InvalidArgument, "no host executable given");
+    HostResult result = CheckOptions(options);
+    if (!result) {
+        return result;
     }
     auto s = std::make_shared<State>(options);
     QueryPerformanceFrequency(&s->ticksPerSecond);
     QueryPerformanceCounter(&s->startTicks);
     if (!CreateEvents(*s)) {
-        return Fail(HostError::PipeFailed, "cannot create events", GetLastError());
+        DWORD error = GetLastError();
+        return Fail(HostError::PipeFailed, "cannot create events: " + SystemErrorText(error),
+                    error);
     }
-    HostResult result = CreatePipe(*s);
+    result = CreatePipe(*s);
     if (result) {
         result = Launch(*s);
     }
@@ -212,18 +345,19 @@ HostResult HostProcess::Start(HostOptions options) {
         result = StartThreads(s);
     }
     if (result) {
-        state_ = std::move(s);
+        std::atomic_store(&state_, std::move(s));
     }
     return result;
 }
 
 HostResult HostProcess::WaitForReady(unsigned timeoutMs, HostReady* ready) {
-    if (!state_) {
-        return Fail(HostError::WrongState, "not started");
+    std::shared_ptr<State> held = Held();
+    if (!held) {
+        return NotStarted();
     }
-    State& s = *state_;
+    State& s = *held;
     HANDLE waits[2] = {s.readyArrived.Get(), s.readingEnded.Get()};
-    DWORD woken = WaitForMultipleObjects(2, waits, FALSE, timeoutMs);
+    DWORD woken = CallerWait(s, 2, waits, timeoutMs == kWaitForever ? INFINITE : timeoutMs);
     bool opened = Signalled(s.pipeOpened);
     if (Signalled(s.readyArrived)) {
         if (ready) {
@@ -232,8 +366,11 @@ HostResult HostProcess::WaitForReady(unsigned timeoutMs, HostReady* ready) {
         return HostResult();
     }
     if (woken == WAIT_OBJECT_0 + 1) {
-        if (WaitForSingleObject(s.host.process.Get(), kDrainAfterExitMs) != WAIT_OBJECT_0) {
-            return Fail(HostError::PipeClosed, "the pipe closed before host_ready");
+        if (!s.fault.empty()) {
+            return Fail(HostError::HostFaulty, s.fault);
+        }
+        if (CallerWait(s, s.host.process.Get(), kDrainAfterExitMs) != WAIT_OBJECT_0) {
+            return Fail(HostError::PipeClosed, "the host closed the pipe before host_ready");
         }
         DWORD code = 0;
         GetExitCodeProcess(s.host.process.Get(), &code);
@@ -244,6 +381,10 @@ HostResult HostProcess::WaitForReady(unsigned timeoutMs, HostReady* ready) {
         result.exitCode = code;
         return result;
     }
+    if (woken == WAIT_FAILED) {
+        DWORD error = GetLastError();
+        return Fail(HostError::WrongState, "cannot wait: " + SystemErrorText(error), error);
+    }
     std::string limit = std::to_string(timeoutMs) + " ms";
     return opened
                ? Fail(HostError::ReadyTimedOut, "no host_ready within " + limit)
@@ -251,10 +392,16 @@ HostResult HostProcess::WaitForReady(unsigned timeoutMs, HostReady* ready) {
 }
 
 bool HostProcess::NextEvent(HostEvent& event, unsigned timeoutMs) {
-    if (!state_ || state_->options.onEvent) {
+    std::shared_ptr<State> held = Held();
+    if (!held || held->options.onEvent) {
         return false;
     }
-    return state_->queue.Pop(event, timeoutMs);
+    return held->queue.Pop(event, timeoutMs);
+}
+
+bool HostProcess::EventsOver() const {
+    std::shared_ptr<State> held = Held();
+    return held && held->queue.Drained();
 }
 
 HostResult HostProcess::SetSource(const std::string& name) {
@@ -293,115 +440,154 @@ HostResult HostProcess::SendLine(const std::string& line) {
 }
 
 HostResult HostProcess::SendRaw(const std::string& bytes) {
-    if (!state_) {
-        return Fail(HostError::WrongState, "not started");
+    std::shared_ptr<State> held = Held();
+    if (!held) {
+        return NotStarted();
     }
-    return Write(*state_, bytes);
+    return Write(*held, bytes, held->options.writeTimeoutMs);
 }
 
 void HostProcess::SuspendReading() {
-    if (state_) {
-        state_->suspended.store(true);
-        SetEvent(state_->control.Get());
+    std::shared_ptr<State> held = Held();
+    if (held) {
+        held->suspended.store(true);
+        SetEvent(held->control.Get());
     }
 }
 
 void HostProcess::ResumeReading() {
-    if (state_) {
-        state_->suspended.store(false);
-        SetEvent(state_->control.Get());
+    std::shared_ptr<State> held = Held();
+    if (held) {
+        held->suspended.store(false);
+        SetEvent(held->control.Get());
     }
 }
 
 HostResult HostProcess::ClosePipe() {
-    if (!state_) {
-        return Fail(HostError::WrongState, "not started");
+    std::shared_ptr<State> held = Held();
+    if (!held) {
+        return NotStarted();
     }
-    State& s = *state_;
+    State& s = *held;
     {
-        ScopedLock lock(s.writeLock);
+        std::lock_guard<std::timed_mutex> lock(s.writeLock);
         if (s.pipeClosed) {
             return Fail(HostError::PipeClosed, "the pipe is closed already");
         }
+        s.pipeClosed = true;  // no write from here on
     }
     s.closeRequested.store(true);
     SetEvent(s.control.Get());
-    WaitForSingleObject(s.readingEnded.Get(), kThreadJoinMs);
-    CloseHandleOfPipe(s, true);
+    CallerWait(s, s.readingEnded.Get(), kReaderEndMs);
+    UniqueHandle flush;
+    if (Signalled(s.pipeOpened) && !Signalled(s.host.process)) {
+        flush = StartThread<RunFlush>(held);
+    }
+    if (flush && CallerWait(s, flush.Get(), s.options.writeTimeoutMs) != WAIT_OBJECT_0) {
+        // The host does not read: what it has not read goes with the connection.
+        DisconnectNamedPipe(s.pipe.Get());
+        CallerWait(s, flush.Get(), kFlushCancelMs);
+    }
+    {
+        std::lock_guard<std::timed_mutex> lock(s.writeLock);
+        s.flushThread = std::move(flush);
+    }
+    RetirePipe(s);
     return HostResult();
 }
 
 HostResult HostProcess::End(unsigned waitMs, uint32_t* exitCode) {
-    if (!state_) {
-        return Fail(HostError::WrongState, "not started");
+    std::shared_ptr<State> held = Held();
+    if (!held) {
+        return NotStarted();
     }
-    State& s = *state_;
-    ScopedLock lock(s.endLock);
-    if (!s.ended) {
-        s.ended = true;
-        HANDLE process = s.host.process.Get();
-        if (WaitForSingleObject(process, 0) != WAIT_OBJECT_0) {
-            // A host that never opened the pipe cannot hear the shutdown: no wait for it.
-            HostResult sent = Shutdown();
-            bool mayEnd = sent || sent.error != HostError::WrongState;
-            if (!mayEnd || WaitForSingleObject(process, waitMs) != WAIT_OBJECT_0) {
-                TerminateProcess(process, kTerminatedExitCode);
-                WaitForSingleObject(process, kTerminateWaitMs);
-            }
-        }
-        StopThreads(s);
-        CloseHandleOfPipe(s, false);
+    State& s = *held;
+    s.suspended.store(false);  // the host's last lines are to be read, not left in the pipe
+    SetEvent(s.control.Get());
+    StopHost(s, waitMs);
+    FinishReading(s);
+    if (MayWaitForCallbacks(s)) {
+        CallerWait(s, s.callbackThread.Get(), kCallbackDrainMs);
     }
+    RetirePipe(s);
     if (!HasExited(exitCode)) {
         return Fail(HostError::WrongState, "the host did not end, even when terminated");
     }
     return HostResult();
 }
 
+void HostProcess::StopCallbacks() {
+    std::shared_ptr<State> held = Held();
+    if (!held || !held->callbackThread) {
+        return;
+    }
+    held->detached.store(true);
+    held->queue.Close();
+    if (MayWaitForCallbacks(*held)) {
+        CallerWait(*held, held->callbackThread.Get(), INFINITE);
+    }
+}
+
 HostResult HostProcess::Terminate(uint32_t exitCode) {
-    if (!state_) {
-        return Fail(HostError::WrongState, "not started");
+    std::shared_ptr<State> held = Held();
+    if (!held) {
+        return NotStarted();
     }
-    HANDLE process = state_->host.process.Get();
-    if (!TerminateProcess(process, exitCode) && WaitForSingleObject(process, 0) != WAIT_OBJECT_0) {
+    HANDLE process = held->host.process.Get();
+    if (!TerminateProcess(process, exitCode) && !Signalled(process)) {
         DWORD error = GetLastError();
-        return Fail(HostError::WrongState, "cannot terminate, error " + std::to_string(error),
-                    error);
+        return Fail(HostError::WrongState, "cannot terminate: " + SystemErrorText(error), error);
     }
-    WaitForSingleObject(process, kTerminateWaitMs);
+    CallerWait(*held, process, kTerminateWaitMs);
     return HostResult();
 }
 
+bool HostProcess::Started() const {
+    return Held() != nullptr;
+}
+
 bool HostProcess::HasExited(uint32_t* exitCode) const {
-    if (!state_ || WaitForSingleObject(state_->host.process.Get(), 0) != WAIT_OBJECT_0) {
+    std::shared_ptr<State> held = Held();
+    if (!held || !Signalled(held->host.process)) {
         return false;
     }
     DWORD code = 0;
-    GetExitCodeProcess(state_->host.process.Get(), &code);
+    GetExitCodeProcess(held->host.process.Get(), &code);
     if (exitCode) {
         *exitCode = code;
     }
     return true;
 }
 
+bool HostProcess::InsideCallback() const {
+    std::shared_ptr<State> held = Held();
+    return held && ::InsideCallback(*held);
+}
+
+// The strings live in the state, which the HostProcess keeps to its end.
 const std::string& HostProcess::pipeName() const {
     static const std::string kNone;
-    return state_ ? state_->pipeName : kNone;
+    std::shared_ptr<State> held = Held();
+    return held ? held->pipeName : kNone;
 }
 
 const std::string& HostProcess::commandLine() const {
     static const std::string kNone;
-    return state_ ? state_->commandLine : kNone;
+    std::shared_ptr<State> held = Held();
+    return held ? held->commandLine : kNone;
 }
 
 DWORD HostProcess::processId() const {
-    return state_ ? state_->host.processId : 0;
+    std::shared_ptr<State> held = Held();
+    return held ? held->host.processId : 0;
 }
 
 HANDLE HostProcess::processHandle() const {
-    return state_ ? state_->host.process.Get() : nullptr;
+    std::shared_ptr<State> held = Held();
+    return held ? held->host.process.Get() : nullptr;
 }
 
 size_t HostProcess::droppedEvents() const {
-    return state_ ? state_->queue.dropped() : 0;
+    std::shared_ptr<State> held = Held();
+    return held ? held->queue.dropped() : 0;
 }

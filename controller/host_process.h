@@ -2,27 +2,34 @@
 // application. It owns the host's pipe (see secure_pipe.h), the host process and the job
 // object that ends the host with the application (see host_launch.h).
 //
-// Threads: the application may call every method from any thread; sends are serialised.
-// The controller runs a reader thread of its own that reads every line the host writes
-// at once (so a slow application never stalls the host's writes) and then waits for the
-// host's end; with an event callback it also runs a callback thread that delivers the
-// events in order. Nothing throws; every failure is a HostResult.
+// Threads: the application may call every method from any thread; each call holds the
+// shared state for its whole length, and sends are serialised. The controller runs a
+// reader thread of its own that reads every line the host writes at once (so a slow
+// application never stalls the host's writes) and then waits for the host's end; with an
+// event callback it also runs a callback thread that delivers the events in order. The
+// waits that may stand between a callback and its return (ready, end, destruction) take
+// the messages other threads send to the waiting thread, so a callback that hands an
+// event to that thread with SendMessage is answered. Nothing throws; every failure is a
+// HostResult.
+//
+// Text is UTF-8 throughout: the executable's path, the arguments, the names.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
-#include "event_queue.h"
 #include "host_event.h"
 
 #include <windows.h>
 
 enum class HostError {
     None,
-    InvalidArgument,    // an empty executable or source name, or a NUL byte in a value
+    InvalidArgument,    // no absolute .exe path, an empty source name, a NUL byte, not UTF-8
     WrongState,         // not started, started twice, or the pipe is not open yet
     PipeNameTaken,      // another server already has a pipe of that name
     PipeFailed,         // the pipe could not be made
@@ -34,6 +41,7 @@ enum class HostError {
     PipeClosed,         // the pipe is closed: by ClosePipe, End, or the host's end
     WriteFailed,        // the system refused the write (systemError is set)
     WriteTimedOut,      // the host did not take the bytes within the write time limit
+    HostFaulty,         // the host broke the protocol and was ended (see HostEventType::Fault)
 };
 
 struct HostResult {
@@ -46,7 +54,9 @@ struct HostResult {
 };
 
 struct HostOptions {
-    std::string executable;              // Tivane.exe, Parlex.exe or Grelm.exe, with its path
+    // The absolute path of Tivane.exe, Parlex.exe or Grelm.exe. The host runs in its own
+    // folder.
+    std::string executable;
     std::vector<std::string> arguments;  // host options after --pipeName=, e.g. --quality=low
     std::string pipeName;                // empty: an unguessable name is made
     std::string pipeNamePrefix = "host";
@@ -64,30 +74,47 @@ struct HostOptions {
 
 struct HostReady {
     HWND window = nullptr;
-    DWORD processId = 0;
+    DWORD processId = 0;  // the process the controller started; host_ready must agree
 };
 
 // The exit code the controller gives a host that it has to terminate.
 constexpr uint32_t kTerminatedExitCode = 124;
+// A host line longer than this (or as many bytes without a line feed) is a fault: the
+// controller ends the host instead of holding ever more of its output.
+constexpr size_t kMaxHostLineBytes = 64 * 1024;
+
+// The fixed parts of End's worst case beyond its waitMs: a terminated host's going, the
+// reader taking the host's last lines, and the callback taking the events still queued.
+constexpr unsigned kTerminateWaitMs = 5000;
+constexpr unsigned kReaderEndMs = 3000;
+constexpr unsigned kCallbackDrainMs = 5000;
 
 class HostProcess {
 public:
     HostProcess();
-    // Ends the host as End(endWaitMs) does, when it still runs. Waits at most about 5 s
-    // for an event callback in progress; no callback starts after it.
+    // Ends the host as End(endWaitMs) does, when it still runs, then StopCallbacks.
     ~HostProcess();
     HostProcess(const HostProcess&) = delete;
     HostProcess& operator=(const HostProcess&) = delete;
 
-    // Makes the pipe and starts the host on it; returns once the process runs.
+    // Makes the pipe and starts the host on it; returns once the process runs. A failed
+    // Start changes nothing: it may be tried again.
     HostResult Start(HostOptions options);
-    // Waits at most timeoutMs for host_ready. On a timeout the host keeps running; End
-    // or the destructor ends it.
+    // Waits at most timeoutMs (kWaitForever: no limit) for host_ready, plus at most 2 s
+    // for the exit code of a host that ended first. The host_ready must name the process
+    // that was started and a window of that process; otherwise the host is ended and the
+    // result is HostFaulty. On a timeout the host keeps running; End or the destructor
+    // ends it.
     HostResult WaitForReady(unsigned timeoutMs, HostReady* ready = nullptr);
     // The next event, waiting at most timeoutMs (kWaitForever: no limit). False on a
-    // timeout, after the Exited event has been taken, or when a callback is in use.
+    // timeout, after the Exited event has been taken (EventsOver), before a start, or
+    // when a callback is in use.
     bool NextEvent(HostEvent& event, unsigned timeoutMs);
+    // True once every event, Exited included, has been taken.
+    bool EventsOver() const;
 
+    // Each waits at most writeTimeoutMs in all, other threads' sends ahead of it included.
+    // After the host's end: PipeClosed.
     HostResult SetSource(const std::string& name);
     HostResult SetSource(const std::string& name, const std::string& quality);
     HostResult SetQuality(const std::string& quality);
@@ -97,20 +124,38 @@ public:
     HostResult SendLine(const std::string& line);
     HostResult SendRaw(const std::string& bytes);
 
-    // Stops reading the pipe until ResumeReading, so that the host's writes pile up in
-    // it: for testing how a host copes with a controller that stops reading.
+    // Stops reading the pipe until ResumeReading (or End), so that the host's writes pile
+    // up in it: for testing how a host copes with a controller that stops reading.
     void SuspendReading();
     void ResumeReading();
 
-    // Closes our end after the host has read what was sent: the host sees a broken pipe
-    // and ends. Events still arrive, up to Exited.
+    // Closes our end once the host has read what was sent, or after writeTimeoutMs when
+    // it does not read (what it has not read is then discarded): the host sees a broken
+    // pipe and ends. Events still arrive, up to Exited. Takes at most 3 s plus
+    // writeTimeoutMs plus 1 s.
     HostResult ClosePipe();
-    // shutdown, then waits at most waitMs for the host to end, then terminates it with
-    // kTerminatedExitCode. The host's exit code goes to exitCode.
+    // Sends shutdown (its write is part of waitMs), waits at most waitMs in all for the
+    // host to end, then terminates it with kTerminatedExitCode. The host's exit code goes
+    // to exitCode. Returns once the Exited event has been delivered: taken by the
+    // callback, or queued for NextEvent, except where InsideCallback() (Exited then
+    // follows once the callback in progress has returned). Worst case: waitMs +
+    // kTerminateWaitMs + kReaderEndMs + kCallbackDrainMs (the last only while the
+    // callback is busy with earlier events). Any number of threads may call it at once;
+    // each keeps its own waitMs.
     HostResult End(unsigned waitMs, uint32_t* exitCode = nullptr);
-    // Terminates the host at once with `exitCode`.
+    // No callback starts after this; waits, with no time limit, for a callback in
+    // progress to return (it is the application's code), except where InsideCallback().
+    // Ends no host: call End first.
+    void StopCallbacks();
+    // True where waiting for the callback could mean waiting for oneself: on the callback
+    // thread, in a message that another wait of this HostProcess dispatched on this
+    // thread, and in any message sent to this thread while a callback runs (its sender may
+    // be that callback, handing its event over with SendMessage).
+    bool InsideCallback() const;
+    // Terminates the host at once with `exitCode`; waits at most kTerminateWaitMs.
     HostResult Terminate(uint32_t exitCode);
 
+    bool Started() const;
     // True once the host process has ended; its exit code goes to exitCode.
     bool HasExited(uint32_t* exitCode = nullptr) const;
     const std::string& pipeName() const;
@@ -122,5 +167,9 @@ public:
     struct State;
 
 private:
+    // The state as one call holds it: Start may publish it on another thread meanwhile.
+    std::shared_ptr<State> Held() const;
+
+    std::mutex startLock_;  // one Start at a time
     std::shared_ptr<State> state_;
 };

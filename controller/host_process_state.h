@@ -1,11 +1,13 @@
-// What a HostProcess shares with its threads. The application's calls, the reader thread
-// and the callback thread each hold a reference, so the state outlives a HostProcess that
-// is destroyed from inside its own event callback. Fields are set before the threads
-// start, or guarded as noted.
+// What a HostProcess shares with its threads. Every method of HostProcess, the reader
+// thread, the callback thread and a pipe flush each hold a reference of their own for as
+// long as they run, so the state outlives a HostProcess that is destroyed from inside its
+// own event callback. Fields are set before the threads start, or guarded as noted.
 #pragma once
 
 #include <atomic>
+#include <mutex>
 #include <string>
+#include <vector>
 
 #include "event_queue.h"
 #include "host_launch.h"
@@ -24,13 +26,15 @@ struct HostProcess::State {
     LARGE_INTEGER ticksPerSecond = {};
     EventQueue queue;
 
-    // The pipe handle: read by the reader thread until readingEnded is set, written under
-    // writeLock, closed under writeLock once reading has ended.
+    // The pipe handle: read by the reader thread until it ends, written under writeLock,
+    // closed under writeLock once neither the reader nor a flush uses it any more (or
+    // with the state).
     UniqueHandle pipe;
-    CriticalSection writeLock;
-    UniqueHandle writeEvent;  // manual-reset, under writeLock
-    bool pipeClosed = false;  // under writeLock
-    bool lineOpen = false;    // under writeLock: a cut-off write left part of a line
+    std::timed_mutex writeLock;  // held for one bounded write; never while waiting else
+    UniqueHandle writeEvent;     // manual-reset, under writeLock
+    bool pipeClosed = false;     // under writeLock: no more writes
+    bool lineOpen = false;       // under writeLock: a cut-off write left part of a line
+    UniqueHandle flushThread;    // under writeLock: ClosePipe's flush
 
     // Wakes the reader (auto-reset) after a change of the three flags below.
     UniqueHandle control;
@@ -42,14 +46,21 @@ struct HostProcess::State {
     UniqueHandle pipeOpened;
     UniqueHandle readyArrived;
     UniqueHandle readingEnded;
-    HostReady ready;  // written before readyArrived is set
+    HostReady ready;    // written before readyArrived is set
+    std::string fault;  // written before readingEnded is set: why the host was ended
 
     UniqueHandle readerThread;
     UniqueHandle callbackThread;
     DWORD callbackThreadId = 0;
-    std::atomic<bool> detached{false};  // the HostProcess is gone: no more callbacks
-    CriticalSection endLock;            // one End at a time; a second one waits for the first
-    bool ended = false;                 // under endLock
+    std::atomic<bool> detached{false};    // StopCallbacks: no more callbacks
+    std::atomic<bool> inCallback{false};  // the callback thread is in the application's code
+    std::atomic<bool> shutdownSent{false};
+
+    // Threads inside a wait of this state that takes sent messages: a call that such a
+    // message makes on the same thread must not wait for the callback thread, which may
+    // be the sender.
+    std::mutex waitersLock;
+    std::vector<DWORD> waiters;  // under waitersLock
 
     double ElapsedMs() const {
         LARGE_INTEGER now;

@@ -1,6 +1,8 @@
 // The controller's reader thread: waits for the host to open the pipe (turning away any
 // other process that opens it first), reads every line the host writes into the event
-// queue without ever waiting for the application, and finally waits for the host's end.
+// queue without ever waiting for the application, ends a host that breaks the protocol
+// (a host_ready that names another process or window, a line without end), and finally
+// waits for the host's end.
 #include <utility>
 
 #include "host_process_state.h"
@@ -78,21 +80,78 @@ bool AwaitHost(State& s) {
     }
 }
 
-void Deliver(State& s, LineSplitter& lines, const char* bytes, DWORD count) {
-    lines.Append(bytes, count, [&s](const std::string& line) {
+// Why a host_ready cannot be taken at its word, or "": it must name the process we
+// started and a window of that process, or the application would be handed another
+// program's window.
+std::string CheckReady(const HostEvent& event, DWORD processId) {
+    std::string started = "the started host's process " + std::to_string(processId);
+    if (event.processId != processId) {
+        return "host_ready named process " + std::to_string(event.processId) + ", not " + started;
+    }
+    HWND window = reinterpret_cast<HWND>(static_cast<intptr_t>(event.window));
+    DWORD owner = 0;
+    if (!IsWindow(window) || GetWindowThreadProcessId(window, &owner) == 0 || owner != processId) {
+        return "host_ready named window " + std::to_string(event.window) +
+               ", which is not a window of " + started;
+    }
+    return "";
+}
+
+// The host broke the protocol: the application is told why, and the host is ended (its
+// Exited follows with kTerminatedExitCode).
+void EndFaultyHost(State& s, const std::string& reason) {
+    s.fault = reason;
+    HostEvent event;
+    event.type = HostEventType::Fault;
+    event.line = reason;
+    event.receivedMs = s.ElapsedMs();
+    s.queue.Push(std::move(event));
+    TerminateProcess(s.host.process.Get(), kTerminatedExitCode);
+}
+
+// Queues the complete lines among `bytes`. False once the host has been found faulty.
+bool Deliver(State& s, LineSplitter& lines, const char* bytes, DWORD count) {
+    const char* tooLong = "the host wrote more than 65536 bytes without a line feed";
+    static_assert(kMaxHostLineBytes == 65536, "the text above names the bound");
+    bool faulty = false;
+    lines.Append(bytes, count, [&s, &faulty, tooLong](const std::string& line) {
+        if (faulty) {
+            return;
+        }
+        if (line.size() > kMaxHostLineBytes) {
+            faulty = true;
+            EndFaultyHost(s, tooLong);
+            return;
+        }
         HostEvent event = DecodeHostLine(line);
         event.receivedMs = s.ElapsedMs();
-        bool first = event.type == HostEventType::Ready &&
-                     WaitForSingleObject(s.readyArrived.Get(), 0) != WAIT_OBJECT_0;
+        bool ready = event.type == HostEventType::Ready;
+        if (ready) {
+            std::string problem = CheckReady(event, s.host.processId);
+            if (!problem.empty()) {
+                faulty = true;
+                EndFaultyHost(s, problem);
+                return;
+            }
+        }
+        bool first = ready && WaitForSingleObject(s.readyArrived.Get(), 0) != WAIT_OBJECT_0;
         if (first) {
             s.ready.window = reinterpret_cast<HWND>(static_cast<intptr_t>(event.window));
-            s.ready.processId = event.processId;
+            s.ready.processId = s.host.processId;
         }
         s.queue.Push(std::move(event));
         if (first) {
             SetEvent(s.readyArrived.Get());
         }
     });
+    if (!faulty && lines.pending().size() > kMaxHostLineBytes) {
+        faulty = true;
+        EndFaultyHost(s, tooLong);
+    }
+    if (faulty) {
+        lines.Clear();
+    }
+    return !faulty;
 }
 
 // While suspended, waits for the resume (or the stop) without a read outstanding.
@@ -132,7 +191,9 @@ void ReadLines(State& s) {
                 count = 0;
             }
         }
-        Deliver(s, lines, buffer, count);
+        if (!Deliver(s, lines, buffer, count)) {
+            break;
+        }
     }
     if (!lines.pending().empty()) {
         HostEvent event;

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <vector>
 
+#include "win_text.h"
+
 namespace {
 
 // A security descriptor whose only entry gives the current user full access. Holds the
@@ -72,8 +74,13 @@ UniqueHandle CreateHostPipe(const std::string& name, DWORD bufferBytes, DWORD& e
     if (!security.Build(error)) {
         return UniqueHandle();
     }
-    std::string path = "\\\\.\\pipe\\" + name;
-    UniqueHandle pipe(CreateNamedPipeA(
+    std::wstring wideName;
+    if (!ToWide(name, wideName)) {
+        error = ERROR_INVALID_NAME;
+        return UniqueHandle();
+    }
+    std::wstring path = L"\\\\.\\pipe\\" + wideName;
+    UniqueHandle pipe(CreateNamedPipeW(
         path.c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
         PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS, 1,
         bufferBytes, bufferBytes, 0, security.attributes()));
@@ -84,7 +91,7 @@ UniqueHandle CreateHostPipe(const std::string& name, DWORD bufferBytes, DWORD& e
     // Wine ignores FILE_FLAG_FIRST_PIPE_INSTANCE (and a squatter's larger instance limit),
     // so the count of instances is checked as well: ours must be the only one.
     DWORD instances = 0;
-    if (GetNamedPipeHandleStateA(pipe.Get(), nullptr, &instances, nullptr, nullptr, nullptr, 0) &&
+    if (GetNamedPipeHandleStateW(pipe.Get(), nullptr, &instances, nullptr, nullptr, nullptr, 0) &&
         instances != 1) {
         error = ERROR_ALREADY_EXISTS;
         pipe.Reset();

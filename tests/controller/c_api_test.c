@@ -1,7 +1,8 @@
 /* The controller's C interface, driven from C through host_controller.dll as another
- * language would call it: a Tivane on the simulated runtime through callbacks (frames, a
- * quality change, the end with 0), the same through hc_next_event, and the failures a C
- * caller must be told about. Prints one line per check and "N passed, M failed". */
+ * language would call it: one row per calling pattern an application uses, against a
+ * Tivane on the simulated runtime and against controller_fake_host.exe (a host that does
+ * what real hosts never do). Prints one line per check and "N passed, M failed". */
+#include <locale.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -24,21 +25,87 @@ static void check(int ok, const char* what, const char* detail) {
 }
 
 static char bin_dir[MAX_PATH];
+static char tivane[MAX_PATH];
+static char fake[MAX_PATH];
+static char sim_dir[MAX_PATH];
 
-static void path_of(const char* file, char* out, size_t size) {
-    snprintf(out, size, "%s%s", bin_dir, file);
+static double now_ms(void) {
+    LARGE_INTEGER now, frequency;
+    QueryPerformanceCounter(&now);
+    QueryPerformanceFrequency(&frequency);
+    return (double)now.QuadPart * 1000.0 / (double)frequency.QuadPart;
 }
 
-/* What the callback saw; the events are set on the library's callback thread. */
+/* The longest hc_end and hc_destroy of the run, against the bound the header gives. */
+static double longest_end_ms = 0;
+static double longest_destroy_ms = 0;
+
+static hc_result end_timed(hc_host* host, unsigned wait_ms, unsigned long* code) {
+    double begin = now_ms();
+    hc_result result = hc_end(host, wait_ms, code);
+    double took = now_ms() - begin;
+    longest_end_ms = took > longest_end_ms ? took : longest_end_ms;
+    return result;
+}
+
+static void destroy_timed(hc_host* host) {
+    double begin = now_ms();
+    double took;
+    hc_destroy(host);
+    took = now_ms() - begin;
+    longest_destroy_ms = took > longest_destroy_ms ? took : longest_destroy_ms;
+}
+
+static HANDLE new_event(void) {
+    return CreateEventW(NULL, TRUE, FALSE, NULL);
+}
+
+static int signalled(HANDLE event, DWORD ms) {
+    return WaitForSingleObject(event, ms) == WAIT_OBJECT_0;
+}
+
+static hc_result start_fake(hc_host* host, const char* act, hc_event_callback callback,
+                            void* user) {
+    char option[64];
+    const char* args[1];
+    snprintf(option, sizeof option, "--act=%s", act);
+    args[0] = option;
+    return hc_start(host, fake, args, 1, callback, user);
+}
+
+/* Takes polled events until one of `type`; HC_OK when it came. */
+static hc_result take_until(hc_host* host, hc_event* event, hc_event_type type) {
+    hc_result taken;
+    event->size = sizeof *event;
+    while ((taken = hc_next_event(host, 20000, event)) == HC_OK && event->type != type) {
+        event->size = sizeof *event;
+    }
+    return taken;
+}
+
+/* What a callback saw; the events are set on the library's callback thread. */
 typedef struct seen {
-    HANDLE full_size; /* stats with the source's width */
-    HANDLE low_size;  /* stats with the low quality's width */
+    HANDLE stats;
     HANDLE exited;
     int first_type;
     int events;
+    int width; /* of the last stats */
     unsigned long exit_code;
     char last_state[32];
+    char source[128];
 } seen;
+
+static void seen_init(seen* s) {
+    memset(s, 0, sizeof *s);
+    s->first_type = -1;
+    s->stats = new_event();
+    s->exited = new_event();
+}
+
+static void seen_close(seen* s) {
+    CloseHandle(s->stats);
+    CloseHandle(s->exited);
+}
 
 static void on_event(void* user, const hc_event* event) {
     seen* s = (seen*)user;
@@ -47,61 +114,64 @@ static void on_event(void* user, const hc_event* event) {
     }
     if (event->type == HC_EVENT_STATUS) {
         snprintf(s->last_state, sizeof s->last_state, "%s", event->state);
-    } else if (event->type == HC_EVENT_STATS && event->width == 320) {
-        SetEvent(s->full_size);
-    } else if (event->type == HC_EVENT_STATS && event->width == 160) {
-        SetEvent(s->low_size);
+        if (strcmp(event->state, "connecting") == 0) {
+            snprintf(s->source, sizeof s->source, "%s", event->source);
+        }
+    } else if (event->type == HC_EVENT_STATS && event->width > 0) {
+        s->width = event->width;
+        SetEvent(s->stats);
     } else if (event->type == HC_EVENT_EXITED) {
         s->exit_code = event->exit_code;
         SetEvent(s->exited);
     }
 }
 
-static void callbacks_drive_a_whole_life(const char* tivane) {
+static void callbacks_drive_a_whole_life(void) {
     seen s;
     hc_host* host = NULL;
+    hc_event event;
     long long window = 0;
     unsigned long pid = 0;
     unsigned long code = 99;
     const char* args[] = {"--quality=high"};
-    memset(&s, 0, sizeof s);
-    s.first_type = -1;
-    s.full_size = CreateEventW(NULL, TRUE, FALSE, NULL);
-    s.low_size = CreateEventW(NULL, TRUE, FALSE, NULL);
-    s.exited = CreateEventW(NULL, TRUE, FALSE, NULL);
+    int i;
+    seen_init(&s);
     check(hc_create(&host) == HC_OK, "create", NULL);
     check(hc_start(host, tivane, args, 1, on_event, &s) == HC_OK, "start", hc_last_error(host));
     check(hc_wait_ready(host, 30000, &window, &pid) == HC_OK && window != 0 && pid != 0,
           "host_ready with window and process id", hc_last_error(host));
-    check(hc_next_event(host, 0, NULL) == HC_INVALID_ARGUMENT, "no polling beside a callback",
-          NULL);
+    event.size = sizeof event;
+    check(hc_next_event(host, 0, &event) == HC_WRONG_STATE, "no polling beside a callback", NULL);
     check(hc_set_source(host, "pattern:320x180@30", NULL) == HC_OK, "set_source",
           hc_last_error(host));
-    check(WaitForSingleObject(s.full_size, 20000) == WAIT_OBJECT_0, "stats at 320 wide", NULL);
+    check(signalled(s.stats, 20000) && s.width == 320, "stats at 320 wide", NULL);
     check(hc_set_quality(host, "low") == HC_OK, "set_quality", hc_last_error(host));
-    check(WaitForSingleObject(s.low_size, 20000) == WAIT_OBJECT_0, "stats at 160 wide", NULL);
-    check(hc_end(host, 20000, &code) == HC_OK && code == 0, "end with exit code 0",
+    for (i = 0; i < 20 && s.width != 160; ++i) {
+        ResetEvent(s.stats);
+        signalled(s.stats, 2000);
+    }
+    check(s.width == 160, "stats at 160 wide", NULL);
+    check(end_timed(host, 20000, &code) == HC_OK && code == 0, "end with exit code 0",
           hc_last_error(host));
-    check(WaitForSingleObject(s.exited, 0) == WAIT_OBJECT_0 && s.exit_code == 0,
+    check(signalled(s.exited, 0) && s.exit_code == 0,
           "the exit came through the callback before hc_end returned", NULL);
     check(s.first_type == HC_EVENT_PIPE_OPENED, "the pipe's opening came first", NULL);
     check(strcmp(s.last_state, "disconnected") == 0, "the last status is disconnected",
           s.last_state);
     check(hc_shutdown(host) == HC_PIPE_CLOSED && hc_last_error(host)[0] != '\0',
           "no command after the end", hc_last_error(host));
-    hc_destroy(host);
-    CloseHandle(s.full_size);
-    CloseHandle(s.low_size);
-    CloseHandle(s.exited);
+    destroy_timed(host);
+    seen_close(&s);
 }
 
-static void polling_sees_events_in_order(const char* tivane) {
+static void polling_sees_events_in_order_and_nothing_is_sent_after_the_end(void) {
     hc_host* host = NULL;
     hc_event event;
     int types[3] = {-1, -1, -1};
     int i;
-    hc_result taken = HC_OK;
     hc_create(&host);
+    event.size = sizeof event;
+    check(hc_next_event(host, 0, &event) == HC_WRONG_STATE, "no events before a start", NULL);
     check(hc_start(host, tivane, NULL, 0, NULL, NULL) == HC_OK, "start for polling",
           hc_last_error(host));
     for (i = 0; i < 3 && hc_next_event(host, 30000, &event) == HC_OK; ++i) {
@@ -114,35 +184,53 @@ static void polling_sees_events_in_order(const char* tivane) {
               types[2] == HC_EVENT_STATUS,
           "pipe opened, ready, then a status", NULL);
     check(hc_shutdown(host) == HC_OK, "shutdown", hc_last_error(host));
-    while ((taken = hc_next_event(host, 20000, &event)) == HC_OK && event.type != HC_EVENT_EXITED) {
-    }
-    check(taken == HC_OK && event.exit_code == 0, "exited with 0", hc_last_error(host));
+    check(take_until(host, &event, HC_EVENT_EXITED) == HC_OK && event.exit_code == 0,
+          "exited with 0", hc_last_error(host));
     check(hc_next_event(host, 0, &event) == HC_NO_MORE_EVENTS, "nothing after the exit", NULL);
-    hc_destroy(host);
+    /* The host ended by itself, not through hc_end: still "pipe closed", not a write error. */
+    check(hc_set_source(host, "pattern:64x64@30", NULL) == HC_PIPE_CLOSED,
+          "a command after the host ended", hc_last_error(host));
+    destroy_timed(host);
 }
 
-static void failures_are_told(const char* tivane) {
+static DWORD WINAPI fail_on_other_thread(LPVOID context) {
+    hc_set_quality((hc_host*)context, NULL);
+    return 0;
+}
+
+static void failures_are_told(void) {
     hc_host* host = NULL;
     unsigned long code = 0;
     char missing[MAX_PATH];
     static char path[32768];
-    static char bare[32768];
-    const char* sim;
+    const char* error;
+    HANDLE other;
     check(hc_set_source(NULL, "A", NULL) == HC_INVALID_ARGUMENT, "a null handle", NULL);
     hc_create(&host);
     check(hc_shutdown(host) == HC_WRONG_STATE, "a command before the start", NULL);
-    check(hc_exit_code(host, &code) == HC_WRONG_STATE, "no exit code before the start", NULL);
-    path_of("NoSuchHost.exe", missing, sizeof missing);
+    check(hc_exit_code(host, &code) == HC_WRONG_STATE &&
+              strstr(hc_last_error(host), "no host was started") != NULL,
+          "no exit code before the start", hc_last_error(host));
+    snprintf(missing, sizeof missing, "%sNoSuchHost.exe", bin_dir);
     check(hc_start(host, missing, NULL, 0, NULL, NULL) == HC_LAUNCH_FAILED &&
-              strstr(hc_last_error(host), "NoSuchHost.exe") != NULL,
+              strstr(hc_last_error(host), "NoSuchHost.exe: not found") != NULL &&
+              hc_last_system_error(host) == 2,
           "a missing program, named in the reason", hc_last_error(host));
-    hc_destroy(host);
+    check(hc_exit_code(host, &code) == HC_WRONG_STATE &&
+              strstr(hc_last_error(host), "no host was started") != NULL,
+          "no exit code after a failed launch", hc_last_error(host));
+    /* Each thread keeps its own reason. */
+    check(hc_set_source(host, "", NULL) == HC_INVALID_ARGUMENT, "an empty source name", NULL);
+    error = hc_last_error(host);
+    other = CreateThread(NULL, 0, fail_on_other_thread, host, 0, NULL);
+    WaitForSingleObject(other, INFINITE);
+    CloseHandle(other);
+    check(strstr(error, "source name") != NULL, "another thread's failure leaves ours", error);
+    destroy_timed(host);
 
     /* Tivane without its runtime: exit code 1 before the pipe is opened. */
     GetEnvironmentVariableA("PATH", path, sizeof path);
-    sim = strchr(path, ';');
-    snprintf(bare, sizeof bare, "%s", sim ? sim + 1 : "");
-    SetEnvironmentVariableA("PATH", bare);
+    SetEnvironmentVariableA("PATH", strchr(path, ';') ? strchr(path, ';') + 1 : "");
     hc_create(&host);
     check(hc_start(host, tivane, NULL, 0, NULL, NULL) == HC_OK, "start without the runtime",
           hc_last_error(host));
@@ -150,15 +238,419 @@ static void failures_are_told(const char* tivane) {
               strstr(hc_last_error(host), "exited with code 1") != NULL,
           "exited before the pipe, with the reason", hc_last_error(host));
     check(hc_exit_code(host, &code) == HC_OK && code == 1, "exit code 1", NULL);
-    check(hc_set_source(host, "", NULL) == HC_INVALID_ARGUMENT, "an empty source name", NULL);
-    hc_destroy(host);
+    destroy_timed(host);
     SetEnvironmentVariableA("PATH", path);
 }
 
-int main(void) {
+/* Only an absolute path to a .exe starts anything: the others would be searched for in the
+ * current folder (and beside this program, where a Tivane.exe is), or run through cmd. */
+static void executables_that_are_not_absolute_exe_paths_are_refused(void) {
+    char bat[MAX_PATH];
+    const char* refused[] = {"Tivane.exe", ".\\Tivane.exe",     "C:Tivane.exe", "\\Tivane.exe",
+                             bat,          "C:\\\"quoted\".exe"};
+    size_t i;
+    snprintf(bat, sizeof bat, "%sTivane.bat", bin_dir);
+    for (i = 0; i < sizeof refused / sizeof refused[0]; ++i) {
+        hc_host* host = NULL;
+        unsigned long code = 0;
+        hc_create(&host);
+        check(hc_start(host, refused[i], NULL, 0, NULL, NULL) == HC_INVALID_ARGUMENT &&
+                  hc_exit_code(host, &code) == HC_WRONG_STATE,
+              "refused, nothing started", refused[i]);
+        destroy_timed(host);
+    }
+}
+
+static void never_called(void* user, const hc_event* event) {
+    (void)event;
+    ++*(int*)user;
+}
+
+static void a_failed_start_changes_nothing(void) {
+    seen s;
+    int strays = 0;
+    hc_host* host = NULL;
+    hc_event event;
+    char missing[MAX_PATH];
+    seen_init(&s);
+    hc_create(&host);
+    check(start_fake(host, "stats", on_event, &s) == HC_OK, "start", hc_last_error(host));
+    check(start_fake(host, "stats", never_called, &strays) == HC_WRONG_STATE,
+          "a second start is refused", NULL);
+    check(signalled(s.stats, 20000) && strays == 0,
+          "the running host's events still go to the first callback", NULL);
+    destroy_timed(host);
+    check(strays == 0 && signalled(s.exited, 0), "and only to it", NULL);
+    seen_close(&s);
+
+    /* A callback start that fails, then a polling start: polling works. */
+    hc_create(&host);
+    snprintf(missing, sizeof missing, "%sNoSuchHost.exe", bin_dir);
+    check(hc_start(host, missing, NULL, 0, never_called, &strays) == HC_LAUNCH_FAILED,
+          "a failed start with a callback", NULL);
+    check(start_fake(host, "stats", NULL, NULL) == HC_OK, "then a polling start",
+          hc_last_error(host));
+    check(take_until(host, &event, HC_EVENT_STATS) == HC_OK, "polling takes the events",
+          hc_last_error(host));
+    destroy_timed(host);
+}
+
+/* A user-interface thread that gets each event by SendMessage from the callback and
+ * calls hc_end itself. */
+#define EVENT_MESSAGE (WM_APP + 1)
+
+typedef struct ui_state {
+    HWND window;
+    int stats;
+    double exited_at;
+    hc_host* destroy_on_exit; /* destroyed by the window procedure when EXITED comes */
+    int destroyed;
+    HANDLE entered; /* set once a sent message arrived: the thread is inside a wait */
+} ui_state;
+
+static ui_state ui;
+
+static LRESULT CALLBACK ui_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+    if (message == EVENT_MESSAGE) {
+        ui.stats += wparam == HC_EVENT_STATS;
+        if (wparam == HC_EVENT_EXITED) {
+            ui.exited_at = now_ms();
+            if (ui.destroy_on_exit != NULL) {
+                hc_destroy(ui.destroy_on_exit);
+                ui.destroy_on_exit = NULL;
+                ui.destroyed = 1;
+            }
+        }
+        SetEvent(ui.entered);
+        return 0;
+    }
+    return DefWindowProcW(window, message, wparam, lparam);
+}
+
+static void send_to_ui(void* user, const hc_event* event) {
+    (void)user;
+    SendMessageW(ui.window, EVENT_MESSAGE, (WPARAM)event->type, 0);
+}
+
+/* Runs the thread's message loop until `done` holds or `ms` have passed. */
+static void pump_until(const int* done, double ms) {
+    double end = now_ms() + ms;
+    MSG message;
+    while (!*done && now_ms() < end) {
+        MsgWaitForMultipleObjects(0, NULL, FALSE, 50, QS_ALLINPUT);
+        while (PeekMessageW(&message, NULL, 0, 0, PM_REMOVE)) {
+            DispatchMessageW(&message);
+        }
+    }
+}
+
+static void ending_from_a_ui_thread_that_events_are_sent_to(void) {
+    hc_host* host = NULL;
+    unsigned long code = 99;
+    double begin, took;
+    ui.stats = 0;
+    ui.exited_at = 0;
+    hc_create(&host);
+    check(hc_start(host, tivane, NULL, 0, send_to_ui, NULL) == HC_OK &&
+              hc_wait_ready(host, 30000, NULL, NULL) == HC_OK &&
+              hc_set_source(host, "pattern:64x64@30", NULL) == HC_OK,
+          "started", hc_last_error(host));
+    pump_until(&ui.stats, 20000);
+    check(ui.stats > 0, "stats reached the window", NULL);
+    begin = now_ms();
+    check(end_timed(host, 10000, &code) == HC_OK && code == 0, "ended with 0", hc_last_error(host));
+    took = now_ms() - begin;
+    printf("hc_end with events sent to the ending thread: %.0f ms\n", took);
+    check(ui.exited_at > 0 && ui.exited_at <= now_ms(), "EXITED reached the window first", NULL);
+    destroy_timed(host);
+
+    /* The window procedure destroys the handle when the callback's SendMessage brings
+     * EXITED: the callback waits for the window procedure, which must not wait for it. */
+    hc_create(&host);
+    ui.destroy_on_exit = host;
+    check(start_fake(host, "stats", send_to_ui, NULL) == HC_OK &&
+              hc_wait_ready(host, 30000, NULL, NULL) == HC_OK && hc_shutdown(host) == HC_OK,
+          "a host that ends", NULL);
+    pump_until(&ui.destroyed, 20000);
+    check(ui.destroyed, "destroyed in the window procedure that EXITED was sent to", NULL);
+}
+
+/* The thread that waits for ready is told when the host goes, whoever destroys the
+ * handle meanwhile; the handle is freed only after its call has returned. */
+static void destroy_on_exit(void* user, const hc_event* event) {
+    if (event->type == HC_EVENT_EXITED) {
+        hc_destroy((hc_host*)user);
+    }
+}
+
+static DWORD WINAPI destroy_once_inside(LPVOID context) {
+    /* Answered only from inside hc_wait_ready's wait: the main thread pumps nowhere else. */
+    SendMessageW(ui.window, EVENT_MESSAGE, HC_EVENT_OTHER, 0);
+    hc_destroy((hc_host*)context);
+    return 0;
+}
+
+static void destroy_while_another_thread_waits_for_ready(void) {
+    hc_host* host = NULL;
+    hc_event event;
+    HANDLE destroyer;
+    double begin;
+    hc_create(&host);
+    check(start_fake(host, "die-early", destroy_on_exit, host) == HC_OK,
+          "start a host that dies before ready", hc_last_error(host));
+    check(hc_wait_ready(host, 30000, NULL, NULL) == HC_EXITED_BEFORE_READY,
+          "destroyed by the callback: the waiter learns of the early end", NULL);
+
+    hc_create(&host);
+    check(start_fake(host, "mute", NULL, NULL) == HC_OK &&
+              take_until(host, &event, HC_EVENT_PIPE_OPENED) == HC_OK,
+          "a host that opened the pipe and never gets ready", hc_last_error(host));
+    ResetEvent(ui.entered);
+    begin = now_ms();
+    destroyer = CreateThread(NULL, 0, destroy_once_inside, host, 0, NULL);
+    check(hc_wait_ready(host, 30000, NULL, NULL) == HC_EXITED_BEFORE_READY &&
+              now_ms() - begin < 20000,
+          "destroyed by another thread: the waiter returns at the host's end", NULL);
+    WaitForSingleObject(destroyer, INFINITE);
+    CloseHandle(destroyer);
+    check(signalled(ui.entered, 0), "the destroy came while the waiter waited", NULL);
+}
+
+/* Copies each of `files` into `folder` or, with `remove`, deletes its copy there. */
+static int each_in_folder(const wchar_t* folder, const char* const* files, int count, int remove) {
+    int i, ok = 1;
+    size_t length = wcslen(folder);
+    for (i = 0; i < count; ++i) {
+        wchar_t from[MAX_PATH], to[MAX_PATH];
+        MultiByteToWideChar(CP_UTF8, 0, files[i], -1, from, MAX_PATH);
+        memcpy(to, folder, length * sizeof(wchar_t));
+        to[length] = L'\\';
+        MultiByteToWideChar(CP_UTF8, 0, strrchr(files[i], '\\') + 1, -1, to + length + 1,
+                            (int)(MAX_PATH - length - 1));
+        ok = ok && (remove ? DeleteFileW(to) : CopyFileW(from, to, FALSE));
+    }
+    return ok;
+}
+
+/* A folder, an argument and a source name outside any ANSI code page, in UTF-8. */
+#define NON_ANSI "Cam\xc3\xa9ra \xe6\x9d\xb1\xe4\xba\xac \xd0\x96"
+
+static void non_ascii_path_argument_and_source_name(void) {
+    static char path[32768];
+    char runtime[MAX_PATH], folder[MAX_PATH], exe[MAX_PATH], wanted[256];
+    wchar_t wide_folder[MAX_PATH];
+    const char* files[3];
+    const char* args[2] = {"--act=echo", "--name=" NON_ANSI};
+    hc_host* host = NULL;
+    hc_event event;
+    seen s;
+    snprintf(runtime, sizeof runtime, "%sProcessing.NDI.Lib.x64.dll", sim_dir);
+    files[0] = fake;
+    files[1] = tivane;
+    files[2] = runtime;
+    GetTempPathA(MAX_PATH, folder);
+    snprintf(folder + strlen(folder), sizeof folder - strlen(folder), "hc %lu " NON_ANSI,
+             GetCurrentProcessId());
+    MultiByteToWideChar(CP_UTF8, 0, folder, -1, wide_folder, MAX_PATH);
+    CreateDirectoryW(wide_folder, NULL);
+    check(each_in_folder(wide_folder, files, 3, 0), "copied into the folder", folder);
+
+    hc_create(&host);
+    snprintf(exe, sizeof exe, "%s\\controller_fake_host.exe", folder);
+    check(hc_start(host, exe, args, 2, NULL, NULL) == HC_OK, "started from the folder",
+          hc_last_error(host));
+    check(take_until(host, &event, HC_EVENT_OTHER) == HC_OK &&
+              strstr(event.line, "--name=\\\"" NON_ANSI "\\\"") != NULL &&
+              strstr(event.line, "\"inOwnFolder\":\"yes\"") != NULL,
+          "the argument arrived whole, the host runs in its own folder",
+          event.type == HC_EVENT_OTHER ? event.line : hc_last_error(host));
+    destroy_timed(host);
+
+    /* Tivane there finds the runtime beside itself, not on PATH. */
+    GetEnvironmentVariableA("PATH", path, sizeof path);
+    SetEnvironmentVariableA("PATH", strchr(path, ';') ? strchr(path, ';') + 1 : "");
+    seen_init(&s);
+    hc_create(&host);
+    snprintf(exe, sizeof exe, "%s\\Tivane.exe", folder);
+    snprintf(wanted, sizeof wanted, "pattern:64x64@30;tag:%s", NON_ANSI);
+    check(hc_start(host, exe, NULL, 0, on_event, &s) == HC_OK &&
+              hc_wait_ready(host, 30000, NULL, NULL) == HC_OK &&
+              hc_set_source(host, wanted, NULL) == HC_OK,
+          "Tivane from the folder", hc_last_error(host));
+    check(signalled(s.stats, 20000) && strcmp(s.source, wanted) == 0,
+          "the source name came back byte for byte", s.source);
+    destroy_timed(host);
+    seen_close(&s);
+    SetEnvironmentVariableA("PATH", path);
+    each_in_folder(wide_folder, files, 3, 1);
+    RemoveDirectoryW(wide_folder);
+}
+
+/* A caller built against an older header: the library writes nothing past its size. And
+ * numbers are read the same under a locale with a decimal comma. */
+static void an_event_struct_of_an_older_size(void) {
+    struct {
+        hc_event event;
+        unsigned char after[64];
+    } old;
+    hc_host* host = NULL;
+    hc_event event;
+    size_t older = offsetof(hc_event, fps);
+    size_t i;
+    int untouched = 1;
+    memset(&old, 0xAB, sizeof old);
+    old.event.size = (unsigned)older;
+    hc_create(&host);
+    check(start_fake(host, "stats", NULL, NULL) == HC_OK, "start", hc_last_error(host));
+    check(hc_next_event(host, 20000, &old.event) == HC_OK &&
+              old.event.type == HC_EVENT_PIPE_OPENED && old.event.size == older &&
+              HC_EVENT_HAS(&old.event, source) && !HC_EVENT_HAS(&old.event, fps),
+          "the fields of the older struct filled", hc_last_error(host));
+    for (i = older; i < sizeof old; ++i) {
+        untouched = untouched && ((unsigned char*)&old)[i] == 0xAB;
+    }
+    check(untouched, "nothing written past its size", NULL);
+    check(setlocale(LC_NUMERIC, "German") != NULL, "a locale with a decimal comma", NULL);
+    check(take_until(host, &event, HC_EVENT_STATS) == HC_OK && event.fps == 29.97 &&
+              event.width == 640 && HC_EVENT_HAS(&event, exit_code),
+          "fps 29.97 read as 29.97", hc_last_error(host));
+    setlocale(LC_NUMERIC, "C");
+    destroy_timed(host);
+}
+
+/* The callback ends the host while the main thread is ending it too. */
+typedef struct both_end {
+    hc_host* host;
+    HANDLE go;
+    HANDLE exited;
+    hc_result result;
+    unsigned long code;
+} both_end;
+
+static void end_on_first_stats(void* user, const hc_event* event) {
+    both_end* b = (both_end*)user;
+    if (event->type == HC_EVENT_STATS && !signalled(b->go, 0)) {
+        SetEvent(b->go);
+        /* Answered only once the main thread waits inside its own hc_end. */
+        SendMessageW(ui.window, EVENT_MESSAGE, HC_EVENT_OTHER, 0);
+        b->result = hc_end(b->host, 10000, &b->code);
+    } else if (event->type == HC_EVENT_EXITED) {
+        SetEvent(b->exited);
+    }
+}
+
+static void end_from_the_callback_and_another_thread_at_once(void) {
+    both_end b;
+    unsigned long code = 99;
+    double begin, took;
+    memset(&b, 0, sizeof b);
+    b.go = new_event();
+    b.exited = new_event();
+    b.result = HC_WRONG_STATE;
+    hc_create(&b.host);
+    check(hc_start(b.host, tivane, NULL, 0, end_on_first_stats, &b) == HC_OK &&
+              hc_wait_ready(b.host, 30000, NULL, NULL) == HC_OK &&
+              hc_set_source(b.host, "pattern:64x64@30", NULL) == HC_OK,
+          "started", hc_last_error(b.host));
+    check(signalled(b.go, 20000), "the callback is ending it", NULL);
+    begin = now_ms();
+    check(end_timed(b.host, 10000, &code) == HC_OK && code == 0, "the main thread's end",
+          hc_last_error(b.host));
+    took = now_ms() - begin;
+    printf("hc_end beside the callback's own: %.0f ms\n", took);
+    check(signalled(b.exited, 0), "EXITED delivered before the main thread's end returned", NULL);
+    destroy_timed(b.host);
+    check(b.result == HC_OK && b.code == 0, "the callback's end", NULL);
+    CloseHandle(b.go);
+    CloseHandle(b.exited);
+}
+
+static void hosts_that_break_the_protocol_are_ended(void) {
+    const char* at_ready[] = {"other-pid", "foreign-window"};
+    hc_host* host = NULL;
+    hc_event event;
+    int i;
+    for (i = 0; i < 2; ++i) {
+        hc_create(&host);
+        start_fake(host, at_ready[i], NULL, NULL);
+        check(hc_wait_ready(host, 30000, NULL, NULL) == HC_HOST_FAULTY &&
+                  strstr(hc_last_error(host), "host_ready named") != NULL,
+              at_ready[i], hc_last_error(host));
+        check(take_until(host, &event, HC_EVENT_FAULT) == HC_OK &&
+                  take_until(host, &event, HC_EVENT_EXITED) == HC_OK &&
+                  event.exit_code == HC_TERMINATED_EXIT_CODE,
+              "a fault, then its end", NULL);
+        destroy_timed(host);
+    }
+    hc_create(&host);
+    start_fake(host, "endless-line", NULL, NULL);
+    check(hc_wait_ready(host, 30000, NULL, NULL) == HC_OK, "an endless line after ready",
+          hc_last_error(host));
+    check(take_until(host, &event, HC_EVENT_FAULT) == HC_OK &&
+              strstr(event.line, "65536 bytes") != NULL,
+          "is a fault", hc_last_error(host));
+    check(take_until(host, &event, HC_EVENT_EXITED) == HC_OK &&
+              event.exit_code == HC_TERMINATED_EXIT_CODE,
+          "and the host is ended", NULL);
+    destroy_timed(host);
+}
+
+static void options_reach_the_host(void) {
+    hc_start_options options;
+    hc_host* host = NULL;
+    seen s;
+    options.size = sizeof options;
+    check(hc_default_start_options(&options) == HC_OK && options.end_wait_ms == 10000,
+          "default options", NULL);
+    /* No wait at all for the end: a host that would obey shutdown is terminated. */
+    options.end_wait_ms = 0;
+    seen_init(&s);
+    hc_create(&host);
+    check(hc_start_ex(host, fake, NULL, 0, on_event, &s, &options) == HC_OK, "start with options",
+          hc_last_error(host));
+    destroy_timed(host);
+    check(s.exit_code == HC_TERMINATED_EXIT_CODE, "end_wait_ms reached the end", NULL);
+    seen_close(&s);
+}
+
+static void make_ui_window(void) {
+    WNDCLASSW window_class;
+    memset(&window_class, 0, sizeof window_class);
+    window_class.lpfnWndProc = ui_proc;
+    window_class.hInstance = GetModuleHandleW(NULL);
+    window_class.lpszClassName = L"CApiTestUi";
+    RegisterClassW(&window_class);
+    ui.window = CreateWindowExW(0, L"CApiTestUi", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, NULL,
+                                window_class.hInstance, NULL);
+    ui.entered = new_event();
+}
+
+int main(int argc, char** argv) {
     static char path[32768];
     static char search_path[32768 + MAX_PATH];
-    char tivane[MAX_PATH];
+    struct {
+        const char* name;
+        void (*run)(void);
+    } rows[] = {
+        {"callbacks drive a whole life", callbacks_drive_a_whole_life},
+        {"polling sees events in order; nothing is sent after the end",
+         polling_sees_events_in_order_and_nothing_is_sent_after_the_end},
+        {"failures are told", failures_are_told},
+        {"executables that are not absolute .exe paths are refused",
+         executables_that_are_not_absolute_exe_paths_are_refused},
+        {"a failed start changes nothing", a_failed_start_changes_nothing},
+        {"ending from a UI thread that events are sent to",
+         ending_from_a_ui_thread_that_events_are_sent_to},
+        {"destroy while another thread waits for ready",
+         destroy_while_another_thread_waits_for_ready},
+        {"non-ASCII path, argument and source name", non_ascii_path_argument_and_source_name},
+        {"an event struct of an older size", an_event_struct_of_an_older_size},
+        {"end from the callback and another thread at once",
+         end_from_the_callback_and_another_thread_at_once},
+        {"hosts that break the protocol are ended", hosts_that_break_the_protocol_are_ended},
+        {"options reach the host", options_reach_the_host},
+    };
+    size_t i;
     char* slash;
     DWORD length = GetModuleFileNameA(NULL, bin_dir, MAX_PATH);
     bin_dir[length < MAX_PATH ? length : MAX_PATH - 1] = '\0';
@@ -166,19 +658,27 @@ int main(void) {
     if (slash) {
         slash[1] = '\0';
     }
-    path_of("Tivane.exe", tivane, sizeof tivane);
+    snprintf(tivane, sizeof tivane, "%sTivane.exe", bin_dir);
+    snprintf(fake, sizeof fake, "%scontroller_fake_host.exe", bin_dir);
+    snprintf(sim_dir, sizeof sim_dir, "%s..\\sim\\", bin_dir);
     if (GetFileAttributesA(tivane) == INVALID_FILE_ATTRIBUTES) {
         printf("Tivane.exe not built: nothing to test\n0 passed, 0 failed\n");
         return 0;
     }
     /* The simulated runtime first on the search path the hosts inherit. */
     GetEnvironmentVariableA("PATH", path, sizeof path);
-    snprintf(search_path, sizeof search_path, "%s..\\sim;%s", bin_dir, path);
+    snprintf(search_path, sizeof search_path, "%s;%s", sim_dir, path);
     SetEnvironmentVariableA("PATH", search_path);
-
-    callbacks_drive_a_whole_life(tivane);
-    polling_sees_events_in_order(tivane);
-    failures_are_told(tivane);
+    make_ui_window();
+    for (i = 0; i < sizeof rows / sizeof rows[0]; ++i) {
+        if (argc > 1 && strstr(rows[i].name, argv[1]) == NULL) {
+            continue; /* a row of one's choice: controller_c_api_test.exe "older size" */
+        }
+        printf("== %s\n", rows[i].name);
+        rows[i].run();
+    }
+    printf("longest hc_end %.0f ms (bound: wait_ms + 13 s), longest hc_destroy %.0f ms\n",
+           longest_end_ms, longest_destroy_ms);
     printf("%d passed, %d failed\n", passed, failed);
     return failed == 0 ? 0 : 1;
 }

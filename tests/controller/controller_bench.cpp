@@ -1,6 +1,8 @@
 // Controller figures (not a test): the time from starting a host to its host_ready
 // through HostProcess against the same through hostctl.exe, in the same run and on the
-// same host, and how soon a host is gone after its controller was killed.
+// same host, how soon a host is gone after its controller was killed, and how long End
+// takes on a user-interface thread that the event callback hands every event to, with
+// SendMessage (synchronous) and with PostMessage.
 //   controller_bench [rounds] [HOST.exe]      (default 5 rounds of Tivane.exe)
 // A hostctl_baseline.exe beside it (any other hostctl build) is measured as well.
 // Prints `key value` lines per round, then medians and ratios.
@@ -50,6 +52,87 @@ LibraryTimes LibraryReadyMs(const std::string& host) {
     return times;
 }
 
+// The user-interface thread of an application that sees the host's events through its
+// window: the callback hands each one over with SendMessage or PostMessage.
+constexpr UINT kEventMessage = WM_APP + 1;
+
+struct UiWindow {
+    HWND handle = nullptr;
+    bool exitedSeen = false;
+};
+
+LRESULT CALLBACK UiWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == kEventMessage) {
+        auto* ui = reinterpret_cast<UiWindow*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+        if (ui && static_cast<HostEventType>(wParam) == HostEventType::Exited) {
+            ui->exitedSeen = true;
+        }
+        return 0;
+    }
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+void PumpFor(double ms) {
+    double end = NowMs() + ms;
+    for (double now = NowMs(); now < end; now = NowMs()) {
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(end - now) + 1,
+                                  QS_ALLINPUT);
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            DispatchMessageW(&message);
+        }
+    }
+}
+
+// End's duration on the thread that owns the window, and whether Exited had reached the
+// window when End returned.
+struct UiEnd {
+    double endMs = -1.0;
+    bool exitedBeforeReturn = false;
+};
+
+UiEnd EndFromUiThread(const std::string& host, bool synchronous) {
+    WNDCLASSEXW windowClass = {};
+    windowClass.cbSize = sizeof windowClass;
+    windowClass.lpfnWndProc = &UiWindowProc;
+    windowClass.hInstance = GetModuleHandleW(nullptr);
+    windowClass.lpszClassName = L"ControllerBenchUi";
+    RegisterClassExW(&windowClass);  // a second registration fails harmlessly
+    UiWindow ui;
+    ui.handle = CreateWindowExW(0, windowClass.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE,
+                                nullptr, windowClass.hInstance, nullptr);
+    UiEnd result;
+    if (ui.handle == nullptr) {
+        return result;
+    }
+    SetWindowLongPtrW(ui.handle, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&ui));
+    HostOptions options;
+    options.executable = host;
+    HWND window = ui.handle;
+    options.onEvent = [window, synchronous](const HostEvent& e) {
+        WPARAM type = static_cast<WPARAM>(e.type);
+        if (synchronous) {
+            SendMessageW(window, kEventMessage, type, 0);
+        } else {
+            PostMessageW(window, kEventMessage, type, 0);
+        }
+    };
+    {
+        HostProcess process;
+        if (process.Start(options) && process.WaitForReady(30000) &&
+            process.SetSource("pattern:64x64@30")) {
+            PumpFor(1500);
+            double begin = NowMs();
+            process.End(10000);
+            result.endMs = NowMs() - begin;
+            result.exitedBeforeReturn = ui.exitedSeen;
+        }
+        PumpFor(100);
+    }
+    DestroyWindow(ui.handle);
+    return result;
+}
+
 // hostctl's own clock starts before it makes the pipe; its host_ready line carries the
 // seconds since then.
 double HostctlReadyMs(const std::string& hostctl, const std::string& host) {
@@ -96,6 +179,13 @@ int main(int argc, char** argv) {
         }
         KilledController killed = KillControllerUnderItsHost(host, 10000);
         note("host_gone_after_kill_ms", killed.hostGone ? killed.goneAfterMs : -1.0);
+        for (bool synchronous : {true, false}) {
+            UiEnd end = EndFromUiThread(host, synchronous);
+            note(synchronous ? "end_ui_send_ms" : "end_ui_post_ms", end.endMs);
+            note(synchronous ? "end_ui_send_exited_before_return"
+                             : "end_ui_post_exited_before_return",
+                 end.exitedBeforeReturn ? 1.0 : 0.0);
+        }
     }
     double library = Median(figures["library_ready_ms"]);
     double hostctl = Median(figures["hostctl_ready_ms"]);
@@ -113,5 +203,17 @@ int main(int argc, char** argv) {
     std::printf("controller killed -> host gone      %8.1f ms  (%zu of %d gone within 10 s)\n",
                 Median(figures["host_gone_after_kill_ms"]),
                 figures["host_gone_after_kill_ms"].size(), rounds);
+    for (const char* way : {"send", "post"}) {
+        std::string key = std::string("end_ui_") + way;
+        std::vector<double>& seen = figures[key + "_exited_before_return"];
+        int before = 0;
+        for (double value : seen) {
+            before += value > 0 ? 1 : 0;
+        }
+        std::printf(
+            "End on a UI thread, events %s  %8.1f ms  (Exited before End returned: "
+            "%d of %zu)\n",
+            way[0] == 's' ? "sent  " : "posted", Median(figures[key + "_ms"]), before, seen.size());
+    }
     return 0;
 }

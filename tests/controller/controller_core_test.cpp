@@ -74,7 +74,7 @@ TEST(ControllerEvents, HostLinesBecomeTypedEvents) {
     HostEvent stats =
         DecodeHostLine("{\"type\":\"stats\",\"fps\":29.97,\"width\":1920,\"height\":1080}");
     EXPECT_EQ(stats.type, HostEventType::Stats);
-    EXPECT_DOUBLE_EQ(stats.fps, 29.97);
+    EXPECT_EQ(stats.fps, 29.97);  // the nearest double, as a compiler reads the literal
     EXPECT_EQ(stats.width, 1920);
     EXPECT_EQ(stats.height, 1080);
 
@@ -94,6 +94,47 @@ TEST(ControllerEvents, HostLinesBecomeTypedEvents) {
         EXPECT_EQ(event.line, o.line);
         EXPECT_EQ(event.fps, 0.0) << o.line;
         EXPECT_EQ(event.width, 0) << o.line;
+    }
+}
+
+// The JSON grammar alone, never the C locale.
+TEST(ControllerEvents, NumbersAreReadAsJsonWrites) {
+    struct Case {
+        const char* text;
+        double value;
+    };
+    const Case cases[] = {
+        {"59.94", 59.94}, {"-12.5", -12.5}, {"2.5E-2", 0.025},
+        {"60", 60.0},     {"29,97", 0.0},   {"1.", 0.0},
+        {".5", 0.0},      {"1e", 0.0},      {"0.1234567890123456789", 0.12345678901234568},
+    };
+    for (const Case& c : cases) {
+        EXPECT_DOUBLE_EQ(ReadJsonNumber(c.text), c.value) << c.text;
+    }
+}
+
+// The refusals a C caller meets are rows of the C interface test; these are the forms
+// that must pass, with the folder the host then runs in.
+TEST(ControllerLaunch, OnlyAnAbsolutePathToAnExeIsStarted) {
+    struct Case {
+        const char* path;
+        bool ok;
+        const char* folder;
+    };
+    const Case cases[] = {
+        {"C:\\Program Files\\Hosts\\Tivane.exe", true, "C:\\Program Files\\Hosts\\"},
+        {"c:/hosts/Parlex.EXE", true, "c:/hosts/"},
+        {"\\\\server\\share\\Grelm.exe", true, "\\\\server\\share\\"},
+        {"D:\\Tivane.exe", true, "D:\\"},
+        {"hosts\\Tivane.exe", false, ""},
+        {"C:\\hosts\\Tivane", false, ""},
+        {"C:\\hosts\\.exe", false, ""},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(CheckHostExecutable(c.path).empty(), c.ok) << c.path;
+        if (c.ok) {
+            EXPECT_EQ(HostFolder(c.path), c.folder);
+        }
     }
 }
 
@@ -152,6 +193,7 @@ TEST(ControllerEventQueue, AFullQueueDropsTheOldestReportsButNeverTheLifecycle) 
     while (queue.Pop(event, 0)) {
         taken.push_back(event);
     }
+    EXPECT_TRUE(queue.Drained());
     ASSERT_EQ(taken.size(), 4u);
     EXPECT_EQ(taken[0].type, HostEventType::PipeOpened);
     EXPECT_EQ(taken[1].type, HostEventType::Ready);
@@ -168,6 +210,7 @@ TEST(ControllerEventQueue, AFullQueueDropsTheOldestReportsButNeverTheLifecycle) 
         EXPECT_EQ(event.width, i) << "in order";
     }
     EXPECT_FALSE(roomy.Pop(event, 0)) << "empty, not closed: a timeout";
+    EXPECT_FALSE(roomy.Drained());
 }
 
 TEST(ControllerEventQueue, AWaitingTakerGetsEverythingThenTheEnd) {

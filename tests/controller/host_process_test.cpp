@@ -1,7 +1,7 @@
 // HostProcess against the real hosts on the simulated runtimes, under Wine: a whole life
 // (start, host_ready, frames, a quality change, shutdown with 0), start-ups that fail,
 // a pipe that no other process can take, a host that goes with a killed controller, and
-// the ending of hosts that will not end or callbacks that take their time.
+// the ending of hosts that will not end, do not read or have callbacks that take their time.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -239,6 +239,21 @@ TEST(HostProcessEnd, AHostThatWillNotEndIsTerminatedAndSlowCallbacksHoldNothingU
         uint32_t code = 0;
         EXPECT_TRUE(stuck.End(500, &code));
         EXPECT_EQ(code, kTerminatedExitCode);
+    }
+    if (Built("controller_fake_host.exe")) {
+        // A host that never reads: closing the pipe gives up on the unread command after
+        // the write time, and the host sees the break.
+        HostOptions options = OptionsFor("controller_fake_host.exe");
+        options.arguments = {"--act=deaf"};
+        options.writeTimeoutMs = 1000;
+        HostProcess deaf;
+        ASSERT_TRUE(deaf.Start(options));
+        ASSERT_TRUE(deaf.WaitForReady(kStartMs));
+        ASSERT_TRUE(deaf.SetSource("never read"));
+        EXPECT_TRUE(deaf.ClosePipe());
+        uint32_t code = 99;
+        EXPECT_TRUE(deaf.End(kEventMs, &code));
+        EXPECT_EQ(code, 0u) << "the host ended on the broken pipe, not by termination";
     }
     // The first report blocks its callback for 3.5 s: the reader goes on reading meanwhile.
     // The callback then ends its own HostProcess on the exit.

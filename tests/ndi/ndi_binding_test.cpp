@@ -89,16 +89,21 @@ TEST(NdiBinding, TivaneFindsTheRuntimeBesideItselfOrExitsBeforeOpeningThePipe) {
     struct Case {
         const char* name;
         bool runtimeBesideExe;
+        bool runtimeInWorkingDir;  // never looked at: whoever started the host chose it
     };
-    const Case cases[] = {{"runtime only in the exe dir", true},
-                          {"runtime missing everywhere", false}};
-    TempDir elsewhere;  // working directory: holds no runtime
+    const Case cases[] = {{"runtime only in the exe dir", true, false},
+                          {"runtime only in the working directory", false, true},
+                          {"runtime missing everywhere", false, false}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         TempDir dir;
+        TempDir elsewhere;  // working directory
         ASSERT_TRUE(dir.CopyIn(ExeDir() + "Tivane.exe", "Tivane.exe"));
         if (c.runtimeBesideExe) {
             ASSERT_TRUE(dir.CopyIn(SimDir() + kRuntime, kRuntime));
+        }
+        if (c.runtimeInWorkingDir) {
+            ASSERT_TRUE(elsewhere.CopyIn(SimDir() + kRuntime, kRuntime));
         }
         HostRun run = RunHost(dir.path() + "Tivane.exe", elsewhere.path());
         EXPECT_EQ(run.pipeConnected, c.runtimeBesideExe);

@@ -10,6 +10,8 @@
 #include <windows.h>
 #include <psapi.h>
 
+#include <shellapi.h>
+
 #include <atomic>
 #include <cstdarg>
 #include <cstdio>
@@ -23,6 +25,7 @@
 
 #include "host_process.h"
 #include "json.h"
+#include "win_text.h"
 #include "win_types.h"
 
 namespace {
@@ -135,8 +138,39 @@ unsigned long NumberOr(const std::string& text, unsigned long fallback) {
     return end == text.c_str() ? fallback : value;
 }
 
-bool ParseOptions(int argc, char** argv, Options& options, bool& help) {
-    int i = 1;
+// The command line as UTF-8, as the controller library takes text: main's own arguments
+// would come in the ANSI code page, which loses what it cannot spell.
+std::vector<std::string> Utf8Arguments() {
+    std::vector<std::string> arguments;
+    int count = 0;
+    LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    for (int i = 0; wide != nullptr && i < count; ++i) {
+        arguments.push_back(ToUtf8(wide[i]));
+    }
+    LocalFree(wide);
+    return arguments;
+}
+
+// The library starts a host from its absolute path only; on hostctl's command line a
+// relative path means one relative to the current folder, as it does to any tool.
+std::string AbsolutePath(const std::string& path) {
+    std::wstring wide;
+    if (!ToWide(path, wide)) {
+        return path;
+    }
+    DWORD size = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
+    std::wstring full(size, L'\0');
+    DWORD length = size > 0 ? GetFullPathNameW(wide.c_str(), size, &full[0], nullptr) : 0;
+    if (length == 0 || length >= size) {
+        return path;
+    }
+    full.resize(length);
+    return ToUtf8(full);
+}
+
+bool ParseOptions(const std::vector<std::string>& argv, Options& options, bool& help) {
+    size_t argc = argv.size();
+    size_t i = 1;
     for (; i < argc && StartsWith(argv[i], "--"); ++i) {
         std::string arg = argv[i];
         if (arg == "--help") {
@@ -163,7 +197,7 @@ bool ParseOptions(int argc, char** argv, Options& options, bool& help) {
         std::fprintf(stderr, "hostctl: no host program given (see --help)\n");
         return false;
     }
-    options.hostPath = argv[i++];
+    options.hostPath = AbsolutePath(argv[i++]);
     for (; i < argc; ++i) {
         options.hostArgs.push_back(argv[i]);
     }
@@ -568,10 +602,10 @@ int RunSession(Session& s) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int main() {
     Session s;
     bool help = false;
-    if (!ParseOptions(argc, argv, s.options, help)) {
+    if (!ParseOptions(Utf8Arguments(), s.options, help)) {
         std::fputs(kUsage, stderr);
         return kExitUsage;
     }

@@ -1,0 +1,115 @@
+// A stand-in host for the controller tests of what the real hosts never do. It opens the
+// pipe named by --pipeName= and then does what --act= says:
+//   echo            host_ready, then {"type":"echo","commandLine":...,"inOwnFolder":...}:
+//                   its command line as UTF-8, and whether it runs in its own folder
+//   stats           host_ready, then a stats line with fps 29.97
+//   other-pid       host_ready naming another process
+//   foreign-window  host_ready naming a window of another process (the desktop's)
+//   endless-line    host_ready, then bytes without a line feed until it is ended
+//   die-early       exits with code 3 after 300 ms, before host_ready
+//   mute            never writes
+//   deaf            host_ready, then never reads
+// and ends with 0 on shutdown or a broken pipe. Exit code 2 for a bad command line.
+#include <windows.h>
+
+#include <string>
+
+#include "json.h"
+
+namespace {
+
+std::wstring Option(const std::wstring& line, const wchar_t* name) {
+    size_t at = line.find(name);
+    if (at == std::wstring::npos) {
+        return std::wstring();
+    }
+    at += wcslen(name);
+    return line.substr(at, line.find(L' ', at) - at);
+}
+
+bool Send(HANDLE pipe, const std::string& text) {
+    DWORD written = 0;
+    return WriteFile(pipe, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) != 0;
+}
+
+void SendReady(HANDLE pipe, HWND window, DWORD pid) {
+    Send(pipe,
+         "{\"type\":\"host_ready\",\"hwnd\":" + std::to_string(reinterpret_cast<intptr_t>(window)) +
+             ",\"pid\":" + std::to_string(pid) + "}\n");
+}
+
+std::string Echo(const std::wstring& line) {
+    char text[4096] = {};
+    WideCharToMultiByte(CP_UTF8, 0, line.c_str(), -1, text, sizeof text - 1, nullptr, nullptr);
+    wchar_t module[MAX_PATH] = {};
+    wchar_t current[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, module, MAX_PATH);
+    GetCurrentDirectoryW(MAX_PATH, current);
+    std::wstring folder(module, wcsrchr(module, L'\\'));
+    std::wstring here(current);
+    here.resize(here.find_last_not_of(L'\\') + 1);
+    bool own = CompareStringOrdinal(folder.c_str(), -1, here.c_str(), -1, TRUE) == CSTR_EQUAL;
+    return JsonWriter()
+               .AddString("type", "echo")
+               .AddString("commandLine", text)
+               .AddString("inOwnFolder", own ? "yes" : "no")
+               .Finish() +
+           "\n";
+}
+
+// Reads until shutdown or a broken pipe; `deaf` only watches for the break.
+int Serve(HANDLE pipe, bool deaf) {
+    std::string received;
+    char buffer[512];
+    DWORD count = 0;
+    while (received.find("\"shutdown\"") == std::string::npos) {
+        if (deaf ? !PeekNamedPipe(pipe, nullptr, 0, nullptr, nullptr, nullptr)
+                 : !ReadFile(pipe, buffer, sizeof buffer, &count, nullptr)) {
+            return 0;
+        }
+        if (deaf) {
+            Sleep(50);
+        } else {
+            received.append(buffer, count);
+        }
+    }
+    return 0;
+}
+
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+    std::wstring line = GetCommandLineW();
+    std::wstring path = L"\\\\.\\pipe\\" + Option(line, L"--pipeName=");
+    std::wstring act = Option(line, L"--act=");
+    WaitNamedPipeW(path.c_str(), 5000);
+    HANDLE pipe = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                              0, nullptr);
+    if (pipe == INVALID_HANDLE_VALUE) {
+        return 2;
+    }
+    WNDCLASSW windowClass = {};
+    windowClass.lpfnWndProc = &DefWindowProcW;
+    windowClass.hInstance = instance;
+    windowClass.lpszClassName = L"FakeHostWindow";
+    RegisterClassW(&windowClass);
+    HWND window = CreateWindowExW(0, windowClass.lpszClassName, L"", WS_POPUP, 0, 0, 8, 8, nullptr,
+                                  nullptr, instance, nullptr);
+    DWORD pid = GetCurrentProcessId();
+    if (act == L"die-early") {
+        Sleep(300);
+        return 3;
+    }
+    if (act != L"mute") {
+        SendReady(pipe, act == L"foreign-window" ? GetDesktopWindow() : window,
+                  act == L"other-pid" ? pid + 4 : pid);
+    }
+    if (act == L"echo") {
+        Send(pipe, Echo(line));
+    } else if (act == L"stats") {
+        Send(pipe, "{\"type\":\"stats\",\"fps\":29.97,\"width\":640,\"height\":360}\n");
+    }
+    while (act == L"endless-line" && Send(pipe, std::string(4096, 'x'))) {
+    }
+    return Serve(pipe, act == L"deaf");
+}
