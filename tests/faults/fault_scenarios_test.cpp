@@ -639,6 +639,9 @@ std::vector<double> PrivateMiB(const HostctlRun& run) {
 // controller stays small, and once it reads again the current state comes right behind
 // the one line that was in flight. Memory is sampled three times at each end and the
 // least of each taken: a picture the simulated runtime holds for a moment comes and goes.
+// The bound is one 1080p picture: Wine's Direct3D grows by itself while it presents, up to
+// about 4 MiB a minute at 1080p here, and a host that queued what it cannot send or draw
+// would grow by whole pictures.
 TEST_P(OverloadFaults, AMinuteWithoutReadingKeepsMemoryFlatAndTheCurrentStateFirst) {
     const std::string first = Source("pattern:1920x1080@60", "before-the-minute");
     const std::string next = Source("pattern:1920x1080@60", "in-the-minute");
@@ -655,7 +658,7 @@ TEST_P(OverloadFaults, AMinuteWithoutReadingKeepsMemoryFlatAndTheCurrentStateFir
     const double atStart = std::min({mib[0], mib[1], mib[2]});
     const double atEnd = std::min({mib[3], mib[4], mib[5]});
     if (atStart > 0.0) {  // where the platform tells
-        EXPECT_LE(atEnd - atStart, 4.0) << atStart << " MiB, then " << atEnd << " MiB";
+        EXPECT_LE(atEnd - atStart, 8.0) << atStart << " MiB, then " << atEnd << " MiB";
     }
     // After "reading again": the line that was in flight, then the current state within one
     // more line.
