@@ -32,9 +32,7 @@ public:
     bool Take(MessageKind& kind, std::string& line);
 
     void SetStalled(bool stalled);
-    bool Stalled() const { return stalled_; }
     bool Empty() const { return queue_.empty(); }
-    size_t Size() const { return queue_.size(); }
     void Clear();
 
 private:

@@ -9,8 +9,8 @@
 
 namespace {
 
-// The answer thread may be inside one pipe write (2000 ms); the finder thread inside a
-// finder's own wait (about 1000 ms).
+// The answer thread only posts its lines (it never waits for the pipe) and wakes at once
+// when stopped; the finder thread may be inside a finder's own wait (about 1000 ms).
 constexpr DWORD kAnswerJoinMs = 2500;
 constexpr DWORD kFinderJoinMs = SourceListing::kStopBoundMs - kAnswerJoinMs;
 

@@ -7,7 +7,7 @@
 //
 // Threads: Relay runs on the receiver's worker (and on the pipe reader for a refused
 // start); the device calls come from the main thread. One lock keeps a report and a
-// device change in order; it is held for one pipe write at most.
+// device change in order; it is held for one post to the outbox, never for a pipe write.
 #pragma once
 
 #include <string>
