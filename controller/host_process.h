@@ -93,8 +93,9 @@ constexpr unsigned kTerminateWaitMs = 5000;
 constexpr unsigned kReaderEndMs = 3000;
 constexpr unsigned kCallbackDrainMs = 5000;
 
-// A time limit for ListSources that every host keeps when it answers: a host cuts its
-// library's discovery call off after 2.5 s and answers with an error.
+// A time limit for ListSources: a host cuts its library's discovery call off after 2.5 s
+// and answers with an error, and a list of a few thousand names fits in the rest (the
+// answer takes longer the more names there are: 10,000 took about 3 s under Wine).
 constexpr unsigned kListSourcesWaitMs = 5000;
 
 class HostProcess {
@@ -141,7 +142,8 @@ public:
     // one as SetSource takes it. Works with a callback and with polling, from any thread
     // (the callback's included); the listing is delivered as a Sources event as well.
     // Waits at most timeoutMs in all, the request's write included (kWaitForever: until
-    // the answer or the host's end; kListSourcesWaitMs suits every host).
+    // the answer or the host's end; see kListSourcesWaitMs), taking sent messages meanwhile
+    // as WaitForReady does.
     // None; ListingFailed (`reason` is the host's error, such as "Source listing not
     // supported", or says what is missing; `names` has what did arrive); ListingTimedOut
     // (the host keeps running); PipeClosed (the host ended or the pipe closed first);
