@@ -625,45 +625,36 @@ static void options_reach_the_host(void) {
     seen_close(&s);
 }
 
-/* A picker's calls: the list with a callback in use and with polling, the same listing
- * as an event, a request without a wait, and the hosts that answer badly or not at all. */
+/* A picker's calls, with a callback (the same listing reaches it as an event, and a
+ * request without a wait is answered by one) and with polling (against a host whose
+ * second listing is short of its count). The other listing rows are C++ rows. */
 static void sources_are_listed(void) {
-    static const char* const names[] = {"pattern:64x64@30;tag:a", "STUDIO (Camera \"2\")",
-                                        NON_ANSI};
     char list_path[MAX_PATH];
     FILE* file;
     hc_host* host = NULL;
     hc_source_list list;
     hc_event event;
     seen s;
-    int i, same = 1;
     GetTempPathA(MAX_PATH, list_path);
     snprintf(list_path + strlen(list_path), sizeof list_path - strlen(list_path),
              "hc_sources_%lu.txt", GetCurrentProcessId());
     file = fopen(list_path, "wb");
-    check(file != NULL, "a source list for the simulated runtime", list_path);
-    if (file == NULL) {
-        return;
+    if (file != NULL) {
+        fputs("STUDIO (Camera \"2\")\n" NON_ANSI "\n", file);
+        fclose(file);
     }
-    fprintf(file, "%s\n%s\n%s\n", names[0], names[1], names[2]);
-    fclose(file);
     SetEnvironmentVariableA("SIM_NDI_SOURCES", list_path);
-
     seen_init(&s);
     hc_create(&host);
     list.size = 4;
     check(hc_list_sources(host, 0, &list) == HC_INVALID_ARGUMENT, "a list without its size", NULL);
     list.size = sizeof list;
     check(hc_start(host, tivane, NULL, 0, on_event, &s) == HC_OK &&
-              hc_wait_ready(host, 30000, NULL, NULL) == HC_OK,
-          "started with a callback", hc_last_error(host));
-    check(hc_list_sources(host, HC_LIST_SOURCES_WAIT_MS, &list) == HC_OK && list.count == 3,
-          "three sources listed", hc_last_error(host));
-    for (i = 0; i < 3 && list.count == 3; ++i) {
-        same = same && strcmp(list.names[i], names[i]) == 0;
-    }
-    check(same, "byte for byte, in order", list.count > 0 ? list.names[0] : "");
-    check(signalled(s.listed, 20000) && s.last_count == 3 && strcmp(s.last_name, NON_ANSI) == 0,
+              hc_wait_ready(host, 30000, NULL, NULL) == HC_OK &&
+              hc_list_sources(host, HC_LIST_SOURCES_WAIT_MS, &list) == HC_OK && list.count == 2 &&
+              strcmp(list.names[1], NON_ANSI) == 0,
+          "listed byte for byte, in order", hc_last_error(host));
+    check(signalled(s.listed, 20000) && s.last_count == 2 && strcmp(s.last_name, NON_ANSI) == 0,
           "the same listing reached the callback", s.last_name);
     ResetEvent(s.listed);
     check(hc_request_sources(host) == HC_OK && signalled(s.listed, 20000) && s.listings == 2,
@@ -673,27 +664,15 @@ static void sources_are_listed(void) {
     SetEnvironmentVariableA("SIM_NDI_SOURCES", NULL);
     DeleteFileA(list_path);
 
-    /* A host that reads every command and answers none, as one older than listing. */
-    hc_create(&host);
-    start_fake(host, "stats", NULL, NULL);
-    check(hc_wait_ready(host, 30000, NULL, NULL) == HC_OK &&
-              hc_list_sources(host, 1000, &list) == HC_LIST_TIMED_OUT && list.count == 0 &&
-              strstr(hc_last_error(host), "older") != NULL,
-          "a host that ignores the request: given up on at the bound", hc_last_error(host));
-    destroy_timed(host);
-
-    /* Polling: the listing as an event too; a listing short of its count fails. */
     hc_create(&host);
     start_fake(host, "lister", NULL, NULL);
     check(hc_wait_ready(host, 30000, NULL, NULL) == HC_OK &&
-              hc_list_sources(host, HC_LIST_SOURCES_WAIT_MS, &list) == HC_OK && list.count == 2,
-          "listed with polling", hc_last_error(host));
-    check(take_until(host, &event, HC_EVENT_SOURCES) == HC_OK && event.name_count == 2 &&
+              hc_list_sources(host, HC_LIST_SOURCES_WAIT_MS, &list) == HC_OK &&
+              take_until(host, &event, HC_EVENT_SOURCES) == HC_OK && event.name_count == 2 &&
               strcmp(event.names[1], "Cam 2") == 0 && event.error[0] == '\0',
-          "the listing as a polled event", hc_last_error(host));
+          "listed with polling, the listing as a polled event", hc_last_error(host));
     check(hc_list_sources(host, HC_LIST_SOURCES_WAIT_MS, &list) == HC_LIST_FAILED &&
-              list.count == 1 && strcmp(list.names[0], "Cam 3") == 0 &&
-              strstr(hc_last_error(host), "counted 2 sources, 1 arrived") != NULL,
+              list.count == 1 && strstr(hc_last_error(host), "counted 2 sources") != NULL,
           "a listing short of its count fails, with what arrived", hc_last_error(host));
     destroy_timed(host);
 }

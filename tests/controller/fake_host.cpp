@@ -60,20 +60,13 @@ std::string Echo(const std::wstring& line) {
            "\n";
 }
 
-// The lister's answer to its `index`th list_sources; false once it is to exit.
-bool AnswerListing(HANDLE pipe, int index) {
-    const std::string source = "{\"type\":\"source\",\"name\":";
-    if (index == 0) {
-        return Send(pipe, source + "\"Cam \\\"1\\\"\"}\n" +
-                              "{\"type\":\"stats\",\"fps\":29.97,\"width\":64,\"height\":64}\n" +
-                              source + "\"Cam 2\"}\n{\"type\":\"sources_done\",\"count\":2}\n");
-    }
-    if (index == 1) {
-        return Send(pipe, source + "\"Cam 3\"}\n{\"type\":\"sources_done\",\"count\":2}\n");
-    }
-    Send(pipe, source + "\"Cam 4\"}\n");
-    return false;
-}
+// The lister's answers to its list_sources, in turn; it exits after the last.
+const char* const kListings[] = {
+    "{\"type\":\"source\",\"name\":\"Cam \\\"1\\\"\"}\n"
+    "{\"type\":\"stats\",\"fps\":29.97,\"width\":64,\"height\":64}\n"
+    "{\"type\":\"source\",\"name\":\"Cam 2\"}\n{\"type\":\"sources_done\",\"count\":2}\n",
+    "{\"type\":\"source\",\"name\":\"Cam 3\"}\n{\"type\":\"sources_done\",\"count\":2}\n",
+    "{\"type\":\"source\",\"name\":\"Cam 4\"}\n"};
 
 // Reads until shutdown or a broken pipe; `deaf` only watches for the break. A `lister`
 // answers each list_sources as it arrives and exits with 5 after its third answer.
@@ -96,7 +89,8 @@ int Serve(HANDLE pipe, bool deaf, bool lister) {
         for (size_t at = received.find("list_sources", looked); lister && at != std::string::npos;
              at = received.find("list_sources", looked)) {
             looked = at + 1;
-            if (!AnswerListing(pipe, listings++)) {
+            Send(pipe, kListings[listings]);
+            if (++listings == 3) {
                 return 5;
             }
         }
