@@ -7,7 +7,7 @@ namespace {
 
 bool IsReport(HostEventType type) {
     return type == HostEventType::Status || type == HostEventType::Stats ||
-           type == HostEventType::Other;
+           type == HostEventType::Other || type == HostEventType::Sources;
 }
 
 }  // namespace

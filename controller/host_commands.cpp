@@ -71,6 +71,10 @@ std::string ShutdownCommand() {
     return JsonWriter().AddString("type", "shutdown").Finish();
 }
 
+std::string ListSourcesCommand() {
+    return JsonWriter().AddString("type", "list_sources").Finish();
+}
+
 std::string QuoteHostArgument(const std::string& argument) {
     if (argument.find(' ') == std::string::npos || argument.find('"') != std::string::npos) {
         return argument;

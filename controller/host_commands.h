@@ -26,6 +26,7 @@ std::string SetSourceCommand(const std::string& name);
 std::string SetSourceCommand(const std::string& name, const std::string& quality);
 std::string SetQualityCommand(const std::string& quality);
 std::string ShutdownCommand();
+std::string ListSourcesCommand();
 
 // The host reads its options by searching its command line: a value runs to the next
 // space unless it starts with a double quote, and there is no escape for a quote inside

@@ -16,6 +16,7 @@
 #include <mutex>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "host_process.h"
 #include "sent_message_wait.h"
@@ -28,6 +29,9 @@ struct ThreadRecord {
     std::string error;
     unsigned long systemError = 0;
     HostEvent polled;  // keeps the strings of this thread's last hc_next_event alive
+    std::vector<const char*> polledNames;  // the names of `polled`, as C strings
+    std::vector<std::string> listed;       // this thread's last hc_list_sources
+    std::vector<const char*> listedNames;  // the same, as C strings
 };
 
 }  // namespace
@@ -113,6 +117,10 @@ hc_result ToResult(HostError error) {
             return HC_WRITE_TIMED_OUT;
         case HostError::HostFaulty:
             return HC_HOST_FAULTY;
+        case HostError::ListingFailed:
+            return HC_LIST_FAILED;
+        case HostError::ListingTimedOut:
+            return HC_LIST_TIMED_OUT;
     }
     return HC_WRONG_STATE;
 }
@@ -152,7 +160,16 @@ hc_result Guarded(hc_host* host, Body&& body) noexcept {
 
 constexpr unsigned kSmallestEvent = offsetof(hc_event, type) + sizeof(hc_event_type);
 
-hc_event ToC(const HostEvent& e) {
+// The C strings of `names`, which must outlive the pointers.
+void PointAt(const std::vector<std::string>& names, std::vector<const char*>& pointers) {
+    pointers.clear();
+    for (const std::string& name : names) {
+        pointers.push_back(name.c_str());
+    }
+}
+
+// `names` holds the C strings of e.names (see PointAt).
+hc_event ToC(const HostEvent& e, const std::vector<const char*>& names) {
     hc_event c = {};
     c.size = sizeof c;
     c.type = static_cast<hc_event_type>(e.type);
@@ -166,13 +183,17 @@ hc_event ToC(const HostEvent& e) {
     c.window = static_cast<long long>(e.window);
     c.process_id = e.processId;
     c.exit_code = e.exitCode;
+    c.names = names.empty() ? nullptr : names.data();
+    c.name_count = static_cast<unsigned>(names.size());
+    c.error = e.error.c_str();
     return c;
 }
 
 static_assert(static_cast<int>(HostEventType::Exited) == HC_EVENT_EXITED &&
                   static_cast<int>(HostEventType::Unterminated) == HC_EVENT_UNTERMINATED &&
                   static_cast<int>(HostEventType::PipeOpened) == HC_EVENT_PIPE_OPENED &&
-                  static_cast<int>(HostEventType::Fault) == HC_EVENT_FAULT,
+                  static_cast<int>(HostEventType::Fault) == HC_EVENT_FAULT &&
+                  static_cast<int>(HostEventType::Sources) == HC_EVENT_SOURCES,
               "the C event numbers follow HostEventType");
 static_assert(HC_WAIT_FOREVER == kWaitForever && HC_WAIT_FOREVER == INFINITE,
               "one value means no limit");
@@ -250,6 +271,10 @@ const char* hc_result_text(hc_result result) {
             return "HC_OUT_OF_MEMORY: out of memory";
         case HC_HOST_FAULTY:
             return "HC_HOST_FAULTY: the host broke the protocol and was ended";
+        case HC_LIST_FAILED:
+            return "HC_LIST_FAILED: the host listed no sources, or not all";
+        case HC_LIST_TIMED_OUT:
+            return "HC_LIST_TIMED_OUT: no source listing in time";
     }
     return "unknown result";
 }
@@ -342,7 +367,9 @@ hc_result hc_start_ex(hc_host* host, const char* executable, const char* const* 
             // Holds the callback and user pointer itself: they become the handle's only
             // with a successful start, and no callback reads the handle.
             cpp.onEvent = [callback, user](const HostEvent& event) {
-                hc_event c = ToC(event);
+                std::vector<const char*> names;
+                PointAt(event.names, names);
+                hc_event c = ToC(event, names);
                 callback(user, &c);
             };
         }
@@ -394,7 +421,8 @@ hc_result hc_next_event(hc_host* host, unsigned timeout_ms, hc_event* event) {
                        ? Report(record, HC_NO_MORE_EVENTS, "the host has ended")
                        : Report(record, HC_TIMED_OUT, "no event in time");
         }
-        hc_event full = ToC(record.polled);
+        PointAt(record.polled.names, record.polledNames);
+        hc_event full = ToC(record.polled, record.polledNames);
         full.size = std::min<unsigned>(event->size, sizeof full);
         std::memcpy(event, &full, full.size);
         return Report(record, HC_OK, "");
@@ -423,6 +451,28 @@ hc_result hc_set_quality(hc_host* host, const char* quality) {
 hc_result hc_shutdown(hc_host* host) {
     return Guarded(host,
                    [&](ThreadRecord& record) { return Report(record, host->process.Shutdown()); });
+}
+
+hc_result hc_list_sources(hc_host* host, unsigned timeout_ms, hc_source_list* list) {
+    return Guarded(host, [&](ThreadRecord& record) {
+        constexpr size_t kSmallest = offsetof(hc_source_list, names) + sizeof(list->names);
+        if (list == nullptr || list->size < kSmallest) {
+            return Report(record, HC_INVALID_ARGUMENT, "no list to fill, or its size is not set");
+        }
+        HostResult result = host->process.ListSources(record.listed, timeout_ms);
+        PointAt(record.listed, record.listedNames);
+        hc_source_list filled = {};
+        filled.size = std::min<unsigned>(list->size, sizeof filled);
+        filled.count = static_cast<unsigned>(record.listedNames.size());
+        filled.names = record.listedNames.empty() ? nullptr : record.listedNames.data();
+        std::memcpy(list, &filled, filled.size);
+        return Report(record, result);
+    });
+}
+
+hc_result hc_request_sources(hc_host* host) {
+    return Guarded(
+        host, [&](ThreadRecord& record) { return Report(record, host->process.RequestSources()); });
 }
 
 hc_result hc_end(hc_host* host, unsigned wait_ms, unsigned long* exit_code) {

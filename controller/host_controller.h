@@ -52,8 +52,9 @@ extern "C" {
 #endif
 
 /* The interface this header describes; hc_get_version gives the library's. Version 1 had
- * no size members, no hc_start_ex and one error text per handle. */
-#define HC_INTERFACE_VERSION 2
+ * no size members, no hc_start_ex and one error text per handle. Version 2 had no source
+ * listing (hc_list_sources, hc_request_sources, HC_EVENT_SOURCES). */
+#define HC_INTERFACE_VERSION 3
 
 /* A time limit that means no limit. */
 #define HC_WAIT_FOREVER 0xFFFFFFFFu
@@ -62,6 +63,10 @@ extern "C" {
 #define HC_MAX_LINE_BYTES 65536u
 /* The exit code of a host that the library had to terminate. */
 #define HC_TERMINATED_EXIT_CODE 124u
+/* A time limit for hc_list_sources: a host cuts its library's discovery call off after
+ * 2.5 s and answers with an error, and a list of a few thousand names fits in the rest
+ * (the answer takes longer the more names there are: 10,000 took about 3 s under Wine). */
+#define HC_LIST_SOURCES_WAIT_MS 5000u
 
 typedef struct hc_host hc_host;
 
@@ -85,9 +90,13 @@ typedef enum hc_result {
     HC_TIMED_OUT = 13,        /* hc_next_event: no event within the time */
     HC_NO_MORE_EVENTS = 14,   /* hc_next_event: EXITED has been taken */
     HC_OUT_OF_MEMORY = 15,
-    HC_HOST_FAULTY = 16 /* the host broke the protocol and the library ended it: its
-                           host_ready named another process or a window not its own, or
-                           it wrote a line over HC_MAX_LINE_BYTES */
+    HC_HOST_FAULTY = 16,   /* the host broke the protocol and the library ended it: its
+                             host_ready named another process or a window not its own, or
+                             it wrote a line over HC_MAX_LINE_BYTES */
+    HC_LIST_FAILED = 17,   /* the host answered without a list, or without a whole one:
+                              hc_last_error has its reason */
+    HC_LIST_TIMED_OUT = 18 /* no answer to list_sources in time: a host older than source
+                              listing ignores the request */
 } hc_result;
 
 typedef enum hc_event_type {
@@ -98,8 +107,10 @@ typedef enum hc_event_type {
     HC_EVENT_OTHER = 4,        /* a line of another type: line */
     HC_EVENT_UNTERMINATED = 5, /* bytes after the host's last LF: line */
     HC_EVENT_EXITED = 6,       /* exit_code; always the last event */
-    HC_EVENT_FAULT = 7         /* the library ended the host for breaking the protocol:
+    HC_EVENT_FAULT = 7,        /* the library ended the host for breaking the protocol:
                                   line says how; EXITED follows */
+    HC_EVENT_SOURCES = 8       /* a source listing, closed by the sources_done in line:
+                                  names, name_count, error */
 } hc_event_type;
 
 typedef struct hc_event {
@@ -115,6 +126,10 @@ typedef struct hc_event {
     long long window;         /* READY: the window's HWND as a number: (HWND)(intptr_t)window */
     unsigned long process_id; /* READY: the process the library started */
     unsigned long exit_code;  /* EXITED */
+    const char* const* names; /* SOURCES: name_count names in the host's order, each as
+                                 hc_set_source takes it; they live as the strings do */
+    unsigned int name_count;  /* SOURCES */
+    const char* error;        /* SOURCES: why there is no list, or no whole one; "" */
 } hc_event;
 
 /* Whether `event` (an hc_event pointer) holds `field`. */
@@ -134,6 +149,14 @@ typedef struct hc_start_options {
                                        beyond it the oldest STATUS, STATS and OTHER events
                                        are dropped (never the others); 4096 */
 } hc_start_options;
+
+/* What hc_list_sources gives. */
+typedef struct hc_source_list {
+    unsigned int size;        /* set it first (see Growth above) */
+    unsigned int count;       /* the number of names */
+    const char* const* names; /* count UTF-8 names in the host's order, each as
+                                 hc_set_source takes it; NULL when count is 0 */
+} hc_source_list;
 
 typedef struct hc_version_info {
     unsigned int size;              /* set it first (see Growth above) */
@@ -212,6 +235,26 @@ HC_API hc_result hc_next_event(hc_host* host, unsigned timeout_ms, hc_event* eve
 HC_API hc_result hc_set_source(hc_host* host, const char* name, const char* quality);
 HC_API hc_result hc_set_quality(hc_host* host, const char* quality);
 HC_API hc_result hc_shutdown(hc_host* host);
+
+/* Asks the host which sources it can see and waits for the listing that answers: the
+ * first one the host closes after the call began (a listing under way answers it, as the
+ * host itself merges the requests). Works with a callback and with polling, on any thread
+ * (the callback's included); the listing also comes as an HC_EVENT_SOURCES event. The
+ * names live until the same thread's next hc_list_sources on the handle, or hc_destroy;
+ * copy what you keep. Its wait dispatches sent messages as hc_wait_ready's does.
+ * Waits at most timeout_ms in all, the request's write included (HC_WAIT_FOREVER: until
+ * the answer or the host's end; see HC_LIST_SOURCES_WAIT_MS).
+ * HC_OK; HC_INVALID_ARGUMENT (list NULL or its size below 16); HC_WRONG_STATE (not
+ * started, or the host has not opened the pipe yet); HC_PIPE_CLOSED (the host ended or
+ * closed the pipe before it answered); HC_WRITE_FAILED; HC_WRITE_TIMED_OUT;
+ * HC_LIST_FAILED (hc_last_error has the host's reason, such as "Source listing not
+ * supported", or says what is missing; list has the names that did arrive);
+ * HC_LIST_TIMED_OUT (the host keeps running); HC_OUT_OF_MEMORY. On any other failure
+ * list->count is 0. */
+HC_API hc_result hc_list_sources(hc_host* host, unsigned timeout_ms, hc_source_list* list);
+/* Asks the host which sources it can see without waiting: the listing comes as an
+ * HC_EVENT_SOURCES event. The results and the wait of hc_shutdown. */
+HC_API hc_result hc_request_sources(hc_host* host);
 
 /* shutdown, at most wait_ms in all for the host's end (the shutdown's write included),
  * then termination (exit code HC_TERMINATED_EXIT_CODE). exit_code may be NULL. Returns

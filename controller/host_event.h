@@ -1,11 +1,14 @@
 // What a host tells its controller, as typed events: one per line the host wrote, plus
 // the moments the pipe opened, the host's last unfinished line, a protocol fault for
-// which the controller ended the host, and the host's end. Win32-free; made on the
-// controller's reader thread and read by whichever thread takes the event.
+// which the controller ended the host, the host's end, and each source listing whole (its
+// `source` lines gathered up to the `sources_done` that closes them, see
+// source_gatherer.h). Win32-free; made on the controller's reader thread and read by
+// whichever thread takes the event.
 #pragma once
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // A timeout that means no limit, wherever the controller takes one.
 constexpr unsigned kWaitForever = 0xFFFFFFFFu;
@@ -20,6 +23,7 @@ enum class HostEventType {
     Unterminated,  // bytes after the host's last LF when the pipe ended
     Exited,        // the host process ended: exitCode is set; always the last event
     Fault,         // the host broke the protocol and the controller ended it: `line` says how
+    Sources,       // a source listing, closed by sources_done (its `line`): names and error
 };
 
 struct HostEvent {
@@ -35,6 +39,9 @@ struct HostEvent {
     int64_t window = 0;      // Ready: the window handle as a number
     uint32_t processId = 0;  // Ready
     uint32_t exitCode = 0;   // Exited
+
+    std::vector<std::string> names;  // Sources: the names listed, in the host's order
+    std::string error;  // Sources: why there is no list, or no whole one; "" when there is
 };
 
 // Turns one line from the host into a Ready, Status, Stats or Other event. Numbers are

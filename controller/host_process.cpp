@@ -447,6 +447,58 @@ HostResult HostProcess::SendRaw(const std::string& bytes) {
     return Write(*held, bytes, held->options.writeTimeoutMs);
 }
 
+HostResult HostProcess::RequestSources() {
+    return SendLine(ListSourcesCommand());
+}
+
+HostResult HostProcess::ListSources(std::vector<std::string>& names, unsigned timeoutMs) {
+    names.clear();
+    std::shared_ptr<State> held = Held();
+    if (!held) {
+        return NotStarted();
+    }
+    State& s = *held;
+    ULONGLONG start = GetTickCount64();
+    UniqueHandle answered(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    if (!answered) {
+        DWORD error = GetLastError();
+        return Fail(HostError::WrongState, "cannot wait: " + SystemErrorText(error), error);
+    }
+    // Registered before the request is written: a host that answers at once is not missed.
+    ListingWaiter waiter;
+    waiter.answered = answered.Get();
+    {
+        std::lock_guard<std::mutex> lock(s.listingLock);
+        s.listingWaiters.push_back(&waiter);
+    }
+    unsigned writeMs = std::min(s.options.writeTimeoutMs, timeoutMs);
+    HostResult result = Write(s, ListSourcesCommand() + "\n", writeMs);
+    if (result) {
+        HANDLE waits[2] = {answered.Get(), s.readingEnded.Get()};
+        CallerWait(s, 2, waits, Remaining(start, timeoutMs));
+    }
+    {
+        std::lock_guard<std::mutex> lock(s.listingLock);
+        s.listingWaiters.erase(
+            std::find(s.listingWaiters.begin(), s.listingWaiters.end(), &waiter));
+    }
+    if (!result) {
+        return result;
+    }
+    if (waiter.filled) {
+        names = std::move(waiter.names);
+        return waiter.error.empty() ? HostResult() : Fail(HostError::ListingFailed, waiter.error);
+    }
+    if (Signalled(s.readingEnded)) {
+        return Fail(HostError::PipeClosed,
+                    "the host ended or closed the pipe before it answered "
+                    "list_sources");
+    }
+    return Fail(HostError::ListingTimedOut,
+                "no answer to list_sources within " + std::to_string(timeoutMs) +
+                    " ms: the host may be older than source listing, which it then ignores");
+}
+
 void HostProcess::SuspendReading() {
     std::shared_ptr<State> held = Held();
     if (held) {

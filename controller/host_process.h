@@ -42,6 +42,10 @@ enum class HostError {
     WriteFailed,        // the system refused the write (systemError is set)
     WriteTimedOut,      // the host did not take the bytes within the write time limit
     HostFaulty,         // the host broke the protocol and was ended (see HostEventType::Fault)
+    ListingFailed,      // the host answered list_sources without a list, or without a whole
+                        // one: `reason` is the host's error text or says what is missing
+    ListingTimedOut,    // no answer to list_sources in time: a host older than the command
+                        // ignores it
 };
 
 struct HostResult {
@@ -89,6 +93,11 @@ constexpr unsigned kTerminateWaitMs = 5000;
 constexpr unsigned kReaderEndMs = 3000;
 constexpr unsigned kCallbackDrainMs = 5000;
 
+// A time limit for ListSources: a host cuts its library's discovery call off after 2.5 s
+// and answers with an error, and a list of a few thousand names fits in the rest (the
+// answer takes longer the more names there are: 10,000 took about 3 s under Wine).
+constexpr unsigned kListSourcesWaitMs = 5000;
+
 class HostProcess {
 public:
     HostProcess();
@@ -123,6 +132,24 @@ public:
     // copes with what no well-behaved controller sends.
     HostResult SendLine(const std::string& line);
     HostResult SendRaw(const std::string& bytes);
+
+    // Asks the host which sources it can see, without waiting: the answer comes as one
+    // Sources event. Waits as SetSource does.
+    HostResult RequestSources();
+    // Asks the host which sources it can see and waits for the listing that answers: the
+    // first one the host closes after this call began (a listing under way answers it, as
+    // the host itself merges the requests). `names` gets them in the host's order, each
+    // one as SetSource takes it. Works with a callback and with polling, from any thread
+    // (the callback's included); the listing is delivered as a Sources event as well.
+    // Waits at most timeoutMs in all, the request's write included (kWaitForever: until
+    // the answer or the host's end; see kListSourcesWaitMs), taking sent messages meanwhile
+    // as WaitForReady does.
+    // None; ListingFailed (`reason` is the host's error, such as "Source listing not
+    // supported", or says what is missing; `names` has what did arrive); ListingTimedOut
+    // (the host keeps running); PipeClosed (the host ended or the pipe closed first);
+    // WrongState (not started, the pipe not open yet, or no event to wait with:
+    // systemError); WriteFailed; WriteTimedOut.
+    HostResult ListSources(std::vector<std::string>& names, unsigned timeoutMs);
 
     // Stops reading the pipe until ResumeReading (or End), so that the host's writes pile
     // up in it: for testing how a host copes with a controller that stops reading.

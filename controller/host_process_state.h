@@ -12,7 +12,17 @@
 #include "event_queue.h"
 #include "host_launch.h"
 #include "host_process.h"
+#include "source_gatherer.h"
 #include "win_types.h"
+
+// One ListSources call waiting for its answer: the first listing the reader closes after
+// the call registered it.
+struct ListingWaiter {
+    HANDLE answered = nullptr;  // the call's own manual-reset event
+    bool filled = false;        // under listingLock, as are the two below
+    std::vector<std::string> names;
+    std::string error;
+};
 
 struct HostProcess::State {
     explicit State(const HostOptions& hostOptions)
@@ -61,6 +71,12 @@ struct HostProcess::State {
     // be the sender.
     std::mutex waitersLock;
     std::vector<DWORD> waiters;  // under waitersLock
+
+    // Source listings: the reader gathers each one and hands it to the ListSources calls
+    // waiting at that moment, then queues it as a Sources event.
+    SourceGatherer gatherer;  // reader thread only
+    std::mutex listingLock;
+    std::vector<ListingWaiter*> listingWaiters;  // under listingLock
 
     double ElapsedMs() const {
         LARGE_INTEGER now;

@@ -1,6 +1,7 @@
 // The controller's reader thread: waits for the host to open the pipe (turning away any
 // other process that opens it first), reads every line the host writes into the event
-// queue without ever waiting for the application, ends a host that breaks the protocol
+// queue without ever waiting for the application (a source listing as one event, handed
+// to the ListSources calls waiting for it as well), ends a host that breaks the protocol
 // (a host_ready that names another process or window, a line without end), and finally
 // waits for the host's end.
 #include <utility>
@@ -109,6 +110,24 @@ void EndFaultyHost(State& s, const std::string& reason) {
     TerminateProcess(s.host.process.Get(), kTerminatedExitCode);
 }
 
+// A listing the host has closed goes to every ListSources call waiting for one, then to
+// the application's events.
+void CloseListing(State& s, HostEvent& listing) {
+    listing.receivedMs = s.ElapsedMs();
+    {
+        std::lock_guard<std::mutex> lock(s.listingLock);
+        for (ListingWaiter* waiter : s.listingWaiters) {
+            if (!waiter->filled) {
+                waiter->filled = true;
+                waiter->names = listing.names;
+                waiter->error = listing.error;
+                SetEvent(waiter->answered);
+            }
+        }
+    }
+    s.queue.Push(std::move(listing));
+}
+
 // Queues the complete lines among `bytes`. False once the host has been found faulty.
 bool Deliver(State& s, LineSplitter& lines, const char* bytes, DWORD count) {
     const char* tooLong = "the host wrote more than 65536 bytes without a line feed";
@@ -121,6 +140,14 @@ bool Deliver(State& s, LineSplitter& lines, const char* bytes, DWORD count) {
         if (line.size() > kMaxHostLineBytes) {
             faulty = true;
             EndFaultyHost(s, tooLong);
+            return;
+        }
+        HostEvent listing;
+        SourceGatherer::Taken taken = s.gatherer.Take(line, listing);
+        if (taken == SourceGatherer::Taken::Closed) {
+            CloseListing(s, listing);
+        }
+        if (taken != SourceGatherer::Taken::NotListing) {
             return;
         }
         HostEvent event = DecodeHostLine(line);

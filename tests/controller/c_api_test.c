@@ -87,6 +87,10 @@ static hc_result take_until(hc_host* host, hc_event* event, hc_event_type type) 
 typedef struct seen {
     HANDLE stats;
     HANDLE exited;
+    HANDLE listed; /* set at each SOURCES event */
+    int listings;
+    unsigned last_count; /* of the last SOURCES event */
+    char last_name[128]; /* its last name */
     int first_type;
     int events;
     int width; /* of the last stats */
@@ -100,11 +104,13 @@ static void seen_init(seen* s) {
     s->first_type = -1;
     s->stats = new_event();
     s->exited = new_event();
+    s->listed = new_event();
 }
 
 static void seen_close(seen* s) {
     CloseHandle(s->stats);
     CloseHandle(s->exited);
+    CloseHandle(s->listed);
 }
 
 static void on_event(void* user, const hc_event* event) {
@@ -123,6 +129,12 @@ static void on_event(void* user, const hc_event* event) {
     } else if (event->type == HC_EVENT_EXITED) {
         s->exit_code = event->exit_code;
         SetEvent(s->exited);
+    } else if (event->type == HC_EVENT_SOURCES && HC_EVENT_HAS(event, error)) {
+        s->last_count = event->name_count;
+        snprintf(s->last_name, sizeof s->last_name, "%s",
+                 event->name_count > 0 ? event->names[event->name_count - 1] : "");
+        ++s->listings;
+        SetEvent(s->listed);
     }
 }
 
@@ -613,6 +625,58 @@ static void options_reach_the_host(void) {
     seen_close(&s);
 }
 
+/* A picker's calls, with a callback (the same listing reaches it as an event, and a
+ * request without a wait is answered by one) and with polling (against a host whose
+ * second listing is short of its count). The other listing rows are C++ rows. */
+static void sources_are_listed(void) {
+    char list_path[MAX_PATH];
+    FILE* file;
+    hc_host* host = NULL;
+    hc_source_list list;
+    hc_event event;
+    seen s;
+    GetTempPathA(MAX_PATH, list_path);
+    snprintf(list_path + strlen(list_path), sizeof list_path - strlen(list_path),
+             "hc_sources_%lu.txt", GetCurrentProcessId());
+    file = fopen(list_path, "wb");
+    if (file != NULL) {
+        fputs("STUDIO (Camera \"2\")\n" NON_ANSI "\n", file);
+        fclose(file);
+    }
+    SetEnvironmentVariableA("SIM_NDI_SOURCES", list_path);
+    seen_init(&s);
+    hc_create(&host);
+    list.size = 4;
+    check(hc_list_sources(host, 0, &list) == HC_INVALID_ARGUMENT, "a list without its size", NULL);
+    list.size = sizeof list;
+    check(hc_start(host, tivane, NULL, 0, on_event, &s) == HC_OK &&
+              hc_wait_ready(host, 30000, NULL, NULL) == HC_OK &&
+              hc_list_sources(host, HC_LIST_SOURCES_WAIT_MS, &list) == HC_OK && list.count == 2 &&
+              strcmp(list.names[1], NON_ANSI) == 0,
+          "listed byte for byte, in order", hc_last_error(host));
+    check(signalled(s.listed, 20000) && s.last_count == 2 && strcmp(s.last_name, NON_ANSI) == 0,
+          "the same listing reached the callback", s.last_name);
+    ResetEvent(s.listed);
+    check(hc_request_sources(host) == HC_OK && signalled(s.listed, 20000) && s.listings == 2,
+          "a request without a wait is answered by an event", hc_last_error(host));
+    destroy_timed(host);
+    seen_close(&s);
+    SetEnvironmentVariableA("SIM_NDI_SOURCES", NULL);
+    DeleteFileA(list_path);
+
+    hc_create(&host);
+    start_fake(host, "lister", NULL, NULL);
+    check(hc_wait_ready(host, 30000, NULL, NULL) == HC_OK &&
+              hc_list_sources(host, HC_LIST_SOURCES_WAIT_MS, &list) == HC_OK &&
+              take_until(host, &event, HC_EVENT_SOURCES) == HC_OK && event.name_count == 2 &&
+              strcmp(event.names[1], "Cam 2") == 0 && event.error[0] == '\0',
+          "listed with polling, the listing as a polled event", hc_last_error(host));
+    check(hc_list_sources(host, HC_LIST_SOURCES_WAIT_MS, &list) == HC_LIST_FAILED &&
+              list.count == 1 && strstr(hc_last_error(host), "counted 2 sources") != NULL,
+          "a listing short of its count fails, with what arrived", hc_last_error(host));
+    destroy_timed(host);
+}
+
 static void make_ui_window(void) {
     WNDCLASSW window_class;
     memset(&window_class, 0, sizeof window_class);
@@ -649,6 +713,7 @@ int main(int argc, char** argv) {
          end_from_the_callback_and_another_thread_at_once},
         {"hosts that break the protocol are ended", hosts_that_break_the_protocol_are_ended},
         {"options reach the host", options_reach_the_host},
+        {"sources are listed", sources_are_listed},
     };
     size_t i;
     char* slash;

@@ -4,6 +4,9 @@
 // takes on a user-interface thread that the event callback hands every event to, with
 // SendMessage (synchronous) and with PostMessage.
 //   controller_bench [rounds] [HOST.exe]      (default 5 rounds of Tivane.exe)
+// With `listing` first it times ListSources instead, on each host, first and warm, against
+// the host's own answer in the same call (list_sources written -> sources_done read):
+//   controller_bench listing [rounds] [N]     (default 5 rounds, 8 simulated sources)
 // A hostctl_baseline.exe beside it (any other hostctl build) is measured as well.
 // Prints `key value` lines per round, then medians and ratios.
 #include <algorithm>
@@ -133,6 +136,100 @@ UiEnd EndFromUiThread(const std::string& host, bool synchronous) {
     return result;
 }
 
+// A test sender in the sender list, for Grelm to find; it ends with `sender`.
+void StartSender(ChildProcess& sender) {
+    if (sender.Start("\"" + ExeDir() +
+                     "spout_sender.exe\" --name=controller-bench-sender --size=64x64 "
+                     "--handle=0x1234 --hold=600000")) {
+        Sleep(1500);  // it enters the list
+    }
+}
+
+// One ListSources call: its duration, and the part of it that was the host's own answer
+// (the request written -> its sources_done read by the library's reader).
+struct ListingTimes {
+    double callMs = -1.0;
+    double hostMs = -1.0;
+    size_t names = 0;
+};
+
+ListingTimes TimeListSources(HostProcess& process, double startedAtMs) {
+    ListingTimes times;
+    std::vector<std::string> names;
+    double begin = NowMs();
+    HostResult listed = process.ListSources(names, kListSourcesWaitMs);
+    double end = NowMs();
+    HostEvent event;
+    while (listed && process.NextEvent(event, 1000)) {
+        if (event.type == HostEventType::Sources) {
+            times.callMs = end - begin;
+            times.hostMs = event.receivedMs - (begin - startedAtMs);
+            times.names = names.size();
+            break;
+        }
+    }
+    return times;
+}
+
+int ListingFigures(int rounds, int sources) {
+    std::string list = UniqueTempPath("controller_bench") + ".sources";
+    std::string text;
+    for (int i = 0; i < sources; ++i) {
+        text += "STUDIO-" + std::to_string(i) + " (Camera " + std::to_string(i) + ")\n";
+    }
+    WriteTextFile(list, text);
+    ScopedVariable ndiList("SIM_NDI_SOURCES", list);
+    ScopedVariable omtList("SIM_OMT_SOURCES", list);
+    ChildProcess sender;
+    StartSender(sender);
+    ScopedHostSearchPath runtimes;
+    const char* hosts[] = {"Tivane.exe", "Parlex.exe", "Grelm.exe"};
+    std::map<std::string, std::vector<double>> figures;
+    for (int round = 0; round < rounds; ++round) {
+        for (const char* host : hosts) {
+            HostOptions options;
+            options.executable = ExeDir() + host;
+            HostProcess process;
+            double startedAt = NowMs();
+            if (!process.Start(options) || !process.WaitForReady(30000)) {
+                std::printf("%s did not start\n", host);
+                continue;
+            }
+            for (const char* which : {"first", "warm"}) {
+                ListingTimes times = TimeListSources(process, startedAt);
+                std::string key = std::string(host) + " " + which;
+                std::printf("%s call %.1f ms, host %.1f ms, %zu names\n", key.c_str(), times.callMs,
+                            times.hostMs, times.names);
+                std::fflush(stdout);
+                if (times.callMs >= 0) {
+                    figures[key + " call"].push_back(times.callMs);
+                    figures[key + " host"].push_back(times.hostMs);
+                    figures[key + " names"].push_back(static_cast<double>(times.names));
+                }
+            }
+            process.End(20000);
+        }
+    }
+    std::printf(
+        "\nmedians of %d rounds, %d simulated sources (Grelm: the senders on the "
+        "machine)\n",
+        rounds, sources);
+    for (const char* host : hosts) {
+        for (const char* which : {"first", "warm"}) {
+            std::string key = std::string(host) + " " + which;
+            double call = Median(figures[key + " call"]);
+            double answer = Median(figures[key + " host"]);
+            std::printf(
+                "%-18s ListSources %8.1f ms  host's answer %8.1f ms  (ratio %.2f)  "
+                "%.0f names\n",
+                key.c_str(), call, answer, answer > 0 ? call / answer : 0.0,
+                Median(figures[key + " names"]));
+        }
+    }
+    DeleteFileA(list.c_str());
+    return 0;
+}
+
 // hostctl's own clock starts before it makes the pipe; its host_ready line carries the
 // seconds since then.
 double HostctlReadyMs(const std::string& hostctl, const std::string& host) {
@@ -156,6 +253,9 @@ double HostctlReadyMs(const std::string& hostctl, const std::string& host) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc > 1 && std::string(argv[1]) == "listing") {
+        return ListingFigures(argc > 2 ? std::atoi(argv[2]) : 5, argc > 3 ? std::atoi(argv[3]) : 8);
+    }
     int rounds = argc > 1 ? std::atoi(argv[1]) : 5;
     std::string host = ExeDir() + (argc > 2 ? argv[2] : "Tivane.exe");
     std::string baseline = ExeDir() + "hostctl_baseline.exe";

@@ -1,6 +1,7 @@
 // The controller's Win32-free side, natively: commands arrive in the host exactly as the
-// application meant them, the host's lines become the right events, the command line
-// survives the host's own option parser, and the event queue never blocks its writer.
+// application meant them, the host's lines become the right events, source listings are
+// gathered whole, the command line survives the host's own option parser, and the event
+// queue never blocks its writer.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -12,6 +13,7 @@
 #include "host_commands.h"
 #include "host_event.h"
 #include "json.h"
+#include "source_gatherer.h"
 
 namespace {
 
@@ -94,6 +96,40 @@ TEST(ControllerEvents, HostLinesBecomeTypedEvents) {
         EXPECT_EQ(event.line, o.line);
         EXPECT_EQ(event.fps, 0.0) << o.line;
         EXPECT_EQ(event.width, 0) << o.line;
+    }
+}
+
+// A listing that is not whole says why: the host's reason, a line lost, a host that
+// lists without end (what one listing keeps is bounded). Whole listings, with other lines
+// between, are rows of the tests against the hosts.
+TEST(ControllerListing, AListingThatIsNotWholeSaysWhy) {
+    const std::string big(SourceGatherer::kMaxListingBytes / 4, 'n');
+    const std::string source = "{\"type\":\"source\",\"name\":\"";
+    const std::string done = "{\"type\":\"sources_done\",\"count\":";
+    struct Case {
+        std::vector<std::string> sources;
+        std::string closing;
+        size_t names;
+        const char* error;
+    };
+    const Case cases[] = {
+        {{},
+         done + "0,\"error\":\"Source listing not supported\"}",
+         0,
+         "Source listing not supported"},
+        {{source + "A\"}"}, done + "2}", 1, "the host counted 2 sources, 1 arrived"},
+        {std::vector<std::string>(5, source + big + "\"}"), done + "5}", 4,
+         "the first 4 of 5 are given"},
+    };
+    for (const Case& c : cases) {
+        SourceGatherer gatherer;
+        HostEvent listing;
+        for (const std::string& line : c.sources) {
+            EXPECT_EQ(gatherer.Take(line, listing), SourceGatherer::Taken::Kept);
+        }
+        ASSERT_EQ(gatherer.Take(c.closing, listing), SourceGatherer::Taken::Closed);
+        EXPECT_EQ(listing.names.size(), c.names);
+        EXPECT_NE(listing.error.find(c.error), std::string::npos) << listing.error;
     }
 }
 

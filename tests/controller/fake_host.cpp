@@ -9,6 +9,9 @@
 //   die-early       exits with code 3 after 300 ms, before host_ready
 //   mute            never writes
 //   deaf            host_ready, then never reads
+//   lister          host_ready, then answers each list_sources in turn: with two names and
+//                   a stats line between them; with one name but a count of 2; with one
+//                   name and then its exit (code 5), the listing left open
 // and ends with 0 on shutdown or a broken pipe. Exit code 2 for a bad command line.
 #include <windows.h>
 
@@ -57,9 +60,20 @@ std::string Echo(const std::wstring& line) {
            "\n";
 }
 
-// Reads until shutdown or a broken pipe; `deaf` only watches for the break.
-int Serve(HANDLE pipe, bool deaf) {
+// The lister's answers to its list_sources, in turn; it exits after the last.
+const char* const kListings[] = {
+    "{\"type\":\"source\",\"name\":\"Cam \\\"1\\\"\"}\n"
+    "{\"type\":\"stats\",\"fps\":29.97,\"width\":64,\"height\":64}\n"
+    "{\"type\":\"source\",\"name\":\"Cam 2\"}\n{\"type\":\"sources_done\",\"count\":2}\n",
+    "{\"type\":\"source\",\"name\":\"Cam 3\"}\n{\"type\":\"sources_done\",\"count\":2}\n",
+    "{\"type\":\"source\",\"name\":\"Cam 4\"}\n"};
+
+// Reads until shutdown or a broken pipe; `deaf` only watches for the break. A `lister`
+// answers each list_sources as it arrives and exits with 5 after its third answer.
+int Serve(HANDLE pipe, bool deaf, bool lister) {
     std::string received;
+    size_t looked = 0;  // list_sources before this offset have been answered
+    int listings = 0;
     char buffer[512];
     DWORD count = 0;
     while (received.find("\"shutdown\"") == std::string::npos) {
@@ -69,8 +83,16 @@ int Serve(HANDLE pipe, bool deaf) {
         }
         if (deaf) {
             Sleep(50);
-        } else {
-            received.append(buffer, count);
+            continue;
+        }
+        received.append(buffer, count);
+        for (size_t at = received.find("list_sources", looked); lister && at != std::string::npos;
+             at = received.find("list_sources", looked)) {
+            looked = at + 1;
+            Send(pipe, kListings[listings]);
+            if (++listings == 3) {
+                return 5;
+            }
         }
     }
     return 0;
@@ -111,5 +133,5 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     }
     while (act == L"endless-line" && Send(pipe, std::string(4096, 'x'))) {
     }
-    return Serve(pipe, act == L"deaf");
+    return Serve(pipe, act == L"deaf", act == L"lister");
 }

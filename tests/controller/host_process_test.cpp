@@ -1,7 +1,8 @@
 // HostProcess against the real hosts on the simulated runtimes, under Wine: a whole life
 // (start, host_ready, frames, a quality change, shutdown with 0), start-ups that fail,
-// a pipe that no other process can take, a host that goes with a killed controller, and
-// the ending of hosts that will not end, do not read or have callbacks that take their time.
+// a pipe that no other process can take, a host that goes with a killed controller, the
+// ending of hosts that will not end, do not read or have callbacks that take their time,
+// and source listings from a host that lists and from hosts that ignore or break them.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -9,9 +10,11 @@
 #include <string>
 #include <vector>
 
+#include "child_process.h"
 #include "controller_runs.h"
 #include "host_process.h"
 #include "test_files.h"
+#include "timing.h"
 
 namespace {
 
@@ -283,6 +286,68 @@ TEST(HostProcessEnd, AHostThatWillNotEndIsTerminatedAndSlowCallbacksHoldNothingU
     ASSERT_TRUE(record.host->Shutdown());
     ASSERT_EQ(WaitForSingleObject(record.exited.Get(), kEventMs), WAIT_OBJECT_0);
     EXPECT_GE(record.firstReceivedWhileBlockedMs, 0.0) << "nothing was read while blocked";
+}
+
+bool IsListing(const HostEvent& e) {
+    return e.type == HostEventType::Sources;
+}
+
+// ListSources, polling: Parlex's list while it receives (its stats come between the source
+// lines), changed between two calls: each call gets its own listing, byte for byte, also as
+// a Sources event. A host that ignores the request (one older than listing) is given up on
+// at the bound; a listing short of its count is no success; a host that ends mid-listing
+// ends the wait. The callback's way is a row of the C test.
+TEST(HostProcessListing, EachCallGetsItsOwnListingOrSaysWhyNot) {
+    if (!Built("Parlex.exe") || !Built("controller_fake_host.exe")) {
+        GTEST_SKIP() << "Parlex.exe or controller_fake_host.exe not built";
+    }
+    TempDir dir;
+    ScopedVariable listFile("SIM_OMT_SOURCES", dir.path() + "sources.txt");
+    const std::vector<std::vector<std::string>> lists = {
+        {"pattern:64x64@30,tag:listed", "STUDIO (\"2\")", "back\\slash\ttab \x01", "caf\xc3 x"},
+        {"changed"}};
+    std::vector<std::string> names;
+    std::vector<HostEvent> seen;
+    {
+        ScopedHostSearchPath runtimes;
+        HostProcess host;
+        ASSERT_TRUE(host.Start(OptionsFor("Parlex.exe")) && host.WaitForReady(kStartMs));
+        ASSERT_TRUE(host.SetSource(lists[0][0]));
+        ASSERT_TRUE(TakeUntil(host, seen, StatsOfWidth(64))) << Transcript(seen);
+        for (const std::vector<std::string>& list : lists) {
+            std::string text;
+            for (const std::string& name : list) {
+                text += name + "\n";
+            }
+            ASSERT_TRUE(WriteTextFile(dir.path() + "sources.txt", text));
+            HostResult listed = host.ListSources(names, kListSourcesWaitMs);
+            EXPECT_TRUE(listed) << listed.reason;
+            EXPECT_EQ(names, list);
+            ASSERT_TRUE(TakeUntil(host, seen, IsListing)) << Transcript(seen);
+            EXPECT_EQ(seen.back().names, list);
+        }
+    }
+    HostOptions options = OptionsFor("controller_fake_host.exe");
+    options.arguments = {"--act=stats"};  // reads every command and answers none
+    HostProcess older;
+    ASSERT_TRUE(older.Start(options) && older.WaitForReady(kStartMs));
+    double begin = NowMs();
+    EXPECT_EQ(older.ListSources(names, 1500).error, HostError::ListingTimedOut);
+    EXPECT_GE(NowMs() - begin, 1500.0 - 20.0);
+    EXPECT_LE(NowMs() - begin, 1500.0 + 3000.0);
+
+    options.arguments = {"--act=lister"};
+    HostProcess lister;
+    ASSERT_TRUE(lister.Start(options) && lister.WaitForReady(kStartMs));
+    EXPECT_TRUE(lister.ListSources(names, kListSourcesWaitMs));
+    EXPECT_EQ(names, (std::vector<std::string>{"Cam \"1\"", "Cam 2"}));
+    HostResult listed = lister.ListSources(names, kListSourcesWaitMs);
+    EXPECT_EQ(listed.error, HostError::ListingFailed);
+    EXPECT_NE(listed.reason.find("counted 2 sources, 1 arrived"), std::string::npos);
+    EXPECT_EQ(names, (std::vector<std::string>{"Cam 3"})) << "what did arrive";
+    begin = NowMs();
+    EXPECT_EQ(lister.ListSources(names, 15000).error, HostError::PipeClosed);
+    EXPECT_LE(NowMs() - begin, 10000.0);
 }
 
 }  // namespace

@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "host_commands.h"
 #include "host_process.h"
 #include "json.h"
 #include "win_text.h"
@@ -62,7 +63,8 @@ const char kUsage[] =
     "  wait_until MS TEXT  wait until a host line containing TEXT arrived (at most MS)\n"
     "  list_sources [MS]  send list_sources, wait for its sources_done (default 10000)\n"
     "                  and print `sources: N` (and the error, if any), then one line\n"
-    "                  per source name as the host wrote it (escaped)\n"
+    "                  per source name as the host wrote it (escaped); the host's\n"
+    "                  source lines are printed only here, not as they arrive\n"
     "  close           close the pipe (the host sees a broken pipe)\n"
     "  wm_close        post WM_CLOSE to the window announced in host_ready\n"
     "  handles         print `handles N`, the host process's handle count\n"
@@ -353,46 +355,19 @@ void WaitForText(Session& s, const std::string& text, DWORD timeoutMs) {
     }
 }
 
-// Collects the source lines from seenLines[checked] on, until the sources_done that closes
-// them; `checked` carries the place across wakes.
-bool SeenListing(Session& s, size_t& checked, std::vector<std::string>& names,
-                 JsonObject& closing) {
-    ScopedLock lock(s.outputLock);
-    for (; checked < s.seenLines.size(); ++checked) {
-        JsonObject message = ParseJson(s.seenLines[checked]);
-        if (message.Get("type") == "source") {
-            names.push_back(message.Get("name"));
-        } else if (message.Get("type") == "sources_done") {
-            closing = message;
-            return true;
-        }
-    }
-    return false;
-}
-
+// Through the library's ListSources, which gathers the host's source lines itself (they
+// are not printed as they arrive; the closing sources_done is).
 void ListSources(Session& s, DWORD timeoutMs) {
-    size_t checked = 0;
-    {
-        ScopedLock lock(s.outputLock);
-        checked = s.seenLines.size();
-    }
-    const std::string command = "{\"type\":\"list_sources\"}";
-    PrintLine(s, "->", command);
-    WritePipe(s, command + "\n");
-    const DWORD begin = GetTickCount();
+    PrintLine(s, "->", ListSourcesCommand());
     std::vector<std::string> names;
-    JsonObject closing;
-    while (!SeenListing(s, checked, names, closing)) {
-        const DWORD elapsed = GetTickCount() - begin;
-        if (elapsed >= timeoutMs) {
-            PrintEvent(s, "no sources_done within %lu ms", timeoutMs);
-            return;
-        }
-        WaitForSingleObject(s.messageArrived.Get(), timeoutMs - elapsed);
+    HostResult listed = s.host.ListSources(names, timeoutMs);
+    if (!listed && listed.error != HostError::ListingFailed) {
+        PrintEvent(s, "%s", listed.reason.c_str());
+        return;
     }
-    const std::string& error = closing.Get("error");
     PrintLine(s, "--",
-              "sources: " + closing.Get("count") + (error.empty() ? "" : ", error: " + error));
+              "sources: " + std::to_string(names.size()) +
+                  (listed ? std::string() : ", error: " + listed.reason));
     for (const std::string& name : names) {
         PrintLine(s, "--", "  " + EscapeJson(name));
     }
