@@ -234,7 +234,8 @@ typedef struct hc_startup_info {
 } hc_startup_info;
 
 /* Once the host has ended: why it could not start, as it said. hc_last_error after
- * HC_EXITED_BEFORE_PIPE ends with the same text. No wait.
+ * HC_EXITED_BEFORE_PIPE ends with the same text. No wait (the first call after the host's
+ * end stops the library's reader of the host's standard error: a moment).
  * HC_OK (failure HC_STARTUP_NONE while the host runs, or when it started or did not say);
  * HC_INVALID_ARGUMENT (info NULL or its size below 4); HC_WRONG_STATE (not started). */
 HC_API hc_result hc_get_startup_failure(hc_host* host, hc_startup_info* info);

@@ -10,10 +10,7 @@ namespace {
 // Far more than the one line a host writes; a library's chatter beyond it is dropped from
 // the front.
 constexpr size_t kKeptBytes = 64 * 1024;
-// The host's end goes with the host, and the pipe breaks at once: the drain has taken the
-// last line by then. A child of the host that inherited the end keeps it open; then this
-// is how long the drain may still be taking what was written.
-constexpr DWORD kDrainEndMs = 1000;
+// The draining thread waits for its read or the stop, and leaves at once.
 constexpr DWORD kStopMs = 1000;
 
 }  // namespace
@@ -25,7 +22,8 @@ struct HostErrorOutput::Drain {
     std::mutex lock;
     std::string kept;  // under lock: the newest kKeptBytes
 
-    // Reads until the pipe breaks (every writer has gone) or the stop is set.
+    // Reads until the pipe breaks (every writer has gone) or the stop is set; once stopped,
+    // takes what is still in the pipe without waiting for more.
     void Run() {
         char buffer[4096];
         for (;;) {
@@ -42,11 +40,31 @@ struct HostErrorOutput::Drain {
                     CancelIoEx(pipe.Get(), &overlapped);
                     GetOverlappedResult(pipe.Get(), &overlapped, &count, TRUE);
                     Keep(buffer, count);
+                    TakeTheRest(buffer, sizeof buffer);
                     return;
                 }
                 if (!GetOverlappedResult(pipe.Get(), &overlapped, &count, FALSE)) {
                     return;
                 }
+            }
+            Keep(buffer, count);
+        }
+    }
+
+    // What a writer that is still there (a child of the host) has put in the pipe so far.
+    void TakeTheRest(char* buffer, DWORD size) {
+        DWORD available = 0;
+        while (PeekNamedPipe(pipe.Get(), nullptr, 0, nullptr, &available, nullptr) &&
+               available > 0) {
+            OVERLAPPED overlapped = {};
+            overlapped.hEvent = readEvent.Get();
+            ResetEvent(readEvent.Get());
+            DWORD count = 0;
+            DWORD wanted = available < size ? available : size;
+            if (!ReadFile(pipe.Get(), buffer, wanted, &count, &overlapped) &&
+                (GetLastError() != ERROR_IO_PENDING ||
+                 !GetOverlappedResult(pipe.Get(), &overlapped, &count, TRUE))) {
+                return;
             }
             Keep(buffer, count);
         }
@@ -134,7 +152,7 @@ StartupProblem HostErrorOutput::Take(HANDLE process) {
         return problem_;
     }
     taken_ = true;
-    WaitForSingleObject(thread_.Get(), kDrainEndMs);
+    // The host wrote before it ended: what it wrote is read, or in the pipe still.
     Stop(kStopMs);
     std::string output;
     {

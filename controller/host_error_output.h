@@ -25,9 +25,8 @@ public:
     // the caller closes it once the host has started. False with the system's error.
     bool Start(const std::string& name, UniqueHandle& hostEnd, DWORD& error);
     // Once `process` has ended: the start-up failure it reported, read at the first such
-    // call and kept (reason None when it reported none); the draining stops then. Before
-    // the end: None. Waits at most 2 s, only when another process still holds the host's
-    // end (a child the host started).
+    // call and kept (reason None when it reported none); the draining stops then, which
+    // takes a moment. Before the end: None.
     StartupProblem Take(HANDLE process);
 
     struct Drain;
