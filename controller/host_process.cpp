@@ -385,30 +385,6 @@ void AwaitCallbacks(State& s, ULONGLONG start) {
     }
 }
 
-// Keeps the calling thread among the waiters of every state, from the first wait of a
-// call that waits on many hosts to its last.
-class WaitingOnAll {
-public:
-    explicit WaitingOnAll(const std::vector<std::shared_ptr<State>>& states) : states_(states) {
-        for (const std::shared_ptr<State>& s : states_) {
-            std::lock_guard<std::mutex> lock(s->waitersLock);
-            s->waiters.push_back(self_);
-        }
-    }
-    ~WaitingOnAll() {
-        for (const std::shared_ptr<State>& s : states_) {
-            std::lock_guard<std::mutex> lock(s->waitersLock);
-            s->waiters.erase(std::find(s->waiters.begin(), s->waiters.end(), self_));
-        }
-    }
-    WaitingOnAll(const WaitingOnAll&) = delete;
-    WaitingOnAll& operator=(const WaitingOnAll&) = delete;
-
-private:
-    const std::vector<std::shared_ptr<State>>& states_;
-    DWORD self_ = GetCurrentThreadId();
-};
-
 }  // namespace
 
 HostProcess::HostProcess() = default;
@@ -718,7 +694,6 @@ std::vector<HostResult> HostProcess::EndMany(const std::vector<HostProcess*>& ho
             states.push_back(held.back());
         }
     }
-    WaitingOnAll waiting(states);
     for (const std::shared_ptr<State>& s : states) {
         ResumeForTheEnd(*s);
     }

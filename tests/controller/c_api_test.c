@@ -645,6 +645,7 @@ static void on_many_event(void* user, const hc_event* event) {
         InterlockedIncrement(&one->all->ending) == MANY) {
         SetEvent(one->all->all_asked);
     } else if (event->type == HC_EVENT_EXITED && event->exit_code == 0) {
+        Sleep(300); /* a callback that takes its time: hc_end_many waits for it */
         SetEvent(one->all->exited[one->index]);
     }
 }
