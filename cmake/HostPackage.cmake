@@ -52,5 +52,7 @@ else()
 endif()
 set(CPACK_PACKAGE_FILE_NAME ReceiverHosts-${PROJECT_VERSION}-win64-${hosts_package_compiler})
 set(CPACK_GENERATOR ZIP)
+# mingw-w64 leaves the symbols in; the archive goes without them (MSVC keeps them apart).
+set(CPACK_STRIP_FILES TRUE)
 set(CPACK_SOURCE_GENERATOR "")
 include(CPack)
