@@ -14,7 +14,9 @@
 template <typename Receiver, void (Receiver::*SetQualityOf)(int)>
 class CpuFrameHostReceiver final : public HostReceiver {
 public:
-    bool Prepare(FramePresenter&) override { return receiver_->Initialize(); }
+    bool Prepare(FramePresenter&, StartupProblem& problem) override {
+        return receiver_->Initialize(&problem);
+    }
     // The frame callback holds the slot, so a worker that outlives this adapter still
     // fills a slot that exists.
     void InstallCallbacks(HWND window, StatusCallback status, StatsCallback stats) override {

@@ -71,6 +71,7 @@ bool FramePresenter::Initialize(HWND window) {
     HRESULT result = D3D11CreateDeviceAndSwapChain(nullptr, D3D_DRIVER_TYPE_HARDWARE, nullptr, 0,
                                                    &level, 1, D3D11_SDK_VERSION, &desc, &swapChain_,
                                                    &device_, nullptr, &context_);
+    createDeviceResult_ = result;
     if (!Check(PresenterCall::CreateDevice, result)) {
         return false;
     }

@@ -37,6 +37,8 @@ public:
     // its texture anew. False (and still lost) when no device can be made.
     bool RecreateDevice();
 
+    // What the last device creation returned: why Initialize found no device.
+    HRESULT createDeviceResult() const { return createDeviceResult_; }
     ID3D11Device* device() const { return device_.Get(); }
     ID3D11DeviceContext* context() const { return context_.Get(); }
     IDXGISwapChain* swapChain() const { return swapChain_.Get(); }
@@ -75,4 +77,5 @@ protected:
     int textureWidth_ = 0;
     int textureHeight_ = 0;
     bool deviceLost_ = false;
+    HRESULT createDeviceResult_ = S_OK;
 };

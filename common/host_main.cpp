@@ -1,6 +1,8 @@
 #include "host_main.h"
 
+#include <cstdio>
 #include <string>
+#include <utility>
 
 #include "answering_wait.h"
 #include "command_gate.h"
@@ -12,6 +14,7 @@
 #include "log.h"
 #include "pipe_client.h"
 #include "source_listing.h"
+#include "startup_report.h"
 #include "status_relay.h"
 
 namespace {
@@ -71,23 +74,61 @@ void ReleaseHost(Host& host) {
     DestroyHostWindow(host.window);
 }
 
+std::string HexResult(HRESULT result) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%08lX", static_cast<unsigned long>(result));
+    return text;
+}
+
+StartupProblem Problem(StartupFailure reason, std::string text) {
+    StartupProblem problem;
+    problem.reason = reason;
+    problem.text = std::move(text);
+    return problem;
+}
+
+// Why the presenter could not start: no device at all, or one that cannot draw.
+StartupProblem PresenterProblem(const FramePresenter& presenter) {
+    if (presenter.device() == nullptr) {
+        return Problem(StartupFailure::NoDevice,
+                       "no Direct3D 11 device with feature level 11_0 and a swap chain: " +
+                           HexResult(presenter.createDeviceResult()));
+    }
+    return Problem(StartupFailure::NoDevice,
+                   "the Direct3D 11 device could not make its back buffer view or shaders");
+}
+
 // Window, presenter, receiver and pipe, in this order; false (with what was made
-// released) when any of them fails.
-bool StartUp(HINSTANCE instance, Host& host) {
+// released, and `problem` saying what failed) when any of them fails.
+bool StartUp(HINSTANCE instance, Host& host, StartupProblem& problem) {
     if (!CreateHostWindow(instance, TraitsOf(host.kind), 320, 180, host.window)) {
+        problem = Problem(StartupFailure::NoWindow,
+                          "the host window could not be made: " + SystemErrorWords(GetLastError()));
         ReleaseHost(host);
         return false;
     }
     host.presenter = std::make_unique<FramePresenter>();
-    if (!host.presenter->Initialize(host.window) || !host.receiver->Prepare(*host.presenter)) {
+    if (!host.presenter->Initialize(host.window)) {
+        problem = PresenterProblem(*host.presenter);
+        ReleaseHost(host);
+        return false;
+    }
+    if (!host.receiver->Prepare(*host.presenter, problem)) {
         ReleaseHost(host);
         return false;
     }
     host.pipe = std::make_unique<PipeClient>(host.kind);
     HostLog("Connecting to pipe '%s'...", host.args.pipeName.c_str());
     if (!host.pipe->Connect(host.args.pipeName)) {
+        DWORD error = GetLastError();
         HostLog("ERROR: PipeClient::Connect failed for '%s', exiting with code 1",
                 host.args.pipeName.c_str());
+        problem = Problem(
+            StartupFailure::PipeNotOpened,
+            "cannot open \\\\.\\pipe\\" + host.args.pipeName + ": " +
+                (error == ERROR_FILE_NOT_FOUND ? std::string("no pipe of that name")
+                 : error == ERROR_SEM_TIMEOUT  ? std::string("its one instance stayed busy for 5 s")
+                                               : SystemErrorWords(error)));
         ReleaseHost(host);
         return false;
     }
@@ -153,16 +194,24 @@ bool StopThreads(Host& host) {
 
 int RunHost(HINSTANCE instance, const char* commandLine, HostKind kind,
             ReceiverFactory createReceiver) {
+    StartupReporter reporter;
     auto host = std::make_unique<Host>(kind);
     std::string text = commandLine ? commandLine : "";
     HostLog("WinMain started, cmdLine='%s'", text.c_str());
     host->args = ParseHostArgs(kind, text);
     LogParsedArgs(kind, host->args);
     if (host->args.pipeName.empty()) {
+        reporter.Report(
+            Problem(StartupFailure::BadCommandLine, "no pipe name: --pipeName=NAME is required"));
         return 1;
     }
     host->receiver = createReceiver();
-    if (!StartUp(instance, *host)) {
+    StartupProblem problem;
+    if (!StartUp(instance, *host, problem)) {
+        if (problem.reason == StartupFailure::None) {
+            problem = Problem(StartupFailure::Other, "the receiver could not be prepared");
+        }
+        reporter.Report(problem);
         return 1;
     }
     WireUp(*host);

@@ -9,6 +9,7 @@
 
 #include "receiver_callbacks.h"
 #include "source_finder.h"
+#include "startup_failure.h"
 
 class FramePresenter;
 struct ID3D11Device;
@@ -18,8 +19,8 @@ public:
     virtual ~HostReceiver() = default;
 
     // Start-up: bind the receiving library, or take the presenter's device. False ends
-    // the host with exit code 1 before the pipe is opened.
-    virtual bool Prepare(FramePresenter& presenter) = 0;
+    // the host with exit code 1 before the pipe is opened; `problem` then says why.
+    virtual bool Prepare(FramePresenter& presenter, StartupProblem& problem) = 0;
     // Start-up, after host_ready: the frame (or texture) callback posts to `window`; the
     // status and stats callbacks go to the pipe.
     virtual void InstallCallbacks(HWND window, StatusCallback status, StatsCallback stats) = 0;

@@ -5,7 +5,14 @@
 // it is found. Main thread, at start-up.
 #pragma once
 
+#include <string>
+
+#include "startup_failure.h"
 #include "win_types.h"
 
-// `tag` names the component in the diagnostic lines ("[NDI]").
-UniqueModule LoadReceivingLibrary(const char* fileName, const char* tag);
+// `tag` names the component in the diagnostic lines ("[NDI]"). On failure, `problem` (when
+// given) says whether the library was not found or found and not loaded, and where.
+UniqueModule LoadReceivingLibrary(const char* fileName, const char* tag,
+                                  StartupProblem* problem = nullptr);
+// Where a loaded library was found, in UTF-8; "" for none.
+std::string LibraryPath(const UniqueModule& library);

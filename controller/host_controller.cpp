@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <list>
 #include <map>
 #include <mutex>
 #include <new>
@@ -47,6 +48,10 @@ struct hc_host {
     UniqueHandle idle{CreateEventW(nullptr, TRUE, TRUE, nullptr)};  // set while calls == 0
     unsigned endWaitMs = 10000;                                     // set by a successful start
     std::atomic<bool> withCallback{false};
+    // Why the host could not start, once it has ended; set once under `lock`, then kept, so
+    // that the text stays where hc_get_startup_failure pointed.
+    bool startupKnown = false;
+    StartupProblem startup;
 };
 
 namespace {
@@ -201,6 +206,11 @@ static_assert(HC_MAX_LINE_BYTES == kMaxHostLineBytes &&
                   HC_TERMINATED_EXIT_CODE == kTerminatedExitCode,
               "the C constants follow HostProcess");
 
+static_assert(static_cast<int>(StartupFailure::BadCommandLine) == HC_STARTUP_BAD_COMMAND_LINE &&
+                  static_cast<int>(StartupFailure::PipeNotOpened) == HC_STARTUP_PIPE_NOT_OPENED &&
+                  static_cast<int>(StartupFailure::Other) == HC_STARTUP_OTHER,
+              "the C start-up failures follow StartupFailure");
+
 hc_start_options Defaults() {
     HostOptions cpp;
     hc_start_options options = {};
@@ -212,12 +222,26 @@ hc_start_options Defaults() {
 }
 
 // Copies the caller's options as far as its struct reaches; the rest keeps the defaults.
-void ReadOptions(const hc_start_options& given, HostOptions& options) {
+// Why they cannot be taken, or "".
+std::string ReadOptions(const hc_start_options& given, HostOptions& options) {
     hc_start_options all = Defaults();
     std::memcpy(&all, &given, std::min<size_t>(given.size, sizeof all));
     options.writeTimeoutMs = all.write_timeout_ms;
     options.endWaitMs = all.end_wait_ms;
     options.maxQueuedEvents = all.max_queued_events;
+    if (all.library_folder != nullptr) {
+        options.libraryFolder = all.library_folder;
+    }
+    if (all.environment_count < 0 || (all.environment_count > 0 && all.environment == nullptr)) {
+        return "a bad list of host variables";
+    }
+    for (int i = 0; i < all.environment_count; ++i) {
+        if (all.environment[i] == nullptr) {
+            return "a null host variable";
+        }
+        options.environment.push_back(all.environment[i]);
+    }
+    return "";
 }
 
 }  // namespace
@@ -231,6 +255,9 @@ hc_result hc_get_version(hc_version_info* info) {
     hc_version_info mine = {};
     mine.size = std::min<unsigned>(info->size, sizeof mine);
     mine.interface_version = HC_INTERFACE_VERSION;
+    mine.version_major = HOSTS_VERSION_MAJOR;
+    mine.version_minor = HOSTS_VERSION_MINOR;
+    mine.version_patch = HOSTS_VERSION_PATCH;
     std::memcpy(info, &mine, mine.size);
     return HC_OK;
 }
@@ -361,7 +388,10 @@ hc_result hc_start_ex(hc_host* host, const char* executable, const char* const* 
             cpp.arguments.push_back(args[i]);
         }
         if (options != nullptr) {
-            ReadOptions(*options, cpp);
+            std::string problem = ReadOptions(*options, cpp);
+            if (!problem.empty()) {
+                return Report(record, HC_INVALID_ARGUMENT, problem);
+            }
         }
         if (callback) {
             // Holds the callback and user pointer itself: they become the handle's only
@@ -402,6 +432,32 @@ hc_result hc_wait_ready(hc_host* host, unsigned timeout_ms, long long* window,
             }
         }
         return Report(record, result);
+    });
+}
+
+hc_result hc_get_startup_failure(hc_host* host, hc_startup_info* info) {
+    return Guarded(host, [&](ThreadRecord& record) {
+        if (info == nullptr || info->size < sizeof(unsigned)) {
+            return Report(record, HC_INVALID_ARGUMENT, "no info to fill, or its size is not set");
+        }
+        if (!host->process.Started()) {
+            return Report(record, HC_WRONG_STATE, "no host was started");
+        }
+        hc_startup_info mine = {};
+        mine.size = std::min<unsigned>(info->size, sizeof mine);
+        mine.text = "";
+        if (host->process.HasExited()) {
+            StartupProblem taken = host->process.startupProblem();
+            std::lock_guard<std::mutex> lock(host->lock);
+            if (!host->startupKnown) {
+                host->startup = std::move(taken);
+                host->startupKnown = true;
+            }
+            mine.failure = static_cast<hc_startup_failure>(host->startup.reason);
+            mine.text = host->startup.text.c_str();
+        }
+        std::memcpy(info, &mine, mine.size);
+        return Report(record, HC_OK, "");
     });
 }
 
@@ -486,6 +542,45 @@ hc_result hc_end(hc_host* host, unsigned wait_ms, unsigned long* exit_code) {
     });
 }
 
+hc_result hc_end_many(hc_host* const* hosts, size_t count, unsigned wait_ms,
+                      unsigned long* exit_codes, hc_result* results) {
+    if (hosts == nullptr && count > 0) {
+        return HC_INVALID_ARGUMENT;
+    }
+    try {
+        std::list<Call> calls;  // one call on each handle for the whole of this one
+        std::vector<HostProcess*> processes;
+        for (size_t i = 0; i < count; ++i) {
+            if (hosts[i] != nullptr) {
+                calls.emplace_back(hosts[i]);
+                calls.back().record().error.clear();
+                calls.back().record().systemError = 0;
+            }
+            processes.push_back(hosts[i] != nullptr ? &hosts[i]->process : nullptr);
+        }
+        std::vector<uint32_t> codes;
+        std::vector<HostResult> ended = HostProcess::EndMany(processes, wait_ms, &codes);
+        hc_result first = HC_OK;
+        auto call = calls.begin();
+        for (size_t i = 0; i < count; ++i) {
+            hc_result result = HC_INVALID_ARGUMENT;
+            if (hosts[i] != nullptr) {
+                result = Report((call++)->record(), ended[i]);
+            }
+            first = first == HC_OK ? result : first;
+            if (exit_codes != nullptr) {
+                exit_codes[i] = result == HC_OK ? codes[i] : 0;
+            }
+            if (results != nullptr) {
+                results[i] = result;
+            }
+        }
+        return first;
+    } catch (...) {
+        return HC_OUT_OF_MEMORY;
+    }
+}
+
 hc_result hc_exit_code(hc_host* host, unsigned long* exit_code) {
     return Guarded(host, [&](ThreadRecord& record) {
         uint32_t code = 0;
@@ -498,6 +593,42 @@ hc_result hc_exit_code(hc_host* host, unsigned long* exit_code) {
         if (exit_code) {
             *exit_code = code;
         }
+        return Report(record, HC_OK, "");
+    });
+}
+
+hc_result hc_get_process(hc_host* host, hc_process_info* info) {
+    return Guarded(host, [&](ThreadRecord& record) {
+        if (info == nullptr || info->size < sizeof(unsigned)) {
+            return Report(record, HC_INVALID_ARGUMENT, "no info to fill, or its size is not set");
+        }
+        if (!host->process.Started()) {
+            return Report(record, HC_WRONG_STATE, "no host was started");
+        }
+        hc_process_info mine = {};
+        mine.size = std::min<unsigned>(info->size, sizeof mine);
+        mine.process_id = host->process.processId();
+        mine.process_handle = host->process.processHandle();
+        std::memcpy(info, &mine, mine.size);
+        return Report(record, HC_OK, "");
+    });
+}
+
+hc_result hc_terminate(hc_host* host, unsigned long exit_code) {
+    return Guarded(host, [&](ThreadRecord& record) {
+        return Report(record, host->process.Terminate(static_cast<uint32_t>(exit_code)));
+    });
+}
+
+hc_result hc_dropped_events(hc_host* host, unsigned long long* count) {
+    return Guarded(host, [&](ThreadRecord& record) {
+        if (count == nullptr) {
+            return Report(record, HC_INVALID_ARGUMENT, "nowhere to put the count");
+        }
+        if (!host->process.Started()) {
+            return Report(record, HC_WRONG_STATE, "no host was started");
+        }
+        *count = host->process.droppedEvents();
         return Report(record, HC_OK, "");
     });
 }

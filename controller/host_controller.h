@@ -53,7 +53,9 @@ extern "C" {
 
 /* The interface this header describes; hc_get_version gives the library's. Version 1 had
  * no size members, no hc_start_ex and one error text per handle. Version 2 had no source
- * listing (hc_list_sources, hc_request_sources, HC_EVENT_SOURCES). */
+ * listing (hc_list_sources, hc_request_sources, HC_EVENT_SOURCES), no start-up failure
+ * reasons, no hc_end_many, hc_get_process, hc_terminate or hc_dropped_events, and no
+ * library folder or environment in hc_start_options. */
 #define HC_INTERFACE_VERSION 3
 
 /* A time limit that means no limit. */
@@ -148,6 +150,14 @@ typedef struct hc_start_options {
     unsigned int max_queued_events; /* events waiting for the callback or the poller;
                                        beyond it the oldest STATUS, STATS and OTHER events
                                        are dropped (never the others); 4096 */
+    /* Interface version 3: */
+    const char* library_folder;     /* an absolute folder put first on the host's PATH,
+                                       where it looks for its receiving library after its
+                                       own folder and the system folders; NULL: PATH as
+                                       yours */
+    const char* const* environment; /* environment_count "NAME=value" strings set for the
+                                       host over your own environment; NULL: none */
+    int environment_count;
 } hc_start_options;
 
 /* What hc_list_sources gives. */
@@ -161,6 +171,11 @@ typedef struct hc_source_list {
 typedef struct hc_version_info {
     unsigned int size;              /* set it first (see Growth above) */
     unsigned int interface_version; /* HC_INTERFACE_VERSION of the library */
+    /* Interface version 3: the release of the library and its hosts, as in the package's
+       name (major.minor.patch). */
+    unsigned int version_major;
+    unsigned int version_minor;
+    unsigned int version_patch;
 } hc_version_info;
 
 /* HC_OK; HC_INVALID_ARGUMENT (info NULL or its size below 4). No wait. */
@@ -219,6 +234,37 @@ HC_API hc_result hc_start_ex(hc_host* host, const char* executable, const char* 
 HC_API hc_result hc_wait_ready(hc_host* host, unsigned timeout_ms, long long* window,
                                unsigned long* process_id);
 
+/* Why a host could not start (interface version 3). A host that fails at start-up still
+ * exits with code 1 (HC_EXITED_BEFORE_PIPE), but first says which step failed; new
+ * reasons may come: treat an unknown one as HC_STARTUP_OTHER. */
+typedef enum hc_startup_failure {
+    HC_STARTUP_NONE = 0,              /* none known: it started, runs, or ended without saying */
+    HC_STARTUP_BAD_COMMAND_LINE = 1,  /* no --pipeName= */
+    HC_STARTUP_NO_WINDOW = 2,         /* its window could not be made */
+    HC_STARTUP_NO_DEVICE = 3,         /* no Direct3D 11 device (feature level 11_0) */
+    HC_STARTUP_LIBRARY_NOT_FOUND = 4, /* its receiving library is not where it looks: the
+                                         text names the library and the places */
+    HC_STARTUP_LIBRARY_UNUSABLE = 5,  /* found, but it would not load (a library it needs
+                                         is missing, say), lacks an entry or failed to
+                                         initialise: the text names the file and why */
+    HC_STARTUP_PIPE_NOT_OPENED = 6,   /* the pipe did not exist or stayed busy */
+    HC_STARTUP_OTHER = 7              /* a reason this library does not know: see text */
+} hc_startup_failure;
+
+typedef struct hc_startup_info {
+    unsigned int size; /* set it first (see Growth above) */
+    hc_startup_failure failure;
+    const char* text; /* the host's own words, UTF-8, "" for HC_STARTUP_NONE; valid until
+                         hc_destroy */
+} hc_startup_info;
+
+/* Once the host has ended: why it could not start, as it said. hc_last_error after
+ * HC_EXITED_BEFORE_PIPE ends with the same text. No wait (the first call after the host's
+ * end stops the library's reader of the host's standard error: a moment).
+ * HC_OK (failure HC_STARTUP_NONE while the host runs, or when it started or did not say);
+ * HC_INVALID_ARGUMENT (info NULL or its size below 4); HC_WRONG_STATE (not started). */
+HC_API hc_result hc_get_startup_failure(hc_host* host, hc_startup_info* info);
+
 /* Without a callback: the next event, for one polling thread. Set event->size first.
  * Waits at most timeout_ms (HC_WAIT_FOREVER: until the next event or the end).
  * HC_OK; HC_INVALID_ARGUMENT (event NULL or its size below 8); HC_WRONG_STATE (not
@@ -269,9 +315,41 @@ HC_API hc_result hc_request_sources(hc_host* host);
  * HC_OUT_OF_MEMORY. */
 HC_API hc_result hc_end(hc_host* host, unsigned wait_ms, unsigned long* exit_code);
 
+/* hc_end for `count` hosts at once (interface version 3): shutdown to each, at most
+ * wait_ms in all for them together, then termination of the ones left, so that eight
+ * hosts take about the time of one. exit_codes and results (each NULL, or `count`
+ * entries) get each host's exit code and result; hc_last_error(hosts[i]) says why one
+ * failed. Returns HC_OK when every host has ended, else the first host's failure.
+ * Waits at most wait_ms + 13 s, however many hosts, as hc_end.
+ * HC_OK; HC_INVALID_ARGUMENT (hosts NULL, or a NULL entry); HC_WRONG_STATE (a host not
+ * started, or one that outlived its termination); HC_OUT_OF_MEMORY. */
+HC_API hc_result hc_end_many(hc_host* const* hosts, size_t count, unsigned wait_ms,
+                             unsigned long* exit_codes, hc_result* results);
+
 /* The host's exit code once it has ended. No wait.
  * HC_OK; HC_INVALID_ARGUMENT; HC_WRONG_STATE (no host was started, or it still runs). */
 HC_API hc_result hc_exit_code(hc_host* host, unsigned long* exit_code);
+
+typedef struct hc_process_info {
+    unsigned int size;        /* set it first (see Growth above) */
+    unsigned long process_id; /* the host process the library started */
+    void* process_handle;     /* its process HANDLE, the library's own: wait on it, ask
+                                 its times or memory; do not close it. Valid until
+                                 hc_destroy */
+} hc_process_info;
+
+/* The host process, right after a successful hc_start (interface version 3). No wait.
+ * HC_OK; HC_INVALID_ARGUMENT (info NULL or its size below 4); HC_WRONG_STATE (not
+ * started). */
+HC_API hc_result hc_get_process(hc_host* host, hc_process_info* info);
+/* Terminates the host at once with exit_code, without a shutdown (interface version 3).
+ * EXITED follows with that code. Waits at most 5 s for the host to go.
+ * HC_OK; HC_WRONG_STATE (not started, or the system refused: hc_last_system_error). */
+HC_API hc_result hc_terminate(hc_host* host, unsigned long exit_code);
+/* How many STATUS, STATS and OTHER events were dropped because max_queued_events were
+ * waiting (interface version 3). No wait. HC_OK; HC_INVALID_ARGUMENT (count NULL);
+ * HC_WRONG_STATE (not started). */
+HC_API hc_result hc_dropped_events(hc_host* host, unsigned long long* count);
 
 /* Why the calling thread's last call on this handle failed, as one line; "" after a
  * success. Valid until the same thread's next call on the handle, or hc_destroy. NULL

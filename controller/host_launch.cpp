@@ -26,22 +26,50 @@ UniqueHandle CreateKillOnCloseJob(DWORD& error) {
 }  // namespace
 
 bool LaunchHostInJob(const std::wstring& application, const std::wstring& commandLine,
-                     const std::wstring& folder, LaunchedHost& host, DWORD& error,
-                     std::string& step) {
+                     const std::wstring& folder, const std::wstring* environment,
+                     HANDLE standardError, LaunchedHost& host, DWORD& error, std::string& step) {
     step = "create a job object";
     UniqueHandle job = CreateKillOnCloseJob(error);
     if (!job) {
         return false;
     }
+    // The host inherits its standard error and nothing else of ours: the list names the
+    // only handle that goes across.
+    step = "name the host's inherited handle";
+    HANDLE inherited = standardError;
+    SIZE_T listBytes = 0;
+    InitializeProcThreadAttributeList(nullptr, 1, 0, &listBytes);
+    std::vector<unsigned char> listMemory(listBytes);
+    auto* list = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(listMemory.data());
+    if (!InitializeProcThreadAttributeList(list, 1, 0, &listBytes)) {
+        error = GetLastError();
+        return false;
+    }
+    bool listed = UpdateProcThreadAttribute(list, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, &inherited,
+                                            sizeof inherited, nullptr, nullptr) != 0;
+    if (!listed) {
+        error = GetLastError();
+        DeleteProcThreadAttributeList(list);
+        return false;
+    }
     std::vector<wchar_t> line(commandLine.begin(), commandLine.end());
     line.push_back(L'\0');
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
+    STARTUPINFOEXW startup = {};
+    startup.StartupInfo.cb = sizeof startup;
+    startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
+    startup.StartupInfo.hStdError = inherited;
+    startup.lpAttributeList = list;
+    DWORD flags = CREATE_SUSPENDED | EXTENDED_STARTUPINFO_PRESENT |
+                  (environment != nullptr ? CREATE_UNICODE_ENVIRONMENT : 0);
+    void* block = environment != nullptr ? const_cast<wchar_t*>(environment->c_str()) : nullptr;
     PROCESS_INFORMATION info = {};
     step = "start";
-    if (!CreateProcessW(application.c_str(), line.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED,
-                        nullptr, folder.empty() ? nullptr : folder.c_str(), &startup, &info)) {
-        error = GetLastError();
+    BOOL started =
+        CreateProcessW(application.c_str(), line.data(), nullptr, nullptr, TRUE, flags, block,
+                       folder.empty() ? nullptr : folder.c_str(), &startup.StartupInfo, &info);
+    error = started ? 0 : GetLastError();
+    DeleteProcThreadAttributeList(list);
+    if (!started) {
         return false;
     }
     UniqueHandle thread(info.hThread);

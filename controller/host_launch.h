@@ -6,18 +6,22 @@
 
 #include <string>
 
+#include "host_error_output.h"
 #include "win_types.h"
 
 struct LaunchedHost {
     UniqueHandle process;
     UniqueHandle job;
     DWORD processId = 0;
+    HostErrorOutput errorOutput;  // the host's standard error: why it could not start
 };
 
 // Starts `application` (an absolute path, so the system searches nowhere) with
-// `commandLine`, in `folder`, suspended and without any of our inheritable handles, puts
-// it in the job, then lets it run. On failure nothing is left running; `error` holds the
-// system's code and `step` names what failed.
+// `commandLine`, in `folder`, with `environment` (a block of EnvironmentBlock's form;
+// null: ours), suspended and with none of our inheritable handles but `standardError`
+// (inheritable), which becomes its standard error; puts it in the job, then lets it run.
+// On failure nothing is left running; `error` holds the system's code and `step` names
+// what failed.
 bool LaunchHostInJob(const std::wstring& application, const std::wstring& commandLine,
-                     const std::wstring& folder, LaunchedHost& host, DWORD& error,
-                     std::string& step);
+                     const std::wstring& folder, const std::wstring* environment,
+                     HANDLE standardError, LaunchedHost& host, DWORD& error, std::string& step);

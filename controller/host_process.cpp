@@ -2,9 +2,12 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cwchar>
 #include <utility>
+#include <vector>
 
 #include "host_commands.h"
+#include "host_environment.h"
 #include "host_process_state.h"
 #include "secure_pipe.h"
 #include "sent_message_wait.h"
@@ -147,6 +150,21 @@ HostResult CheckOptions(const HostOptions& options) {
             problem = "a host argument is not valid UTF-8";
         }
     }
+    if (problem.empty() && !options.libraryFolder.empty()) {
+        problem = CheckLibraryFolder(options.libraryFolder);
+        if (problem.empty() && !ToWide(options.libraryFolder, ignored)) {
+            problem = "the library folder is not valid UTF-8";
+        }
+    }
+    for (const std::string& entry : options.environment) {
+        if (!problem.empty()) {
+            break;
+        }
+        problem = CheckEnvironmentEntry(entry);
+        if (problem.empty() && !ToWide(entry, ignored)) {
+            problem = "a host variable is not valid UTF-8";
+        }
+    }
     return problem.empty() ? HostResult() : Fail(HostError::InvalidArgument, problem);
 }
 
@@ -167,6 +185,30 @@ HostResult CreatePipe(State& s) {
     return HostResult();
 }
 
+// Ours, with the host's own variables and library folder; empty when it has none, and
+// the host then simply gets ours.
+std::wstring HostEnvironmentBlock(const HostOptions& options) {
+    if (options.libraryFolder.empty() && options.environment.empty()) {
+        return std::wstring();
+    }
+    std::vector<std::wstring> inherited;
+    wchar_t* strings = GetEnvironmentStringsW();
+    for (const wchar_t* entry = strings; entry != nullptr && *entry != L'\0';
+         entry += wcslen(entry) + 1) {
+        inherited.emplace_back(entry);
+    }
+    FreeEnvironmentStringsW(strings);
+    std::vector<std::wstring> overrides;
+    for (const std::string& entry : options.environment) {
+        std::wstring wide;
+        ToWide(entry, wide);  // checked by CheckOptions
+        overrides.push_back(wide);
+    }
+    std::wstring folder;
+    ToWide(options.libraryFolder, folder);
+    return EnvironmentBlock(HostEnvironment(inherited, overrides, folder));
+}
+
 HostResult Launch(State& s) {
     s.commandLine = HostCommandLine(s.options.executable, s.options.passPipeName ? s.pipeName : "",
                                     s.options.arguments);
@@ -176,9 +218,16 @@ HostResult Launch(State& s) {
     ToWide(s.options.executable, application);  // all three checked by CheckOptions
     ToWide(s.commandLine, line);
     ToWide(HostFolder(s.options.executable), folder);
+    std::wstring environment = HostEnvironmentBlock(s.options);
     DWORD error = 0;
+    UniqueHandle standardError;  // the host's end; ours goes once the host has its own
+    if (!s.host.errorOutput.Start(s.pipeName + "-stderr", standardError, error)) {
+        return Fail(HostError::LaunchFailed,
+                    "cannot make the host's standard error: " + SystemErrorText(error), error);
+    }
     std::string step;
-    if (!LaunchHostInJob(application, line, folder, s.host, error, step)) {
+    if (!LaunchHostInJob(application, line, folder, environment.empty() ? nullptr : &environment,
+                         standardError.Get(), s.host, error, step)) {
         std::string what = step == "start" ? "start " + s.options.executable : step;
         return Fail(HostError::LaunchFailed, "cannot " + what + ": " + SystemErrorText(error),
                     error);
@@ -271,36 +320,69 @@ void RetirePipe(State& s) {
     }
 }
 
+// Sends shutdown, its write within what is left of waitMs since `start`, to a host that
+// has not ended. False when the host cannot hear it (it never opened the pipe): there is
+// no point in waiting for it then.
+bool AskToEnd(State& s, ULONGLONG start, unsigned waitMs) {
+    if (Signalled(s.host.process)) {
+        return true;
+    }
+    bool mayHear = Signalled(s.pipeOpened);
+    if (mayHear && !s.shutdownSent.exchange(true)) {
+        unsigned writeMs = std::min<unsigned>(s.options.writeTimeoutMs, Remaining(start, waitMs));
+        mayHear = Write(s, ShutdownCommand() + "\n", writeMs).error != HostError::WrongState;
+    }
+    return mayHear;
+}
+
+// The host's last lines are to be read, not left in the pipe.
+void ResumeForTheEnd(State& s) {
+    s.suspended.store(false);
+    SetEvent(s.control.Get());
+}
+
 // Shutdown (its write within waitMs), the rest of waitMs for the host's end, then
 // termination.
 void StopHost(State& s, unsigned waitMs) {
     HANDLE process = s.host.process.Get();
+    ULONGLONG start = GetTickCount64();
     if (Signalled(process)) {
         return;
     }
-    ULONGLONG start = GetTickCount64();
-    // A host that never opened the pipe cannot hear the shutdown: no wait for it.
-    bool mayHear = Signalled(s.pipeOpened);
-    if (mayHear && !s.shutdownSent.exchange(true)) {
-        unsigned writeMs = std::min(s.options.writeTimeoutMs, waitMs);
-        mayHear = Write(s, ShutdownCommand() + "\n", writeMs).error != HostError::WrongState;
-    }
-    if (!mayHear || CallerWait(s, process, Remaining(start, waitMs)) != WAIT_OBJECT_0) {
+    if (!AskToEnd(s, start, waitMs) ||
+        CallerWait(s, process, Remaining(start, waitMs)) != WAIT_OBJECT_0) {
         TerminateProcess(process, kTerminatedExitCode);
         CallerWait(s, process, kTerminateWaitMs);
     }
 }
 
+// The readers of ended hosts end by themselves once they have taken what their host left
+// in the pipe; waits that share one start add up to the longest, not to their sum.
+void AwaitDrain(State& s, ULONGLONG start) {
+    if (Signalled(s.host.process)) {
+        CallerWait(s, s.readerThread.Get(), Remaining(start, kDrainAfterExitMs));
+    }
+}
+
+void StopReader(State& s, ULONGLONG start) {
+    s.stopping.store(true);
+    SetEvent(s.control.Get());
+    CallerWait(s, s.readerThread.Get(), Remaining(start, kReaderStopMs));
+    s.queue.Close();
+}
+
 // Lets the reader take what the ended host left in the pipe and queue Exited, then stops
 // it.
 void FinishReading(State& s) {
-    if (Signalled(s.host.process)) {
-        CallerWait(s, s.readerThread.Get(), kDrainAfterExitMs);
+    AwaitDrain(s, GetTickCount64());
+    StopReader(s, GetTickCount64());
+}
+
+// The callback takes the events still queued, Exited among them.
+void AwaitCallbacks(State& s, ULONGLONG start) {
+    if (MayWaitForCallbacks(s)) {
+        CallerWait(s, s.callbackThread.Get(), Remaining(start, kCallbackDrainMs));
     }
-    s.stopping.store(true);
-    SetEvent(s.control.Get());
-    CallerWait(s, s.readerThread.Get(), kReaderStopMs);
-    s.queue.Close();
 }
 
 }  // namespace
@@ -374,11 +456,17 @@ HostResult HostProcess::WaitForReady(unsigned timeoutMs, HostReady* ready) {
         }
         DWORD code = 0;
         GetExitCodeProcess(s.host.process.Get(), &code);
+        StartupProblem startup = s.host.errorOutput.Take(s.host.process.Get());
+        std::string why =
+            startup.reason == StartupFailure::None
+                ? ""
+                : std::string(": ") + StartupFailureWord(startup.reason) + ": " + startup.text;
         HostResult result =
             Fail(opened ? HostError::ExitedBeforeReady : HostError::ExitedBeforePipe,
                  "the host exited with code " + std::to_string(code) +
-                     (opened ? " before it sent host_ready" : " without opening the pipe"));
+                     (opened ? " before it sent host_ready" : " without opening the pipe") + why);
         result.exitCode = code;
+        result.startup = std::move(startup);
         return result;
     }
     if (woken == WAIT_FAILED) {
@@ -554,13 +642,10 @@ HostResult HostProcess::End(unsigned waitMs, uint32_t* exitCode) {
         return NotStarted();
     }
     State& s = *held;
-    s.suspended.store(false);  // the host's last lines are to be read, not left in the pipe
-    SetEvent(s.control.Get());
+    ResumeForTheEnd(s);
     StopHost(s, waitMs);
     FinishReading(s);
-    if (MayWaitForCallbacks(s)) {
-        CallerWait(s, s.callbackThread.Get(), kCallbackDrainMs);
-    }
+    AwaitCallbacks(s, GetTickCount64());
     RetirePipe(s);
     if (!HasExited(exitCode)) {
         return Fail(HostError::WrongState, "the host did not end, even when terminated");
@@ -642,4 +727,78 @@ HANDLE HostProcess::processHandle() const {
 size_t HostProcess::droppedEvents() const {
     std::shared_ptr<State> held = Held();
     return held ? held->queue.dropped() : 0;
+}
+
+StartupProblem HostProcess::startupProblem() const {
+    std::shared_ptr<State> held = Held();
+    return held ? held->host.errorOutput.Take(held->host.process.Get()) : StartupProblem();
+}
+
+// End's steps, each taken for every host before the next, and each step's waits sharing
+// one start: the hosts end side by side.
+std::vector<HostResult> HostProcess::EndMany(const std::vector<HostProcess*>& hosts,
+                                             unsigned waitMs, std::vector<uint32_t>* exitCodes) {
+    std::vector<std::shared_ptr<State>> held;  // per host, null where none was started
+    std::vector<std::shared_ptr<State>> states;
+    for (HostProcess* host : hosts) {
+        held.push_back(host ? host->Held() : nullptr);
+        if (held.back()) {
+            states.push_back(held.back());
+        }
+    }
+    for (const std::shared_ptr<State>& s : states) {
+        ResumeForTheEnd(*s);
+    }
+    ULONGLONG start = GetTickCount64();
+    std::vector<bool> mayHear;
+    for (const std::shared_ptr<State>& s : states) {
+        mayHear.push_back(AskToEnd(*s, start, waitMs));
+    }
+    for (size_t i = 0; i < states.size(); ++i) {
+        if (mayHear[i]) {
+            CallerWait(*states[i], states[i]->host.process.Get(), Remaining(start, waitMs));
+        }
+    }
+    for (const std::shared_ptr<State>& s : states) {
+        if (!Signalled(s->host.process)) {
+            TerminateProcess(s->host.process.Get(), kTerminatedExitCode);
+        }
+    }
+    ULONGLONG step = GetTickCount64();
+    for (const std::shared_ptr<State>& s : states) {
+        CallerWait(*s, s->host.process.Get(), Remaining(step, kTerminateWaitMs));
+    }
+    step = GetTickCount64();
+    for (const std::shared_ptr<State>& s : states) {
+        AwaitDrain(*s, step);
+    }
+    step = GetTickCount64();
+    for (const std::shared_ptr<State>& s : states) {
+        StopReader(*s, step);
+    }
+    step = GetTickCount64();
+    for (const std::shared_ptr<State>& s : states) {
+        AwaitCallbacks(*s, step);
+        RetirePipe(*s);
+    }
+    std::vector<HostResult> results;
+    if (exitCodes) {
+        exitCodes->assign(hosts.size(), 0);
+    }
+    for (size_t i = 0; i < hosts.size(); ++i) {
+        DWORD code = 0;
+        if (!held[i]) {
+            results.push_back(NotStarted());
+        } else if (!Signalled(held[i]->host.process) ||
+                   !GetExitCodeProcess(held[i]->host.process.Get(), &code)) {
+            results.push_back(
+                Fail(HostError::WrongState, "the host did not end, even when terminated"));
+        } else {
+            results.push_back(HostResult());
+        }
+        if (exitCodes) {
+            (*exitCodes)[i] = code;
+        }
+    }
+    return results;
 }

@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "host_event.h"
+#include "startup_failure.h"
 
 #include <windows.h>
 
@@ -53,6 +54,9 @@ struct HostResult {
     uint32_t systemError = 0;  // the system's error code, where one applies
     uint32_t exitCode = 0;     // ExitedBeforePipe, ExitedBeforeReady: the host's exit code
     std::string reason;        // one line for a person, empty on success
+    // ExitedBeforePipe: why the host could not start, as it said itself (reason None when
+    // it did not say); `reason` ends with its text.
+    StartupProblem startup;
 
     explicit operator bool() const { return error == HostError::None; }
 };
@@ -74,6 +78,12 @@ struct HostOptions {
     size_t maxQueuedEvents = 4096;  // beyond it the oldest reports are dropped
     unsigned writeTimeoutMs = 5000;
     unsigned endWaitMs = 10000;  // how long the destructor waits after shutdown
+    // An absolute folder put first on the host's PATH, where the host looks for its
+    // receiving library after its own folder and the system folders: a vendor's runtime
+    // folder, say. Empty: PATH as the application has it.
+    std::string libraryFolder;
+    // Variables set for the host over the application's own, each "NAME=value".
+    std::vector<std::string> environment;
 };
 
 struct HostReady {
@@ -170,6 +180,13 @@ public:
     // callback is busy with earlier events). Any number of threads may call it at once;
     // each keeps its own waitMs.
     HostResult End(unsigned waitMs, uint32_t* exitCode = nullptr);
+    // Ends several hosts at once: asks each to shut down, waits at most waitMs in all for
+    // them together, then terminates the ones left, so that N hosts take about the time of
+    // one. Otherwise as End for each, in the order given: a result and, when exitCodes is
+    // given, an exit code per host (null or never started: WrongState). Worst case: waitMs
+    // + kTerminateWaitMs + kReaderEndMs + kCallbackDrainMs, whatever the number of hosts.
+    static std::vector<HostResult> EndMany(const std::vector<HostProcess*>& hosts, unsigned waitMs,
+                                           std::vector<uint32_t>* exitCodes = nullptr);
     // No callback starts after this; waits, with no time limit, for a callback in
     // progress to return (it is the application's code), except where InsideCallback().
     // Ends no host: call End first.
@@ -185,6 +202,9 @@ public:
     bool Started() const;
     // True once the host process has ended; its exit code goes to exitCode.
     bool HasExited(uint32_t* exitCode = nullptr) const;
+    // Once the host has ended: why it could not start, as it said (reason None when it
+    // started, or ended without saying).
+    StartupProblem startupProblem() const;
     const std::string& pipeName() const;
     const std::string& commandLine() const;
     DWORD processId() const;

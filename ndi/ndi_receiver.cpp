@@ -35,23 +35,34 @@ NdiReceiver::~NdiReceiver() {
     library_.Reset();
 }
 
-bool NdiReceiver::Initialize() {
-    library_ = LoadReceivingLibrary(ndi::kRuntimeFileName, "[NDI]");
+bool NdiReceiver::Initialize(StartupProblem* problem) {
+    library_ = LoadReceivingLibrary(ndi::kRuntimeFileName, "[NDI]", problem);
     if (!library_) {
         return false;
     }
+    auto unusable = [this, problem](const std::string& why) {
+        if (problem != nullptr) {
+            problem->reason = StartupFailure::LibraryUnusable;
+            problem->text = LibraryPath(library_) + " " + why;
+        }
+        return false;
+    };
     auto load = library_.Find<ndi::LoadEntry>(ndi::kLoadV6Name);
     if (load == nullptr) {
         load = library_.Find<ndi::LoadEntry>(ndi::kLoadV5Name);
     }
     if (load == nullptr) {
-        return false;
+        return unusable(std::string("has neither ") + ndi::kLoadV6Name + " nor " +
+                        ndi::kLoadV5Name);
     }
     table_ = load();
-    if (table_ == nullptr || !HasUsedMembers(*table_)) {
-        return false;
+    if (table_ == nullptr) {
+        return unusable("gave no function table");
     }
-    return table_->initialize();
+    if (!HasUsedMembers(*table_)) {
+        return unusable("lacks functions that Tivane calls");
+    }
+    return table_->initialize() || unusable("refused to initialise");
 }
 
 bool NdiReceiver::Start(const std::string& source, int bandwidth) {

@@ -14,6 +14,7 @@
 #include "ndi_source_finder.h"
 #include "receiver_callbacks.h"
 #include "source_receiver.h"
+#include "startup_failure.h"
 #include "win_types.h"
 
 class NdiReceiver final : public SourceReceiver {
@@ -25,8 +26,9 @@ public:
     }
     ~NdiReceiver() override;
 
-    // Loads and initialises the runtime. False when it is missing or unusable.
-    bool Initialize();
+    // Loads and initialises the runtime. False when it is missing or unusable; `problem`
+    // (when given) then says which and why.
+    bool Initialize(StartupProblem* problem = nullptr);
 
     // Stops a running worker, then receives `source`; bandwidth 0 is lowest, any other
     // value highest. False when no worker was started.

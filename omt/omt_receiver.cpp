@@ -20,8 +20,8 @@ struct OmtReceiver::Connection {
     FrameCounts counts{kEmptyIntervalLimit};
 };
 
-bool OmtReceiver::Initialize() {
-    library_ = LoadReceivingLibrary("libomt.dll", "[OMT]");
+bool OmtReceiver::Initialize(StartupProblem* problem) {
+    library_ = LoadReceivingLibrary("libomt.dll", "[OMT]", problem);
     if (!library_) {
         return false;
     }
@@ -31,6 +31,13 @@ bool OmtReceiver::Initialize() {
     setSuggestedQuality_ =
         library_.Find<OmtReceiveSetSuggestedQualityFn>("omt_receive_setsuggestedquality");
     discover_ = library_.Find<OmtDiscoveryGetAddressesFn>("omt_discovery_getaddresses");
+    if (!CanReceive() && problem != nullptr) {
+        problem->reason = StartupFailure::LibraryUnusable;
+        problem->text = LibraryPath(library_) + " lacks " +
+                        (create_ == nullptr    ? "omt_receive_create"
+                         : destroy_ == nullptr ? "omt_receive_destroy"
+                                               : "omt_receive");
+    }
     return CanReceive();
 }
 

@@ -15,6 +15,7 @@
 #include "omt_source_finder.h"
 #include "receiver_callbacks.h"
 #include "source_receiver.h"
+#include "startup_failure.h"
 #include "win_types.h"
 
 class OmtReceiver final : public SourceReceiver {
@@ -27,8 +28,8 @@ public:
 
     // Loads libomt.dll and looks up its entries. True when the library is loaded and
     // create, destroy and receive were found; the suggested-quality and discovery entries
-    // are optional.
-    bool Initialize();
+    // are optional. On failure `problem` (when given) says which and why.
+    bool Initialize(StartupProblem* problem = nullptr);
 
     // Stops a running worker, then receives from `address`. False when no worker was
     // started.

@@ -18,7 +18,7 @@ namespace {
 
 class GrelmReceiver final : public HostReceiver {
 public:
-    bool Prepare(FramePresenter& presenter) override {
+    bool Prepare(FramePresenter& presenter, StartupProblem& /*problem*/) override {
         receiver_->SetDevice(presenter.device(), presenter.context());
         return true;
     }

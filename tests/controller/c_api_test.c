@@ -217,6 +217,7 @@ static void failures_are_told(void) {
     static char path[32768];
     const char* error;
     HANDLE other;
+    hc_startup_info startup;
     check(hc_set_source(NULL, "A", NULL) == HC_INVALID_ARGUMENT, "a null handle", NULL);
     hc_create(&host);
     check(hc_shutdown(host) == HC_WRONG_STATE, "a command before the start", NULL);
@@ -247,9 +248,15 @@ static void failures_are_told(void) {
     check(hc_start(host, tivane, NULL, 0, NULL, NULL) == HC_OK, "start without the runtime",
           hc_last_error(host));
     check(hc_wait_ready(host, 30000, NULL, NULL) == HC_EXITED_BEFORE_PIPE &&
-              strstr(hc_last_error(host), "exited with code 1") != NULL,
+              strstr(hc_last_error(host), "exited with code 1") != NULL &&
+              strstr(hc_last_error(host), "library_not_found") != NULL,
           "exited before the pipe, with the reason", hc_last_error(host));
     check(hc_exit_code(host, &code) == HC_OK && code == 1, "exit code 1", NULL);
+    startup.size = sizeof startup;
+    check(hc_get_startup_failure(host, &startup) == HC_OK &&
+              startup.failure == HC_STARTUP_LIBRARY_NOT_FOUND &&
+              strstr(startup.text, "Processing.NDI.Lib.x64.dll not found") != NULL,
+          "the host's own reason", startup.text);
     destroy_timed(host);
     SetEnvironmentVariableA("PATH", path);
 }
@@ -677,6 +684,184 @@ static void sources_are_listed(void) {
     destroy_timed(host);
 }
 
+/* Ending many hosts at once: each has its shutdown before the library waits for any of them.
+ * Each fake host answers its shutdown with "ending" and then holds its end until the test
+ * lets it go, which the test does only once all of them have answered: ending them one
+ * after another would get no further than the first. */
+#define MANY 4
+
+typedef struct many_hosts {
+    volatile LONG ending;
+    HANDLE all_asked;
+    HANDLE release;
+    HANDLE exited[MANY];
+    int all_asked_first;
+} many_hosts;
+
+typedef struct one_of_many {
+    many_hosts* all;
+    int index;
+} one_of_many;
+
+static void on_many_event(void* user, const hc_event* event) {
+    one_of_many* one = (one_of_many*)user;
+    if (event->type == HC_EVENT_OTHER && strstr(event->line, "\"ending\"") != NULL &&
+        InterlockedIncrement(&one->all->ending) == MANY) {
+        SetEvent(one->all->all_asked);
+    } else if (event->type == HC_EVENT_EXITED && event->exit_code == 0) {
+        Sleep(300); /* a callback that takes its time: hc_end_many waits for it */
+        SetEvent(one->all->exited[one->index]);
+    }
+}
+
+static DWORD WINAPI release_once_all_asked(LPVOID context) {
+    many_hosts* m = (many_hosts*)context;
+    m->all_asked_first = signalled(m->all_asked, 20000);
+    SetEvent(m->release);
+    return 0;
+}
+
+static void ending_many_hosts_at_once(void) {
+    many_hosts m;
+    one_of_many ones[MANY];
+    hc_host* hosts[MANY];
+    unsigned long codes[MANY];
+    hc_result results[MANY];
+    hc_host* idle = NULL;
+    char name[64], event_option[80];
+    const char* args[2];
+    HANDLE releaser;
+    int i, started = 1, all_zero = 1, all_exited = 1;
+    memset(&m, 0, sizeof m);
+    m.all_asked = new_event();
+    snprintf(name, sizeof name, "hc-test-release-%lu", GetCurrentProcessId());
+    m.release = CreateEventA(NULL, TRUE, FALSE, name);
+    snprintf(event_option, sizeof event_option, "--event=%s", name);
+    args[0] = "--act=hold-end";
+    args[1] = event_option;
+    for (i = 0; i < MANY; ++i) {
+        ones[i].all = &m;
+        ones[i].index = i;
+        m.exited[i] = new_event();
+        hc_create(&hosts[i]);
+        started = started && hc_start(hosts[i], fake, args, 2, on_many_event, &ones[i]) == HC_OK &&
+                  hc_wait_ready(hosts[i], 30000, NULL, NULL) == HC_OK;
+    }
+    check(started, "four hosts ready", NULL);
+    releaser = CreateThread(NULL, 0, release_once_all_asked, &m, 0, NULL);
+    check(hc_end_many(hosts, MANY, 30000, codes, results) == HC_OK, "all ended",
+          hc_last_error(hosts[0]));
+    WaitForSingleObject(releaser, INFINITE);
+    CloseHandle(releaser);
+    check(m.all_asked_first, "every host was asked before any end was waited for", NULL);
+    for (i = 0; i < MANY; ++i) {
+        all_zero = all_zero && codes[i] == 0 && results[i] == HC_OK;
+        all_exited = all_exited && signalled(m.exited[i], 0);
+    }
+    check(all_zero, "each with exit code 0, none terminated", NULL);
+    check(all_exited, "each EXITED delivered before hc_end_many returned", NULL);
+    for (i = 0; i < MANY; ++i) {
+        destroy_timed(hosts[i]);
+        CloseHandle(m.exited[i]);
+    }
+    CloseHandle(m.all_asked);
+    CloseHandle(m.release);
+
+    hc_create(&idle);
+    hosts[0] = idle;
+    hosts[1] = NULL;
+    check(hc_end_many(hosts, 2, 1000, codes, results) == HC_WRONG_STATE &&
+              results[0] == HC_WRONG_STATE && results[1] == HC_INVALID_ARGUMENT,
+          "a handle never started and a null one are told apart", NULL);
+    destroy_timed(idle);
+}
+
+/* What C++ has and C lacked: the process right after the start, termination, the count of
+ * dropped events, and the host's own variables and library folder. */
+static void process_termination_dropped_events_and_the_hosts_environment(void) {
+    hc_start_options options;
+    hc_process_info info;
+    hc_event event;
+    hc_host* host = NULL;
+    unsigned long long dropped = 0;
+    unsigned long pid = 0;
+    const char* variables[] = {"HC_TEST_VARIABLE=" NON_ANSI};
+    const char* bad_variables[] = {"NO_VALUE"};
+    const char* flood[] = {"--act=flood"};
+    const char* echo[] = {"--act=echo"};
+    SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, NULL, TRUE};
+    HANDLE ours_read = NULL, ours_write = NULL;
+    DWORD available = 0;
+    char folder[MAX_PATH + 8];
+    char escaped_folder[2 * MAX_PATH + 16];
+    char* at = escaped_folder;
+    const char* from;
+    int i;
+    options.size = sizeof options;
+    hc_default_start_options(&options);
+    options.max_queued_events = 8;
+    hc_create(&host);
+    check(hc_start_ex(host, fake, flood, 1, NULL, NULL, &options) == HC_OK, "start",
+          hc_last_error(host));
+    info.size = sizeof info;
+    check(hc_get_process(host, &info) == HC_OK && info.process_id != 0 &&
+              GetProcessId((HANDLE)info.process_handle) == info.process_id,
+          "the process and its handle right after the start", NULL);
+    check(hc_wait_ready(host, 30000, NULL, &pid) == HC_OK && pid == info.process_id,
+          "the same process in host_ready", hc_last_error(host));
+    for (i = 0; i < 200 && hc_dropped_events(host, &dropped) == HC_OK && dropped < 150; ++i) {
+        Sleep(100);
+    }
+    check(dropped >= 150, "the stats nobody took were dropped and counted", NULL);
+    check(hc_terminate(host, 77) == HC_OK &&
+              WaitForSingleObject((HANDLE)info.process_handle, 0) == WAIT_OBJECT_0,
+          "terminated", hc_last_error(host));
+    check(take_until(host, &event, HC_EVENT_EXITED) == HC_OK && event.exit_code == 77,
+          "EXITED with the code given", NULL);
+    destroy_timed(host);
+
+    /* Not the folder that this test put first on PATH for every host. */
+    snprintf(folder, sizeof folder, "%sboth", sim_dir);
+    options.library_folder = folder;
+    options.environment = variables;
+    options.environment_count = 1;
+    hc_create(&host);
+    /* An inheritable pipe of ours: once we close our writing end, it breaks unless the host
+     * holds a copy. */
+    CreatePipe(&ours_read, &ours_write, &inheritable, 0);
+    check(hc_start_ex(host, fake, echo, 1, NULL, NULL, &options) == HC_OK, "start with variables",
+          hc_last_error(host));
+    CloseHandle(ours_write);
+    check(!PeekNamedPipe(ours_read, NULL, 0, NULL, &available, NULL) &&
+              GetLastError() == ERROR_BROKEN_PIPE,
+          "none of our inheritable handles went across", NULL);
+    CloseHandle(ours_read);
+    for (from = folder; *from != '\0'; ++from) {
+        if (*from == '\\') {
+            *at++ = '\\';
+        }
+        *at++ = *from;
+    }
+    *at = '\0';
+    check(take_until(host, &event, HC_EVENT_OTHER) == HC_OK &&
+              strstr(event.line, "\"variable\":\"" NON_ANSI "\"") != NULL,
+          "the host's own variable", event.line);
+    from = strstr(event.line, "\"path\":\"");
+    check(from != NULL && strncmp(from + 8, escaped_folder, strlen(escaped_folder)) == 0,
+          "the library folder first on the host's PATH", event.line);
+    destroy_timed(host);
+
+    options.environment = bad_variables;
+    hc_create(&host);
+    check(hc_start_ex(host, fake, echo, 1, NULL, NULL, &options) == HC_INVALID_ARGUMENT,
+          "a variable without a value is refused", NULL);
+    options.environment_count = 0;
+    options.library_folder = "sim";
+    check(hc_start_ex(host, fake, echo, 1, NULL, NULL, &options) == HC_INVALID_ARGUMENT,
+          "a relative library folder is refused", NULL);
+    destroy_timed(host);
+}
+
 static void make_ui_window(void) {
     WNDCLASSW window_class;
     memset(&window_class, 0, sizeof window_class);
@@ -714,6 +899,9 @@ int main(int argc, char** argv) {
         {"hosts that break the protocol are ended", hosts_that_break_the_protocol_are_ended},
         {"options reach the host", options_reach_the_host},
         {"sources are listed", sources_are_listed},
+        {"ending many hosts at once", ending_many_hosts_at_once},
+        {"process, termination, dropped events and the host's environment",
+         process_termination_dropped_events_and_the_hosts_environment},
     };
     size_t i;
     char* slash;

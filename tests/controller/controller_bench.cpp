@@ -7,12 +7,16 @@
 // With `listing` first it times ListSources instead, on each host, first and warm, against
 // the host's own answer in the same call (list_sources written -> sources_done read):
 //   controller_bench listing [rounds] [N]     (default 5 rounds, 8 simulated sources)
+// With `end` first, it measures instead how long 1, 4 and 8 hosts, each receiving, take to
+// end one after the other (End each) and together (EndMany):
+//   controller_bench end [rounds] [HOST.exe]  (default 3 rounds of Tivane.exe)
 // A hostctl_baseline.exe beside it (any other hostctl build) is measured as well.
 // Prints `key value` lines per round, then medians and ratios.
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -250,11 +254,91 @@ double HostctlReadyMs(const std::string& hostctl, const std::string& host) {
     return ms;
 }
 
+// `count` hosts, each receiving a small simulated source; none when one did not start.
+std::vector<std::unique_ptr<HostProcess>> StartReceiving(const std::string& host, int count) {
+    std::vector<std::unique_ptr<HostProcess>> hosts;
+    for (int i = 0; i < count; ++i) {
+        HostOptions options;
+        options.executable = host;
+        hosts.push_back(std::make_unique<HostProcess>());
+        if (!hosts.back()->Start(options) || !hosts.back()->WaitForReady(30000) ||
+            !hosts.back()->SetSource("pattern:64x64@30;tag:" + std::to_string(i))) {
+            hosts.clear();
+            return hosts;
+        }
+    }
+    Sleep(1500);  // every one past its first frames
+    return hosts;
+}
+
+// The time to end them all, one End after the other or with one EndMany; -1 when one of
+// them did not end with 0.
+double EndHostsMs(const std::vector<std::unique_ptr<HostProcess>>& hosts, bool together) {
+    if (hosts.empty()) {
+        return -1.0;
+    }
+    bool clean = true;
+    double begin = NowMs();
+    if (together) {
+        std::vector<HostProcess*> all;
+        for (const std::unique_ptr<HostProcess>& host : hosts) {
+            all.push_back(host.get());
+        }
+        std::vector<uint32_t> codes;
+        for (const HostResult& result : HostProcess::EndMany(all, 10000, &codes)) {
+            clean = clean && result;
+        }
+        for (uint32_t code : codes) {
+            clean = clean && code == 0;
+        }
+    } else {
+        for (const std::unique_ptr<HostProcess>& host : hosts) {
+            uint32_t code = 99;
+            clean = clean && host->End(10000, &code) && code == 0;
+        }
+    }
+    double took = NowMs() - begin;
+    return clean ? took : -1.0;
+}
+
+int EndFigures(int rounds, const std::string& host) {
+    const int counts[] = {1, 4, 8};
+    std::map<std::string, std::vector<double>> figures;
+    for (int round = 0; round < rounds; ++round) {
+        for (int count : counts) {
+            for (bool together : {false, true}) {
+                std::string key =
+                    std::string(together ? "together_" : "in_a_row_") + std::to_string(count);
+                double ms = EndHostsMs(StartReceiving(host, count), together);
+                std::printf("end_%s_ms %.1f\n", key.c_str(), ms);
+                std::fflush(stdout);
+                if (ms >= 0) {
+                    figures[key].push_back(ms);
+                }
+            }
+        }
+    }
+    std::printf("\nmedians of %d rounds: hosts  in a row (End each)  together (EndMany)  ratio\n",
+                rounds);
+    for (int count : counts) {
+        double row = Median(figures["in_a_row_" + std::to_string(count)]);
+        double together = Median(figures["together_" + std::to_string(count)]);
+        std::printf("%d host%s  %10.1f ms  %10.1f ms  %.2f\n", count, count == 1 ? " " : "s", row,
+                    together, row > 0 ? together / row : 0.0);
+    }
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     if (argc > 1 && std::string(argv[1]) == "listing") {
         return ListingFigures(argc > 2 ? std::atoi(argv[2]) : 5, argc > 3 ? std::atoi(argv[3]) : 8);
+    }
+    if (argc > 1 && std::string(argv[1]) == "end") {
+        ScopedHostSearchPath runtimes;
+        return EndFigures(argc > 2 ? std::atoi(argv[2]) : 3,
+                          ExeDir() + (argc > 3 ? argv[3] : "Tivane.exe"));
     }
     int rounds = argc > 1 ? std::atoi(argv[1]) : 5;
     std::string host = ExeDir() + (argc > 2 ? argv[2] : "Tivane.exe");

@@ -11,6 +11,7 @@
 #include "event_queue.h"
 #include "host_args.h"
 #include "host_commands.h"
+#include "host_environment.h"
 #include "host_event.h"
 #include "json.h"
 #include "source_gatherer.h"
@@ -205,6 +206,71 @@ TEST(ControllerLaunch, TheHostFindsEveryOptionAsGiven) {
         EXPECT_EQ(args.quality, c.quality);
     }
     EXPECT_EQ(HostCommandLine("H.exe", "", {"--quality=low"}), "\"H.exe\" --quality=low");
+}
+
+TEST(ControllerLaunch, TheHostsEnvironmentIsOursWithItsOwnVariablesAndLibraryFolderFirst) {
+    struct Case {
+        const char* what;
+        std::vector<std::wstring> inherited;
+        std::vector<std::wstring> overrides;
+        std::wstring folder;
+        std::vector<std::wstring> expected;
+    };
+    const std::vector<std::wstring> ours = {L"=C:=C:\\work", L"windir=C:\\Windows",
+                                            L"Path=C:\\Windows;C:\\bin", L"TEMP=C:\\T"};
+    const Case cases[] = {
+        {"a variable of its own, in its place by name",
+         ours,
+         {L"NDI_RUNTIME=C:\\ndi"},
+         L"",
+         {L"=C:=C:\\work", L"NDI_RUNTIME=C:\\ndi", L"Path=C:\\Windows;C:\\bin", L"TEMP=C:\\T",
+          L"windir=C:\\Windows"}},
+        {"names compare without case: the override wins, once",
+         ours,
+         {L"temp=D:\\", L"TEMP=E:\\"},
+         L"",
+         {L"=C:=C:\\work", L"Path=C:\\Windows;C:\\bin", L"TEMP=E:\\", L"windir=C:\\Windows"}},
+        {"the library folder first on PATH, whatever its case",
+         ours,
+         {},
+         L"D:\\NDI 6 Runtime\\",
+         {L"=C:=C:\\work", L"Path=D:\\NDI 6 Runtime\\;C:\\Windows;C:\\bin", L"TEMP=C:\\T",
+          L"windir=C:\\Windows"}},
+        {"a PATH of its own gets the folder too",
+         ours,
+         {L"PATH=E:\\only"},
+         L"D:\\sim",
+         {L"=C:=C:\\work", L"PATH=D:\\sim;E:\\only", L"TEMP=C:\\T", L"windir=C:\\Windows"}},
+        {"no PATH at all", {L"A=1"}, {}, L"D:\\sim", {L"A=1", L"PATH=D:\\sim"}},
+        {"a value holding '='", {}, {L"OPTS=a=b"}, L"", {L"OPTS=a=b"}},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(HostEnvironment(c.inherited, c.overrides, c.folder), c.expected) << c.what;
+    }
+    EXPECT_EQ(EnvironmentBlock({L"A=1", L"B=2"}), std::wstring(L"A=1\0B=2\0\0", 9));
+    EXPECT_EQ(EnvironmentBlock({}), std::wstring(L"\0\0", 2));
+
+    struct Check {
+        std::string value;
+        bool entryOk;
+        bool folderOk;
+    };
+    const Check checks[] = {
+        {"NAME=value", true, false},
+        {"NAME=", true, false},
+        {"=value", false, false},
+        {"NAME", false, false},
+        {std::string("N=a\0b", 5), false, false},
+        {"C:\\NDI Runtime\\v6", false, true},
+        {"\\\\server\\runtimes", false, true},
+        {"runtimes\\v6", false, false},
+        {"C:\\a;b", false, false},
+        {"C:\\\"a\"", false, false},
+    };
+    for (const Check& c : checks) {
+        EXPECT_EQ(CheckEnvironmentEntry(c.value).empty(), c.entryOk) << c.value;
+        EXPECT_EQ(CheckLibraryFolder(c.value).empty(), c.folderOk) << c.value;
+    }
 }
 
 HostEvent Event(HostEventType type, int width = 0) {

@@ -1,7 +1,8 @@
 // A stand-in host for the controller tests of what the real hosts never do. It opens the
 // pipe named by --pipeName= and then does what --act= says:
-//   echo            host_ready, then {"type":"echo","commandLine":...,"inOwnFolder":...}:
-//                   its command line as UTF-8, and whether it runs in its own folder
+//   echo            host_ready, then {"type":"echo","commandLine":...,"inOwnFolder":...,
+//                   "path":...,"variable":...}: its command line as UTF-8, whether it runs
+//                   in its own folder, its PATH and its HC_TEST_VARIABLE
 //   stats           host_ready, then a stats line with fps 29.97
 //   other-pid       host_ready naming another process
 //   foreign-window  host_ready naming a window of another process (the desktop's)
@@ -12,6 +13,9 @@
 //   lister          host_ready, then answers each list_sources in turn: with two names and
 //                   a stats line between them; with one name but a count of 2; with one
 //                   name and then its exit (code 5), the listing left open
+//   flood           host_ready, then 200 stats lines at once
+//   hold-end        host_ready; on shutdown writes {"type":"ending"}, then waits (at most
+//                   30 s) for the named event --event=NAME before it ends
 // and ends with 0 on shutdown or a broken pipe. Exit code 2 for a bad command line.
 #include <windows.h>
 
@@ -41,6 +45,14 @@ void SendReady(HANDLE pipe, HWND window, DWORD pid) {
              ",\"pid\":" + std::to_string(pid) + "}\n");
 }
 
+std::string Variable(const wchar_t* name) {
+    wchar_t value[4096] = {};
+    GetEnvironmentVariableW(name, value, 4096);
+    char text[4096 * 3] = {};
+    WideCharToMultiByte(CP_UTF8, 0, value, -1, text, sizeof text - 1, nullptr, nullptr);
+    return text;
+}
+
 std::string Echo(const std::wstring& line) {
     char text[4096] = {};
     WideCharToMultiByte(CP_UTF8, 0, line.c_str(), -1, text, sizeof text - 1, nullptr, nullptr);
@@ -56,6 +68,8 @@ std::string Echo(const std::wstring& line) {
                .AddString("type", "echo")
                .AddString("commandLine", text)
                .AddString("inOwnFolder", own ? "yes" : "no")
+               .AddString("path", Variable(L"PATH"))
+               .AddString("variable", Variable(L"HC_TEST_VARIABLE"))
                .Finish() +
            "\n";
 }
@@ -69,8 +83,9 @@ const char* const kListings[] = {
     "{\"type\":\"source\",\"name\":\"Cam 4\"}\n"};
 
 // Reads until shutdown or a broken pipe; `deaf` only watches for the break. A `lister`
-// answers each list_sources as it arrives and exits with 5 after its third answer.
-int Serve(HANDLE pipe, bool deaf, bool lister) {
+// answers each list_sources as it arrives and exits with 5 after its third answer. With a
+// `hold` event, the shutdown is answered and the end waits for the event.
+int Serve(HANDLE pipe, bool deaf, bool lister, HANDLE hold) {
     std::string received;
     size_t looked = 0;  // list_sources before this offset have been answered
     int listings = 0;
@@ -94,6 +109,10 @@ int Serve(HANDLE pipe, bool deaf, bool lister) {
                 return 5;
             }
         }
+    }
+    if (hold != nullptr) {
+        Send(pipe, "{\"type\":\"ending\"}\n");
+        WaitForSingleObject(hold, 30000);
     }
     return 0;
 }
@@ -130,8 +149,17 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
         Send(pipe, Echo(line));
     } else if (act == L"stats") {
         Send(pipe, "{\"type\":\"stats\",\"fps\":29.97,\"width\":640,\"height\":360}\n");
+    } else if (act == L"flood") {
+        std::string lines;
+        for (int i = 0; i < 200; ++i) {
+            lines += "{\"type\":\"stats\",\"fps\":30.00,\"width\":64,\"height\":64}\n";
+        }
+        Send(pipe, lines);
     }
+    HANDLE hold = act == L"hold-end"
+                      ? OpenEventW(SYNCHRONIZE, FALSE, Option(line, L"--event=").c_str())
+                      : nullptr;
     while (act == L"endless-line" && Send(pipe, std::string(4096, 'x'))) {
     }
-    return Serve(pipe, act == L"deaf", act == L"lister");
+    return Serve(pipe, act == L"deaf", act == L"lister", hold);
 }

@@ -13,6 +13,7 @@
 #include "child_process.h"
 #include "controller_runs.h"
 #include "host_process.h"
+#include "platform.h"
 #include "test_files.h"
 #include "timing.h"
 
@@ -129,9 +130,28 @@ INSTANTIATE_TEST_SUITE_P(Hosts, HostProcessLife,
                              return name.substr(0, name.find('.'));
                          });
 
+// Wine's Direct3D gives the program of this name no device: the application defaults of
+// Wine's registry set its renderer to none, for as long as this lives. Under Wine only.
+class NoDeviceFor {
+public:
+    explicit NoDeviceFor(const std::string& exeName)
+        : key_("Software\\Wine\\AppDefaults\\" + exeName) {
+        RegSetKeyValueA(HKEY_CURRENT_USER, (key_ + "\\Direct3D").c_str(), "renderer", REG_SZ,
+                        "no3d", 5);
+    }
+    ~NoDeviceFor() { RegDeleteTreeA(HKEY_CURRENT_USER, key_.c_str()); }
+    NoDeviceFor(const NoDeviceFor&) = delete;
+    NoDeviceFor& operator=(const NoDeviceFor&) = delete;
+
+private:
+    std::string key_;
+};
+
+// One row per way a start can fail: the result, the exit code, and the step the host says
+// failed, in its own words.
 TEST(HostProcessStart, FailuresComeWithTheirReasonAndExitCode) {
-    if (!Built("Tivane.exe")) {
-        GTEST_SKIP() << "Tivane.exe not built";
+    if (!Built("Tivane.exe") || !Built("Parlex.exe") || !Built("Grelm.exe")) {
+        GTEST_SKIP() << "the hosts are not built";
     }
     struct Case {
         const char* what;
@@ -140,20 +160,54 @@ TEST(HostProcessStart, FailuresComeWithTheirReasonAndExitCode) {
         HostError startError;  // None: Start succeeds and WaitForReady fails
         HostError readyError;
         uint32_t exitCode;
+        StartupFailure startup;
+        const char* says;  // part of the host's own text
     };
-    HostOptions noPipeName = OptionsFor("Tivane.exe");
+    HostOptions noPipeName = OptionsFor("Grelm.exe");
     noPipeName.passPipeName = false;
-    HostOptions missing = OptionsFor("NoSuchHost.exe");
+    HostOptions noSuchPipe = noPipeName;
+    noSuchPipe.arguments = {"--pipeName=controller-test-no-such-pipe"};
+    HostOptions noEntry = OptionsFor("Tivane.exe");
+    noEntry.libraryFolder = SimDir("neither");
+    HostOptions noReceive = OptionsFor("Parlex.exe");
+    noReceive.libraryFolder = SimDir("no_receive");
+    // A copy of Grelm under a name of its own, so that no other test's host loses its device.
+    TempDir folder;
+    std::string deviceless = "NoDeviceGrelm" + std::to_string(GetCurrentProcessId()) + ".exe";
+    ASSERT_TRUE(folder.CopyIn(ExeDir() + "Grelm.exe", deviceless));
+    HostOptions noDevice;
+    noDevice.executable = folder.path() + deviceless;
     const Case cases[] = {
         {"library missing", false, OptionsFor("Tivane.exe"), HostError::None,
-         HostError::ExitedBeforePipe, 1},
-        {"no pipe name", true, noPipeName, HostError::None, HostError::ExitedBeforePipe, 1},
-        {"no such program", true, missing, HostError::LaunchFailed, HostError::None, 0},
-        {"no program at all", true, HostOptions(), HostError::InvalidArgument, HostError::None, 0},
+         HostError::ExitedBeforePipe, 1, StartupFailure::LibraryNotFound,
+         "Processing.NDI.Lib.x64.dll not found: neither in the host's folder"},
+        {"library without its load entry", false, noEntry, HostError::None,
+         HostError::ExitedBeforePipe, 1, StartupFailure::LibraryUnusable,
+         "neither\\Processing.NDI.Lib.x64.dll has neither NDIlib_v6_load nor NDIlib_v5_load"},
+        {"library without omt_receive", false, noReceive, HostError::None,
+         HostError::ExitedBeforePipe, 1, StartupFailure::LibraryUnusable,
+         "no_receive\\libomt.dll lacks omt_receive"},
+        {"no Direct3D 11 device", true, noDevice, HostError::None, HostError::ExitedBeforePipe, 1,
+         StartupFailure::NoDevice, "no Direct3D 11 device"},
+        {"no such pipe", true, noSuchPipe, HostError::None, HostError::ExitedBeforePipe, 1,
+         StartupFailure::PipeNotOpened, "controller-test-no-such-pipe: no pipe of that name"},
+        {"no pipe name", true, noPipeName, HostError::None, HostError::ExitedBeforePipe, 1,
+         StartupFailure::BadCommandLine, "--pipeName=NAME is required"},
+        {"no such program", true, OptionsFor("NoSuchHost.exe"), HostError::LaunchFailed,
+         HostError::None, 0, StartupFailure::None, ""},
+        {"no program at all", true, HostOptions(), HostError::InvalidArgument, HostError::None, 0,
+         StartupFailure::None, ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
+        if (c.startup == StartupFailure::NoDevice && !RunningUnderWine()) {
+            continue;  // taking the device away from one program is Wine's own setting
+        }
         ScopedHostSearchPath path(c.runtimes);
+        std::unique_ptr<NoDeviceFor> withoutDevice;
+        if (c.startup == StartupFailure::NoDevice) {
+            withoutDevice = std::make_unique<NoDeviceFor>(deviceless);
+        }
         HostProcess host;
         HostResult started = host.Start(c.options);
         EXPECT_EQ(started.error, c.startError) << started.reason;
@@ -162,14 +216,41 @@ TEST(HostProcessStart, FailuresComeWithTheirReasonAndExitCode) {
             EXPECT_EQ(host.processId(), 0u);
             continue;
         }
+        EXPECT_NE(host.processId(), 0u) << "known right after the start";
         HostResult ready = host.WaitForReady(kStartMs);
         EXPECT_EQ(ready.error, c.readyError) << ready.reason;
         EXPECT_EQ(ready.exitCode, c.exitCode);
         EXPECT_NE(ready.reason.find("exited with code 1"), std::string::npos) << ready.reason;
+        EXPECT_EQ(ready.startup.reason, c.startup) << ready.startup.text;
+        EXPECT_NE(ready.startup.text.find(c.says), std::string::npos) << ready.startup.text;
+        EXPECT_NE(ready.reason.find(ready.startup.text), std::string::npos) << ready.reason;
+        EXPECT_EQ(host.startupProblem().text, ready.startup.text);
         std::vector<HostEvent> seen;
         EXPECT_TRUE(TakeUntil(host, seen, IsExit)) << Transcript(seen);
         EXPECT_EQ(seen.size(), 1u) << "no pipe, no lines: " << Transcript(seen);
     }
+}
+
+TEST(HostProcessStart, ALibraryWritingToStandardErrorNeverStallsTheHost) {
+    if (!Built("Parlex.exe")) {
+        GTEST_SKIP() << "Parlex.exe not built";
+    }
+    // 120 KB a second there, where the host's own start-up report goes: a pipe that nobody
+    // read would be full within a second and stop the receiver in its next write.
+    ScopedHostSearchPath runtimes;
+    HostProcess host;
+    ASSERT_TRUE(host.Start(OptionsFor("Parlex.exe")));
+    ASSERT_TRUE(host.WaitForReady(kStartMs));
+    ASSERT_TRUE(host.SetSource("pattern:64x64@30, stderr:4000"));
+    std::vector<HostEvent> seen;
+    int stats = 0;
+    EXPECT_TRUE(TakeUntil(host, seen, [&stats](const HostEvent& e) {
+        return e.type == HostEventType::Stats && e.fps > 0 && ++stats == 4;
+    })) << Transcript(seen);
+    uint32_t code = 99;
+    EXPECT_TRUE(host.End(kEventMs, &code));
+    EXPECT_EQ(code, 0u);
+    EXPECT_EQ(host.startupProblem().reason, StartupFailure::None);
 }
 
 TEST(HostProcessPipe, NoOtherProcessCanTakeTheHostsPlace) {

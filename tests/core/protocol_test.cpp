@@ -8,6 +8,7 @@
 
 #include "json.h"
 #include "protocol.h"
+#include "startup_failure.h"
 
 TEST(Protocol, MessagesAreExactText) {
     struct Case {
@@ -47,6 +48,9 @@ TEST(Protocol, MessagesAreExactText) {
         {"sources_done", BuildSourcesDone(2, ""), R"({"type":"sources_done","count":2})"},
         {"sources_done with its reason", BuildSourcesDone(0, "Source listing timed out"),
          R"({"type":"sources_done","count":0,"error":"Source listing timed out"})"},
+        {"startup_failed",
+         BuildStartupFailed({StartupFailure::LibraryNotFound, "libomt.dll not found: C:\\H\\"}),
+         R"({"type":"startup_failed","reason":"library_not_found","text":"libomt.dll not found: C:\\H\\"})"},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(c.actual, c.expected) << c.what;
@@ -98,5 +102,51 @@ TEST(Protocol, AListingIsOneLinePerDistinctNameThenItsCount) {
         for (char c : lines[i]) {
             EXPECT_GE(static_cast<unsigned char>(c), 0x20) << lines[i];
         }
+    }
+}
+
+// What a controller reads back from a host's standard error, whatever else a library
+// wrote there around the host's one line.
+TEST(Protocol, AStartupFailureReadsBackFromTheHostsErrorOutput) {
+    const StartupFailure reasons[] = {
+        StartupFailure::BadCommandLine,  StartupFailure::NoWindow,
+        StartupFailure::NoDevice,        StartupFailure::LibraryNotFound,
+        StartupFailure::LibraryUnusable, StartupFailure::PipeNotOpened,
+        StartupFailure::Other,
+    };
+    for (StartupFailure reason : reasons) {
+        StartupProblem read =
+            ReadStartupFailed(BuildStartupFailed({reason, "why, \"quoted\"\tand\nbroken"}) + "\n");
+        EXPECT_EQ(read.reason, reason) << StartupFailureWord(reason);
+        EXPECT_EQ(read.text, "why, \"quoted\"\tand\nbroken");
+    }
+    struct Case {
+        const char* what;
+        std::string output;
+        StartupFailure reason;
+        std::string text;
+    };
+    const std::string line = BuildStartupFailed({StartupFailure::NoDevice, "0x887A0004"});
+    const Case cases[] = {
+        {"nothing written", "", StartupFailure::None, ""},
+        {"only a library's chatter", "warning: slow network\r\n", StartupFailure::None, ""},
+        {"after chatter", "warning 1\r\nwarning 2\n" + line + "\n", StartupFailure::NoDevice,
+         "0x887A0004"},
+        {"after chatter without its line feed", "partial" + line + "\n", StartupFailure::NoDevice,
+         "0x887A0004"},
+        {"without a line feed of its own", line, StartupFailure::NoDevice, "0x887A0004"},
+        {"the last of two",
+         BuildStartupFailed({StartupFailure::NoWindow, "first"}) + "\n" + line + "\n",
+         StartupFailure::NoDevice, "0x887A0004"},
+        {"a reason from a newer host",
+         R"({"type":"startup_failed","reason":"no_licence","text":"t"})", StartupFailure::Other,
+         "t"},
+        {"no reason at all", R"({"type":"startup_failed"})", StartupFailure::Other, ""},
+        {"another type", R"({"type":"status","reason":"no_device"})", StartupFailure::None, ""},
+    };
+    for (const Case& c : cases) {
+        StartupProblem read = ReadStartupFailed(c.output);
+        EXPECT_EQ(read.reason, c.reason) << c.what;
+        EXPECT_EQ(read.text, c.text) << c.what;
     }
 }

@@ -161,7 +161,7 @@ TEST(TeardownRace, AStartWhileAWorkerHangsRunsOnceItHasEndedUnlessStopped) {
 class WorkerReceiver : public HostReceiver {
 public:
     WorkerReceiver() : worker_(3000) { count.worker = &worker_; }
-    bool Prepare(FramePresenter&) override { return true; }
+    bool Prepare(FramePresenter&, StartupProblem&) override { return true; }
     void InstallCallbacks(HWND, StatusCallback, StatsCallback) override {}
     void OnFrameNotification(FramePresenter&) override {}
     bool Start(const std::string&, int) override {

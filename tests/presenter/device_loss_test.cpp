@@ -161,7 +161,7 @@ TEST(DeviceLoss, TheSharedTexturePathComesBackAndDropsTexturesOfTheOldDevice) {
 class DeviceWatchingReceiver : public HostReceiver {
 public:
     std::vector<ID3D11Device*> devices;  // every OnDeviceChanged, in order
-    bool Prepare(FramePresenter&) override { return true; }
+    bool Prepare(FramePresenter&, StartupProblem&) override { return true; }
     void InstallCallbacks(HWND, StatusCallback, StatsCallback) override {}
     void OnFrameNotification(FramePresenter&) override {}
     void OnDeviceChanged(ID3D11Device* device) override { devices.push_back(device); }

@@ -562,6 +562,10 @@ int RunSession(Session& s) {
             PrintEvent(s, "host did not connect within %lu ms", s.options.timeoutMs);
             return KillHost(s);
         }
+        if (ready.startup.reason != StartupFailure::None) {
+            PrintEvent(s, "start-up failed: %s: %s", StartupFailureWord(ready.startup.reason),
+                       ready.startup.text.c_str());
+        }
         return FinishWithHost(s);
     }
     UniqueHandle input(CreateThread(nullptr, 0, &InputMain, &s, 0, nullptr));

@@ -17,6 +17,8 @@
 //   stall:MS         the receive call after a connection's first frame blocks MS ms,
 //                    ignoring its timeout (a library that hangs)
 //   stall-create:MS  every create blocks MS ms before it answers
+//   stderr:N         every frame delivered comes with a line of N bytes on the process's
+//                    standard error (a library that talks there, as some do)
 //   tag:TEXT         ignored; keeps otherwise equal addresses apart
 // Unknown items are ignored. An empty address fails every create.
 //
@@ -89,6 +91,7 @@ struct SourcePlan {
     bool shortData = false;
     int stallMs = 0;
     int stallCreateMs = 0;
+    int stderrBytes = 0;
 };
 
 struct Instance {
@@ -206,6 +209,8 @@ void ApplyItem(const std::string& item, SourcePlan& plan) {
         plan.stallMs = ToInt(value, 0);
     else if (name == "stall-create")
         plan.stallCreateMs = ToInt(value, 0);
+    else if (name == "stderr")
+        plan.stderrBytes = ToInt(value, 0);
 }
 
 SourcePlan ParseAddress(const std::string& address) {
@@ -369,6 +374,11 @@ SIM_OMT_RECEIVE_ENTRY(OmtReceiveInstance* handle, OmtFrameType frameTypes, int t
     }
     OmtMediaFrame* frame =
         (frameTypes & kOmtFrameVideo) ? PacedReceive(*instance, timeoutMs) : nullptr;
+    if (frame && instance->plan.stderrBytes > 0) {
+        // Through the C runtime, as a library's own messages go.
+        std::fprintf(stderr, "%s\n", std::string(instance->plan.stderrBytes, 'x').c_str());
+        std::fflush(stderr);
+    }
     if (frame) {
         LogCall("receive instance=%d types=%d timeout=%d -> frame %dx%d", instance->id, frameTypes,
                 timeoutMs, frame->width, frame->height);
