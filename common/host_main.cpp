@@ -16,6 +16,7 @@
 #include "source_listing.h"
 #include "startup_report.h"
 #include "status_relay.h"
+#include "win_text.h"
 
 namespace {
 
@@ -103,7 +104,7 @@ StartupProblem PresenterProblem(const FramePresenter& presenter) {
 bool StartUp(HINSTANCE instance, Host& host, StartupProblem& problem) {
     if (!CreateHostWindow(instance, TraitsOf(host.kind), 320, 180, host.window)) {
         problem = Problem(StartupFailure::NoWindow,
-                          "the host window could not be made: " + SystemErrorWords(GetLastError()));
+                          "the host window could not be made: " + SystemErrorText(GetLastError()));
         ReleaseHost(host);
         return false;
     }
@@ -128,7 +129,7 @@ bool StartUp(HINSTANCE instance, Host& host, StartupProblem& problem) {
             "cannot open \\\\.\\pipe\\" + host.args.pipeName + ": " +
                 (error == ERROR_FILE_NOT_FOUND ? std::string("no pipe of that name")
                  : error == ERROR_SEM_TIMEOUT  ? std::string("its one instance stayed busy for 5 s")
-                                               : SystemErrorWords(error)));
+                                               : SystemErrorText(error)));
         ReleaseHost(host);
         return false;
     }

@@ -4,6 +4,7 @@
 
 #include "log.h"
 #include "startup_report.h"
+#include "win_text.h"
 
 namespace {
 
@@ -45,8 +46,8 @@ std::wstring SearchFolders() {
 
 // "PATH could not be loaded: why", where the system's words may name the file as %1.
 std::string Refused(const std::wstring& path, DWORD error) {
-    std::string file = WideToUtf8(path);
-    std::string words = SystemErrorWords(error);
+    std::string file = ToUtf8(path);
+    std::string words = SystemErrorText(error);
     for (size_t at = words.find("%1"); at != std::string::npos; at = words.find("%1", at)) {
         words.replace(at, 2, "it");
     }
@@ -75,8 +76,8 @@ StartupProblem LoadFailure(const std::wstring& name, const std::wstring& folder,
         return problem;
     }
     problem.reason = StartupFailure::LibraryNotFound;
-    problem.text = WideToUtf8(name) + " not found: neither in the host's folder (" +
-                   (folder.empty() ? std::string("unknown") : WideToUtf8(folder)) +
+    problem.text = ToUtf8(name) + " not found: neither in the host's folder (" +
+                   (folder.empty() ? std::string("unknown") : ToUtf8(folder)) +
                    ") nor on the system's search path (the system folders, then PATH)";
     return problem;
 }
@@ -87,7 +88,7 @@ std::string LibraryPath(const UniqueModule& library) {
     std::wstring path(32768, L'\0');
     DWORD length = GetModuleFileNameW(library.Get(), &path[0], static_cast<DWORD>(path.size()));
     path.resize(length < path.size() ? length : 0);
-    return WideToUtf8(path);
+    return ToUtf8(path);
 }
 
 UniqueModule LoadReceivingLibrary(const char* fileName, const char* tag, StartupProblem* problem) {

@@ -22,35 +22,6 @@ DWORD WINAPI WriteLine(LPVOID context) {
 
 }  // namespace
 
-std::string WideToUtf8(const std::wstring& text) {
-    if (text.empty()) {
-        return std::string();
-    }
-    int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr,
-                                   0, nullptr, nullptr);
-    std::string utf8(static_cast<size_t>(size > 0 ? size : 0), '\0');
-    if (size > 0) {
-        WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &utf8[0], size,
-                            nullptr, nullptr);
-    }
-    return utf8;
-}
-
-std::string SystemErrorWords(DWORD error) {
-    wchar_t* buffer = nullptr;
-    DWORD length = FormatMessageW(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-        nullptr, error, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
-    std::wstring words(buffer != nullptr ? buffer : L"", length);
-    LocalFree(buffer);
-    while (!words.empty() && (words.back() == L'\n' || words.back() == L'\r' ||
-                              words.back() == L' ' || words.back() == L'.')) {
-        words.pop_back();
-    }
-    std::string number = "system error " + std::to_string(error);
-    return words.empty() ? number : WideToUtf8(words) + " (" + number + ")";
-}
-
 StartupReporter::StartupReporter() : output_(GetStdHandle(STD_ERROR_HANDLE)) {
     SetStdHandle(STD_ERROR_HANDLE, nullptr);
 }

@@ -28,7 +28,3 @@ public:
 private:
     HANDLE output_;  // the process's, never closed: the C runtime may still hold its number
 };
-
-// The system's words for an error code, "... (system error 126)", in UTF-8.
-std::string SystemErrorWords(DWORD error);
-std::string WideToUtf8(const std::wstring& text);

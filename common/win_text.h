@@ -1,6 +1,6 @@
-// Text across the Win32 boundary: the controller speaks UTF-8 to the application and
-// calls the wide functions of the system, so that paths and arguments outside the ANSI
-// code page survive. Any thread.
+// Text across the Win32 boundary: the controller and the hosts speak UTF-8 (to the
+// application, on the pipe, in start-up reasons) and call the wide functions of the
+// system, so that paths and arguments outside the ANSI code page survive. Any thread.
 #pragma once
 
 #include <string>
