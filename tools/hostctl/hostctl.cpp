@@ -276,8 +276,10 @@ struct StallEnd {
 DWORD WINAPI StallEndMain(LPVOID context) {
     std::unique_ptr<StallEnd> stall(static_cast<StallEnd*>(context));
     Sleep(stall->ms);
-    stall->session->host.ResumeReading();
+    // Said before it happens: the reader prints what it reads at once, and every line read
+    // after the stall must come after this one.
     PrintEvent(*stall->session, "reading again");
+    stall->session->host.ResumeReading();
     return 0;
 }
 
@@ -289,8 +291,8 @@ void Stall(Session& s, unsigned long ms) {
     UniqueHandle thread(CreateThread(nullptr, 0, &StallEndMain, stall, 0, nullptr));
     if (!thread) {
         delete stall;
-        s.host.ResumeReading();
         PrintEvent(s, "reading again");
+        s.host.ResumeReading();
         return;
     }
     s.stallThreads.push_back(std::move(thread));
