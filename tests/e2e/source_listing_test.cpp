@@ -57,6 +57,7 @@ public:
         : listPath_(dir_.path() + "sources.txt") {
         ShowList({});
         if (!server_.Create()) {
+            why_ = "no pipe: system error " + std::to_string(GetLastError());
             return;
         }
         char path[32768] = {};
@@ -67,11 +68,17 @@ public:
             list = std::make_unique<ScopedVariable>(host.listVariable, listPath_);
         }
         std::vector<std::string> seen;
-        started_ = child_.Start("\"" + ExeDir() + host.exe + "\" --pipeName=" + server_.name()) &&
-                   server_.AwaitClient(15000, child_.handle()) &&
-                   server_.ReadUntil("host_ready", seen);
+        if (!child_.Start("\"" + ExeDir() + host.exe + "\" --pipeName=" + server_.name())) {
+            why_ = "not started: system error " + std::to_string(GetLastError());
+        } else if (!server_.AwaitClient(15000, child_.handle())) {
+            why_ = "no connection; the host's exit code " + std::to_string(child_.WaitForExit(0));
+        } else {
+            started_ = server_.ReadUntil("host_ready", seen);
+            why_ = started_ ? "" : "no host_ready";
+        }
     }
     bool started() const { return started_; }
+    const std::string& why() const { return why_; }
 
     // What the simulated discovery shows from its next call on; `tokens` ("" for none) go
     // on a line of their own. Replaced in one step, so a call never reads half a file.
@@ -132,6 +139,7 @@ private:
     TestPipeServer server_;
     ChildProcess child_;
     bool started_ = false;
+    std::string why_;
 };
 
 // Test senders for Grelm, each entering its name in the sender list while it runs.
@@ -225,7 +233,7 @@ TEST_P(SourceListing, ListsWhatItSeesIdleAndWhileReceivingAndFollowsChanges) {
     const std::string first = Name("first"), second = Name("second"), later = Name("later");
     Senders senders;
     HostRun run(GetParam());
-    ASSERT_TRUE(run.started());
+    ASSERT_TRUE(run.started()) << run.why();
 
     // Idle.
     run.ShowList({first, second});
@@ -294,7 +302,7 @@ using FailingDiscovery = SourceListing;
 TEST_P(FailingDiscovery, ClosesWithItsReasonAndReceptionGoesOn) {
     const bool tivane = GetParam().separator == ';';
     HostRun run(GetParam(), tivane ? "" : "no_discovery");
-    ASSERT_TRUE(run.started());
+    ASSERT_TRUE(run.started()) << run.why();
     const std::string name = Name("failing");
     run.ShowList({name}, tivane ? "fail-create" : "");
     Listing failed = run.List();
