@@ -341,21 +341,6 @@ void ResumeForTheEnd(State& s) {
     SetEvent(s.control.Get());
 }
 
-// Shutdown (its write within waitMs), the rest of waitMs for the host's end, then
-// termination.
-void StopHost(State& s, unsigned waitMs) {
-    HANDLE process = s.host.process.Get();
-    ULONGLONG start = GetTickCount64();
-    if (Signalled(process)) {
-        return;
-    }
-    if (!AskToEnd(s, start, waitMs) ||
-        CallerWait(s, process, Remaining(start, waitMs)) != WAIT_OBJECT_0) {
-        TerminateProcess(process, kTerminatedExitCode);
-        CallerWait(s, process, kTerminateWaitMs);
-    }
-}
-
 // The readers of ended hosts end by themselves once they have taken what their host left
 // in the pipe; waits that share one start add up to the longest, not to their sum.
 void AwaitDrain(State& s, ULONGLONG start) {
@@ -369,13 +354,6 @@ void StopReader(State& s, ULONGLONG start) {
     SetEvent(s.control.Get());
     CallerWait(s, s.readerThread.Get(), Remaining(start, kReaderStopMs));
     s.queue.Close();
-}
-
-// Lets the reader take what the ended host left in the pipe and queue Exited, then stops
-// it.
-void FinishReading(State& s) {
-    AwaitDrain(s, GetTickCount64());
-    StopReader(s, GetTickCount64());
 }
 
 // The callback takes the events still queued, Exited among them.
@@ -636,21 +614,14 @@ HostResult HostProcess::ClosePipe() {
     return HostResult();
 }
 
+// One host ended as many are: the same steps, the same bounds.
 HostResult HostProcess::End(unsigned waitMs, uint32_t* exitCode) {
-    std::shared_ptr<State> held = Held();
-    if (!held) {
-        return NotStarted();
+    std::vector<uint32_t> codes;
+    HostResult result = EndMany({this}, waitMs, &codes).front();
+    if (result && exitCode) {
+        *exitCode = codes.front();
     }
-    State& s = *held;
-    ResumeForTheEnd(s);
-    StopHost(s, waitMs);
-    FinishReading(s);
-    AwaitCallbacks(s, GetTickCount64());
-    RetirePipe(s);
-    if (!HasExited(exitCode)) {
-        return Fail(HostError::WrongState, "the host did not end, even when terminated");
-    }
-    return HostResult();
+    return result;
 }
 
 void HostProcess::StopCallbacks() {
