@@ -138,13 +138,15 @@ bool StartUp(HINSTANCE instance, Host& host, StartupProblem& problem) {
 
 void WireUp(Host& host) {
     host.pipe->SendHostReady(host.window, GetCurrentProcessId());
-    host.relay = std::make_unique<StatusRelay>(host.kind, *host.pipe);
+    host.relay = std::make_unique<StatusRelay>(host.kind, host.pipe->StatusSender());
     host.receiver->InstallCallbacks(host.window, host.relay->MakeCallback(),
-                                    MakeStatsCallback(*host.pipe));
+                                    host.pipe->StatsSender());
     PipeClient* pipe = host.pipe.get();
     host.listing = std::make_unique<SourceListing>(
         host.receiver->CreateSourceFinder(), [pipe](const std::string& line) { pipe->Send(line); });
-    host.gate = std::make_unique<CommandGate>(*host.receiver, host.window, host.listing.get());
+    HWND window = host.window;
+    host.gate = std::make_unique<CommandGate>(
+        *host.receiver, [window] { PostMessageW(window, kQuitRequest, 0, 0); }, host.listing.get());
     Host* self = &host;
     host.pipe->StartReader(
         [self](const JsonObject& command) {

@@ -1,6 +1,7 @@
 #include "pipe_client.h"
 
 #include "log.h"
+#include "pipe_write_channel.h"
 #include "protocol.h"
 
 namespace {
@@ -35,7 +36,8 @@ bool PipeClient::Connect(const std::string& pipeName) {
     readOverlapped_.hEvent = readEvent_.Get();
     DWORD mode = PIPE_READMODE_BYTE | PIPE_WAIT;
     SetNamedPipeHandleState(pipe_, &mode, nullptr, nullptr);
-    if (!writer_.Start(pipe_)) {
+    auto channel = std::make_shared<PipeWriteChannel>(pipe_);
+    if (!channel->Valid() || !writer_.Start(std::move(channel))) {
         ClosePipe();
         return false;
     }

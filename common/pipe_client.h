@@ -12,6 +12,7 @@
 #include "json.h"
 #include "line_splitter.h"
 #include "pipe_writer.h"
+#include "receiver_callbacks.h"
 #include "win_types.h"
 
 using CommandCallback = std::function<void(const JsonObject&)>;
@@ -32,6 +33,15 @@ public:
     void SendStats(float framesPerSecond, int width, int height);
     // Any other message: one whole line, kept in order with the others.
     void Send(const std::string& json);
+    // SendStatus and SendStats as the callbacks that the status relay and the receiver take.
+    StatusCallback StatusSender() {
+        return [this](const char* state, const char* source) { SendStatus(state, source); };
+    }
+    StatsCallback StatsSender() {
+        return [this](float framesPerSecond, int width, int height) {
+            SendStats(framesPerSecond, width, height);
+        };
+    }
 
     // onBroken runs on the reader thread when the controlling side closes its end.
     void StartReader(CommandCallback callback, std::function<void()> onBroken);
@@ -46,7 +56,7 @@ public:
 
     // For tests: the write bound, normally 2000 ms.
     void SetWriteTimeoutForTesting(DWORD milliseconds) {
-        writer_.SetWriteBoundForTesting(milliseconds);
+        writer_.SetWriteBoundForTesting(static_cast<unsigned>(milliseconds));
     }
 
 private:

@@ -3,24 +3,25 @@
 // time: one lock keeps those calls apart. Once the teardown has begun, commands do
 // nothing at all (no Stop, Start or SetQuality reaches the receiver, no listing begins),
 // and no worker starts after the teardown's Stop (the frame slot is about to be released).
+// Win32-free: the main loop is woken through a callable.
 #pragma once
 
 #include <atomic>
+#include <functional>
+#include <mutex>
 #include <string>
 
-#include <windows.h>
-
-#include "host_receiver.h"
+#include "receiver_commands.h"
 #include "receiver_control.h"
 #include "source_listing.h"
-#include "win_types.h"
 
 class CommandGate : public ReceiverControl {
 public:
-    // quitWindow receives the quit request that wakes the main loop (kQuitRequest);
-    // "list_sources" goes to `listing` (none: ignored).
-    CommandGate(HostReceiver& receiver, HWND quitWindow, SourceListing* listing = nullptr)
-        : receiver_(receiver), quitWindow_(quitWindow), listing_(listing) {}
+    // wakeMainLoop makes the main loop look at QuitRequested (any thread); "list_sources"
+    // goes to `listing` (none: ignored).
+    CommandGate(ReceiverCommands& receiver, std::function<void()> wakeMainLoop,
+                SourceListing* listing = nullptr)
+        : receiver_(receiver), wakeMainLoop_(std::move(wakeMainLoop)), listing_(listing) {}
 
     void Stop() override;
     void Start(const std::string& source, int quality) override;
@@ -35,9 +36,9 @@ public:
     void CloseAndStop();
 
 private:
-    CriticalSection guard_;
-    HostReceiver& receiver_;
-    HWND quitWindow_;
+    std::mutex guard_;
+    ReceiverCommands& receiver_;
+    std::function<void()> wakeMainLoop_;
     SourceListing* listing_;
     std::atomic<bool> closed_{false};
     std::atomic<bool> quitRequested_{false};

@@ -1,5 +1,7 @@
 // The worker thread shape the three receivers share: at most one worker at a time, a
-// bounded stop, the thread handle closed exactly once, and pauses that a stop cuts short.
+// bounded stop, and pauses that a stop cuts short. Win32-free: standard threads, a mutex
+// and condition variables, so that the same code runs in the hosts and natively under the
+// sanitizers.
 //
 // Start and Stop may be called from the pipe reader thread and the main thread at once;
 // an internal lock serialises them. The worker itself only reads running() and Pause().
@@ -8,7 +10,7 @@
 // after that every Stop or Start only looks whether it has ended (no second wait), so a
 // caller never waits more than one stop bound for the same worker. No second worker runs
 // beside it: a Start meanwhile is deferred, and the stuck thread runs the body again as
-// soon as its current run returns; a later Start replaces nothing but keeps it deferred,
+// soon as its current run returns; a later Start replaces the deferred body and context,
 // and a Stop cancels it. A worker whose body has returned counts as ended even before its
 // thread has left the system's exit path, so a Start right after its last report is obeyed.
 //
@@ -17,9 +19,9 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <memory>
-
-#include "win_types.h"
+#include <mutex>
 
 class WorkerThread {
 public:
@@ -65,18 +67,20 @@ public:
 private:
     struct Run;  // one thread's life, shared with that thread
 
-    static DWORD WINAPI ThreadMain(LPVOID run);
+    static void ThreadMain(std::shared_ptr<Run> run);
     // Worker thread, under the run's lock, when a deferred start is taken.
     void Rearm();
+    // Under guard_, with the run's lock held: the running flag goes down and pauses end.
+    void Disarm();
     // Under guard_: asks the worker to end and waits for it as the rules above say.
     bool EndWorker();
-    // Under guard_: the thread has ended or its body has returned; forgets it then.
-    bool Ended(DWORD waitMs);
+    // Under guard_: the body has returned for good within waitMs; forgets the run then.
+    bool Ended(unsigned waitMs);
 
-    CriticalSection guard_;  // serialises Start, Stop and Stuck; held while waiting
+    std::mutex guard_;  // serialises Start, Stop and Stuck; held while waiting
     std::atomic<bool> running_{false};
-    UniqueHandle wake_;         // manual-reset; set by Stop to end a pause
-    UniqueHandle thread_;       // under guard_
+    std::mutex pauseLock_;  // taken alone, only to wake a pause
+    std::condition_variable pauseWake_;
     std::shared_ptr<Run> run_;  // under guard_: the thread's shared state
     unsigned stopWaitMs_;
 };

@@ -15,16 +15,19 @@
 // worker uses, until it ends; the receiver is then released on the worker's thread. So a
 // receiver's destructor never runs beside its worker. What the callbacks reach (the frame
 // slot, the pipe) belongs to their owners.
+//
+// Win32-free: the hosts' receivers derive from it, and the stress tests drive it natively
+// with an attempt of their own.
 #pragma once
 
 #include <atomic>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <utility>
 
 #include "receiver_callbacks.h"
 #include "stats_interval.h"
-#include "win_types.h"
 #include "worker_thread.h"
 
 // How one attempt of a receiver ended; it decides what follows it.
@@ -107,7 +110,7 @@ private:
     Settings CopySettings();
 
     const char* tag_;
-    CriticalSection lock_;
+    std::mutex lock_;
     Settings settings_;  // under lock_
     std::atomic<bool> reconnectRequested_{false};
     std::atomic<bool> busyReported_{false};  // since the worker that hangs began its run

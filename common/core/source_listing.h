@@ -7,11 +7,10 @@
 //
 // Threads: Request from the pipe reader; Stop and destruction from the teardown; the two
 // threads of its own. One lock guards the request state and the call's result; no line is
-// sent and no finder call made under it.
+// sent and no finder call made under it. Win32-free.
 //
 // A finder thread that outlasts Stop's wait may still be inside the library: the finder,
-// and everything the two threads share, is then never released (the host keeps the
-// library loaded the same way).
+// and everything the two threads share, then stays with those threads until they end.
 #pragma once
 
 #include <functional>
@@ -43,5 +42,5 @@ public:
 
 private:
     struct Shared;
-    std::unique_ptr<Shared> shared_;
+    std::shared_ptr<Shared> shared_;
 };

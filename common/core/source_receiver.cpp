@@ -2,6 +2,7 @@
 
 #include "log.h"
 #include "performance_counter.h"
+#include "schedule_point.h"
 
 SourceReceiver::SourceReceiver(const char* tag, unsigned stopWaitMs)
     : tag_(tag), worker_(stopWaitMs) {}
@@ -11,7 +12,7 @@ bool SourceReceiver::StartReceiving(const std::string& source, int quality) {
     // new source; it is waited for here only if no Stop has waited for it yet.
     const bool ended = worker_.Stop();
     {
-        ScopedLock lock(lock_);
+        std::lock_guard<std::mutex> lock(lock_);
         settings_.source = source;
         settings_.quality = quality;
     }
@@ -26,6 +27,7 @@ bool SourceReceiver::StartReceiving(const std::string& source, int quality) {
         case WorkerThread::StartResult::Started:
             return true;
         case WorkerThread::StartResult::Deferred:
+            schedule::Point("receiver.deferred");
             if (!busyReported_.exchange(true)) {
                 NotifyStatus("error", "Receiver busy");
             }
@@ -45,17 +47,17 @@ bool SourceReceiver::Stuck() {
 }
 
 void SourceReceiver::StoreQuality(int quality) {
-    ScopedLock lock(lock_);
+    std::lock_guard<std::mutex> lock(lock_);
     settings_.quality = quality;
 }
 
 int SourceReceiver::Quality() {
-    ScopedLock lock(lock_);
+    std::lock_guard<std::mutex> lock(lock_);
     return settings_.quality;
 }
 
 SourceReceiver::Settings SourceReceiver::CopySettings() {
-    ScopedLock lock(lock_);
+    std::lock_guard<std::mutex> lock(lock_);
     return settings_;
 }
 
