@@ -56,18 +56,22 @@ int SourceReceiver::Quality() {
     return settings_.quality;
 }
 
-SourceReceiver::Settings SourceReceiver::CopySettings() {
+bool SourceReceiver::CopySettingsWhileRunning(Settings& settings) {
     std::lock_guard<std::mutex> lock(lock_);
-    return settings_;
+    if (!worker_.running()) {
+        return false;
+    }
+    // Cleared before the copy: a request that comes after it (a new bandwidth) finds the
+    // attempt it must end, and one that came before is in the copy.
+    reconnectRequested_.exchange(false);
+    settings = settings_;
+    return true;
 }
 
 void SourceReceiver::ReceiveLoop() {
     busyReported_.exchange(false);
-    while (worker_.running()) {
-        // Cleared before the copy: a request that comes after it (a new bandwidth) finds
-        // the attempt it must end, and one that came before is in the copy.
-        reconnectRequested_.exchange(false);
-        Settings settings = CopySettings();
+    Settings settings;
+    while (CopySettingsWhileRunning(settings)) {
         if (settings.source.empty()) {
             NotifyStatus("disconnected", "");
             worker_.Pause(kNoSourcePauseMs);

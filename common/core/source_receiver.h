@@ -107,7 +107,11 @@ protected:
 
 private:
     void ReceiveLoop();
-    Settings CopySettings();
+    // The settings for the next attempt, unless the worker has been told to stop. Asked
+    // under the lock that StartReceiving stores new settings under once it has stopped the
+    // worker, so a worker that outlasts that stop never opens an attempt on the settings
+    // meant for the next one.
+    bool CopySettingsWhileRunning(Settings& settings);
 
     const char* tag_;
     std::mutex lock_;
