@@ -5,7 +5,7 @@
 #include "schedule_point.h"
 
 SourceReceiver::SourceReceiver(const char* tag, unsigned stopWaitMs)
-    : tag_(tag), worker_(stopWaitMs) {}
+    : tag_(tag), worker_(stopWaitMs, this) {}
 
 bool SourceReceiver::StartReceiving(const std::string& source, int quality) {
     // The old worker ends before the values change, so it never opens an attempt on the
@@ -27,11 +27,7 @@ bool SourceReceiver::StartReceiving(const std::string& source, int quality) {
         case WorkerThread::StartResult::Started:
             return true;
         case WorkerThread::StartResult::Deferred:
-            schedule::Point("receiver.deferred");
-            if (!busyReported_.exchange(true)) {
-                NotifyStatus("error", "Receiver busy");
-            }
-            return false;
+            return false;  // "Receiver busy" was reported, once for the worker that hangs
         case WorkerThread::StartResult::Failed:
             break;
     }
@@ -57,6 +53,7 @@ int SourceReceiver::Quality() {
 }
 
 bool SourceReceiver::CopySettingsWhileRunning(Settings& settings) {
+    schedule::Point("receiver.copy-settings");
     std::lock_guard<std::mutex> lock(lock_);
     if (!worker_.running()) {
         return false;
@@ -68,8 +65,15 @@ bool SourceReceiver::CopySettingsWhileRunning(Settings& settings) {
     return true;
 }
 
+void SourceReceiver::StartDeferred() {
+    NotifyStatus("error", "Receiver busy");
+}
+
+void SourceReceiver::RunEnded() {
+    NotifyStatus("disconnected", "");
+}
+
 void SourceReceiver::ReceiveLoop() {
-    busyReported_.exchange(false);
     Settings settings;
     while (CopySettingsWhileRunning(settings)) {
         if (settings.source.empty()) {
@@ -91,7 +95,7 @@ void SourceReceiver::ReceiveLoop() {
                 break;
         }
     }
-    NotifyStatus("disconnected", "");
+    // The final "disconnected" is RunEnded's.
 }
 
 void SourceReceiver::NotifyStatus(const char* state, const char* source) {

@@ -15,15 +15,18 @@ struct WorkerThread::Run {
     std::mutex lock;
     std::condition_variable ended;  // signalled when `finished` is set
     WorkerThread* worker = nullptr;
+    RunReports* reports = nullptr;
     Body body = nullptr;              // under lock
     void* context = nullptr;          // under lock
     bool deferred = false;            // under lock: run the body again once it returns
     bool outlasted = false;           // under lock: the current run outlasted a full stop wait
+    bool deferralReported = false;    // under lock: the current run has held a start back
     bool finished = false;            // under lock: the thread runs no body any more
     std::shared_ptr<void> keepAlive;  // taken by the thread when it begins
 };
 
-WorkerThread::WorkerThread(unsigned stopWaitMs) : stopWaitMs_(stopWaitMs) {}
+WorkerThread::WorkerThread(unsigned stopWaitMs, RunReports* reports)
+    : stopWaitMs_(stopWaitMs), reports_(reports) {}
 
 WorkerThread::~WorkerThread() {
     Stop();
@@ -46,6 +49,9 @@ void WorkerThread::ThreadMain(std::shared_ptr<Run> run) {
         body(context);
         schedule::Point("worker.body-returned");
         std::lock_guard<std::mutex> lock(run->lock);
+        if (run->reports != nullptr) {
+            run->reports->RunEnded();
+        }
         if (!run->deferred) {
             run->finished = true;
             run->ended.notify_all();
@@ -53,6 +59,7 @@ void WorkerThread::ThreadMain(std::shared_ptr<Run> run) {
         }
         run->deferred = false;
         run->outlasted = false;  // a fresh run: a stop waits for it in full again
+        run->deferralReported = false;
         run->worker->Rearm();
     }
     // The keep-alive goes first and may end the owner; the run goes last.
@@ -116,12 +123,17 @@ WorkerThread::StartResult WorkerThread::Start(Body body, void* context,
             run_->body = body;
             run_->context = context;
             run_->deferred = true;
+            if (!run_->deferralReported && run_->reports != nullptr) {
+                run_->deferralReported = true;
+                run_->reports->StartDeferred();
+            }
             return StartResult::Deferred;
         }
     }
     Ended(0);  // a worker that finished while we looked is forgotten here
     auto run = std::make_shared<Run>();
     run->worker = this;
+    run->reports = reports_;
     run->body = body;
     run->context = context;
     run->keepAlive = std::move(keepAlive);

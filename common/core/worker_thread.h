@@ -16,12 +16,27 @@
 //
 // The thread holds the keep-alive given to Start until it ends: an owner that cannot wait
 // for a stuck worker hands it what the worker uses, instead of freeing it under it.
+//
+// What the owner reports about the runs (RunReports) is told under the run's lock, where
+// the deferred start and the end of a run are decided: so "busy" is said once for each run
+// that holds a start back, and before that run's end is reported, and a run's end is
+// reported before the start it held back begins.
 #pragma once
 
 #include <atomic>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
+
+class RunReports {
+public:
+    virtual ~RunReports() = default;
+    // A start was deferred behind a run that has not ended; once for each such run.
+    virtual void StartDeferred() = 0;
+    // The body has returned, before a deferred start is taken and before the worker counts
+    // as ended.
+    virtual void RunEnded() = 0;
+};
 
 class WorkerThread {
 public:
@@ -33,7 +48,9 @@ public:
         Failed,    // no thread could be made
     };
 
-    explicit WorkerThread(unsigned stopWaitMs);
+    // `reports` (none: nothing is reported) must outlive every run: the keep-alive given
+    // to Start holds it when the owner may go before a stuck worker.
+    explicit WorkerThread(unsigned stopWaitMs, RunReports* reports = nullptr);
     ~WorkerThread();
     WorkerThread(const WorkerThread&) = delete;
     WorkerThread& operator=(const WorkerThread&) = delete;
@@ -83,4 +100,5 @@ private:
     std::condition_variable pauseWake_;
     std::shared_ptr<Run> run_;  // under guard_: the thread's shared state
     unsigned stopWaitMs_;
+    RunReports* reports_;
 };
