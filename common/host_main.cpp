@@ -143,7 +143,8 @@ void WireUp(Host& host) {
                                     host.pipe->StatsSender());
     PipeClient* pipe = host.pipe.get();
     host.listing = std::make_unique<SourceListing>(
-        host.receiver->CreateSourceFinder(), [pipe](const std::string& line) { pipe->Send(line); });
+        host.receiver->CreateSourceFinder(), [pipe](const std::string& line) { pipe->Send(line); },
+        [pipe] { return pipe->SentLinesUnsent(); });
     HWND window = host.window;
     host.gate = std::make_unique<CommandGate>(
         *host.receiver, [window] { PostMessageW(window, kQuitRequest, 0, 0); }, host.listing.get());

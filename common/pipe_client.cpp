@@ -48,7 +48,7 @@ void PipeClient::SendHostReady(HWND window, DWORD processId) {
     std::string json = BuildHostReady(static_cast<int64_t>(reinterpret_cast<intptr_t>(window)),
                                       static_cast<int32_t>(processId));
     HostLog("[Pipe] Sending: %s", json.c_str());
-    writer_.Post(MessageKind::Ordered, std::move(json));
+    writer_.Post(MessageKind::HostReady, std::move(json));
 }
 
 void PipeClient::SendStatus(const char* state, const char* source) {

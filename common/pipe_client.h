@@ -31,8 +31,10 @@ public:
     void SendHostReady(HWND window, DWORD processId);
     void SendStatus(const char* state, const char* source);
     void SendStats(float framesPerSecond, int width, int height);
-    // Any other message: one whole line, kept in order with the others.
+    // Any other message (a listing's lines): one whole line, kept in order with the others.
     void Send(const std::string& json);
+    // Whether lines given to Send wait to be written.
+    bool SentLinesUnsent() { return writer_.Unsent(MessageKind::Ordered); }
     // SendStatus and SendStats as the callbacks that the status relay and the receiver take.
     StatusCallback StatusSender() {
         return [this](const char* state, const char* source) { SendStatus(state, source); };

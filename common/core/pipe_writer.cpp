@@ -18,7 +18,8 @@ struct PipeWriter::Shared {
     bool failed = true;     // under lock; until Start nothing is kept for a pipe never opened
     bool stopping = false;  // under lock
     bool inFlight = false;  // under lock: a line was taken and its write has not ended
-    bool running = false;   // under lock: the thread has not ended
+    MessageKind inFlightKind = MessageKind::Ordered;  // under lock
+    bool running = false;                             // under lock: the thread has not ended
     std::shared_ptr<WriteChannel> channel;
     std::atomic<unsigned> writeBoundMs{kWriteBoundMs};
     // Writer thread only: the line in flight and how much of it the pipe has taken.
@@ -83,6 +84,12 @@ void PipeWriter::Post(MessageKind kind, std::string line) {
     s.changed.notify_all();
 }
 
+bool PipeWriter::Unsent(MessageKind kind) {
+    Shared& s = *shared_;
+    std::lock_guard<std::mutex> lock(s.lock);
+    return s.outbox.Waiting(kind) > 0 || (s.inFlight && s.inFlightKind == kind);
+}
+
 bool PipeWriter::Stop(unsigned drainMs) {
     if (!started_) {
         return !stuck_;
@@ -127,6 +134,7 @@ bool PipeWriter::Shared::TakeLine() {
         if (outbox.Take(kind, line)) {
             sent = 0;
             inFlight = true;
+            inFlightKind = kind;
             return true;
         }
         inFlight = false;
@@ -140,14 +148,9 @@ bool PipeWriter::Shared::WriteLine() {
         if (!WriteRest()) {
             return false;
         }
-        if (sent == 0 && !line.empty()) {
-            // The pipe took none of it: newer messages of its kind may now replace it.
-            schedule::Point("writer.put-back");
-            std::lock_guard<std::mutex> guard(lock);
-            outbox.PutBack(kind, std::move(line));
-            line.clear();
-        }
     }
+    std::lock_guard<std::mutex> guard(lock);
+    inFlight = false;  // written: no longer unsent
     return true;
 }
 
@@ -158,31 +161,34 @@ bool PipeWriter::Shared::WriteRest() {
         return true;
     }
     const unsigned boundMs = writeBoundMs.load();
-    size_t count = 0;
-    const WriteChannel::Outcome outcome = channel->Await(boundMs, count);
-    schedule::Point("writer.write-ended");
-    switch (outcome) {
-        case WriteChannel::Outcome::Written:
-            sent += count;
-            SetStalled(false);
-            return true;
-        case WriteChannel::Outcome::Failed:
-            Fail();
-            return true;
-        case WriteChannel::Outcome::Stopped:
-            channel->Cancel(count);
-            sent += count;
-            return false;
-        case WriteChannel::Outcome::TimedOut:
-            break;
+    bool stalled = false;
+    for (;;) {
+        size_t count = 0;
+        const WriteChannel::Outcome outcome = channel->Await(boundMs, count);
+        schedule::Point("writer.write-waited");
+        switch (outcome) {
+            case WriteChannel::Outcome::Written:
+                sent += count;
+                SetStalled(false);
+                return true;
+            case WriteChannel::Outcome::Failed:
+                Fail();
+                return true;
+            case WriteChannel::Outcome::Stopped:
+                // Only a stop cancels a write: a cancel can leave the reader part of a line.
+                channel->Cancel(count);
+                sent += count;
+                return false;
+            case WriteChannel::Outcome::TimedOut:
+                if (!stalled) {
+                    HostLog("[Pipe] WARNING: a write has waited %u ms; the pipe counts as stalled",
+                            boundMs);
+                    stalled = true;
+                    SetStalled(true);
+                }
+                break;  // the same write, waited for again
+        }
     }
-    // Cancelled, the write reports what the pipe took before the cancel landed.
-    channel->Cancel(count);
-    sent += count;
-    HostLog("[Pipe] WARNING: WriteFile timed out after %u ms; %lu of %lu bytes taken", boundMs,
-            static_cast<unsigned long>(count), static_cast<unsigned long>(size));
-    SetStalled(sent < line.size());
-    return true;
 }
 
 void PipeWriter::Shared::Fail() {

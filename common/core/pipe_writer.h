@@ -1,12 +1,11 @@
 // The one writer of the pipe. Every thread hands its messages to Post, which only puts
 // them in the outbox (outbox.h says what is kept while the controller does not read) and
-// never waits for the pipe; the writer thread drains the outbox one line a write, and
-// waits at most the write bound (2000 ms) for each write. A write the pipe has not taken
-// by then is cancelled and its line is not lost: the rest of a line the pipe took in part
-// is written next, so lines stay whole, and a line it took none of goes back to the
-// outbox, where only newer messages of its kind can replace it. Until a write succeeds
-// again the pipe counts as stalled. Once a write fails (the controller is gone) nothing
-// more is kept.
+// never waits for the pipe; the writer thread drains the outbox one line a write. A write
+// the pipe has not taken within the write bound (2000 ms) makes the pipe count as stalled,
+// so that newer state collapses behind it in the outbox, and is waited for further: a
+// line, once begun, is written whole, and only a stop cancels a write. The pipe counts as
+// flowing again once a write has ended. Once a write fails (the controller is gone)
+// nothing more is kept.
 //
 // Threads: any thread posts; the writer thread writes; Start and Stop are called by the
 // pipe client's owner (the main thread, or the teardown's helper thread). Win32-free: the
@@ -33,8 +32,11 @@ public:
     // thread could be made: then posts are dropped.
     bool Start(std::shared_ptr<WriteChannel> channel);
     void Post(MessageKind kind, std::string line);
+    // Whether a line of `kind` waits or is being written.
+    bool Unsent(MessageKind kind);
     // Gives the writer at most drainMs to empty the outbox, then ends it (a write in
-    // flight is cancelled) and waits at most kJoinMs for its thread. False when it has
+    // flight is cancelled: the reader may then get part of its line) and waits at most
+    // kJoinMs for its thread. False when it has
     // not ended: it then keeps the channel until it does.
     bool Stop(unsigned drainMs);
 

@@ -28,17 +28,24 @@ const char kCannotStart[] = "Cannot start source listing";
 
 // Shared with the two threads, which hold it until they end.
 struct SourceListing::Shared {
-    Shared(std::unique_ptr<SourceFinder> sourceFinder, SendLine sendLine, unsigned boundMs)
-        : finder(std::move(sourceFinder)), send(std::move(sendLine)), callBoundMs(boundMs) {}
+    Shared(std::unique_ptr<SourceFinder> sourceFinder, SendLine sendLine, LinesUnsent linesUnsent,
+           unsigned boundMs)
+        : finder(std::move(sourceFinder)),
+          send(std::move(sendLine)),
+          unsent(std::move(linesUnsent)),
+          callBoundMs(boundMs) {}
 
     std::unique_ptr<SourceFinder> finder;
     SendLine send;
+    LinesUnsent unsent;
     unsigned callBoundMs;
 
     std::mutex lock;
     std::condition_variable changed;  // any flag below
     bool stopped = false;             // under lock; set once, by Stop
     bool requested = false;           // under lock: a listing waits for the answer thread
+    bool answerBusy = false;          // under lock: that listing is answered "busy" at once
+    bool lastWasBusy = false;         // under lock: the last answer sent was "busy"
     bool callRequested = false;       // under lock: a call waits for the finder thread
     bool found = false;               // under lock: the call handed over has returned
     bool underWay = false;            // under lock: requested and not yet answered
@@ -100,8 +107,10 @@ void SourceListing::Shared::AnswerLoop() {
                 return;
             }
             requested = false;
+            lastWasBusy = answerBusy;
         }
-        const std::vector<std::string> lines = BuildListing(CallFinder());
+        const std::vector<std::string> lines =
+            BuildListing(lastWasBusy ? FoundSources{{}, kBusy} : CallFinder());
         HostLog("[Listing] answering with %u lines", static_cast<unsigned>(lines.size()));
         for (size_t i = 0; i < lines.size(); ++i) {
             if (Stopping()) {
@@ -170,8 +179,9 @@ void SourceListing::Shared::FinderLoop() {
 }
 
 SourceListing::SourceListing(std::unique_ptr<SourceFinder> finder, SendLine send,
-                             unsigned callBoundMs)
-    : shared_(std::make_shared<Shared>(std::move(finder), std::move(send), callBoundMs)) {}
+                             LinesUnsent unsent, unsigned callBoundMs)
+    : shared_(std::make_shared<Shared>(std::move(finder), std::move(send), std::move(unsent),
+                                       callBoundMs)) {}
 
 SourceListing::~SourceListing() {
     if (Stop()) {
@@ -188,9 +198,16 @@ void SourceListing::Request() {
         if (s.stopped || s.underWay) {
             return;
         }
+        // Asked under the lock, so that the answer decided here sees every line the answer
+        // thread has sent so far (it sends without this lock).
+        const bool earlierUnsent = s.unsent && s.unsent();
+        if (earlierUnsent && s.lastWasBusy) {
+            return;  // the "busy" answer still waiting for the controller answers this one too
+        }
         if (s.StartThreads(shared_)) {
             s.underWay = true;
             s.requested = true;
+            s.answerBusy = earlierUnsent;
             s.changed.notify_all();
             return;
         }

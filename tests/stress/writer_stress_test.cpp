@@ -1,8 +1,8 @@
 // The pipe writer and its outbox against a reader that stops and starts at any moment,
-// natively: statuses, stats and host_ready posted from threads of their own while the
-// pipe stalls and resumes. What the reader gets is judged line by line: none cut, none
-// twice, ordered lines all and in order, the newest state never lost, and after a stall
-// that the writer noticed the current state within one line of what was in flight.
+// natively: statuses, stats, a listing's lines and host_ready posted from threads of their
+// own while the pipe stalls and resumes. What the reader gets is judged line by line: none cut,
+// none twice, ordered lines all and in order, the newest state never lost, and after a stall that
+// the writer noticed the current state within one line of what was in flight.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -30,7 +30,10 @@ using stress::WaitFor;
 // step after a write that timed out unfinished.
 class FakePipe : public WriteChannel {
 public:
-    FakePipe(EventLog& log, uint64_t seed) : log_(log), rng_(seed) {
+    // cancelHidesTaken: a cancel reports nothing taken although the reader may have taken
+    // part of the line, as a cancelled write on a named pipe can.
+    FakePipe(EventLog& log, uint64_t seed, bool cancelHidesTaken)
+        : log_(log), rng_(seed), cancelHidesTaken_(cancelHidesTaken) {
         reader_ = std::thread([this] { ReadLoop(); });
     }
     ~FakePipe() override {
@@ -64,7 +67,7 @@ public:
 
     bool Begin(const char* data, size_t size) override {
         std::lock_guard<std::mutex> lock(lock_);
-        NoteStall();
+        NoteStall(true);
         data_ = data;
         size_ = size;
         taken_ = 0;
@@ -74,7 +77,7 @@ public:
     }
     Outcome Await(unsigned boundMs, size_t& taken) override {
         std::unique_lock<std::mutex> lock(lock_);
-        NoteStall();
+        NoteStall(taken_ < size_);
         const bool ended = changed_.wait_for(lock, std::chrono::milliseconds(boundMs),
                                              [this] { return interrupted_ || taken_ == size_; });
         if (taken_ == size_) {
@@ -91,7 +94,7 @@ public:
     void Cancel(size_t& taken) override {
         std::lock_guard<std::mutex> lock(lock_);
         inFlight_ = false;
-        taken = taken_;
+        taken = cancelHidesTaken_ ? 0 : taken_;
         if (taken_ == size_) {
             stallPending_ = false;
         }
@@ -103,12 +106,13 @@ public:
     }
 
 private:
-    // Under lock_, at the writer's next step.
-    void NoteStall() {
-        if (stallPending_) {
-            stallPending_ = false;
+    // Under lock_, at the writer's next step: it has then counted the pipe stalled, and
+    // goes on counting it so until a write ends (not while the reader is stalled).
+    void NoteStall(bool writeUnfinished) {
+        if (stallPending_ && writeUnfinished) {
             log_.Add("stall marked");
         }
+        stallPending_ = false;
     }
     void ReadLoop() {
         std::unique_lock<std::mutex> lock(lock_);
@@ -137,6 +141,7 @@ private:
 
     EventLog& log_;
     std::mt19937_64 rng_;  // reader thread
+    const bool cancelHidesTaken_;
     std::mutex lock_;
     std::condition_variable changed_;
     const char* data_ = nullptr;  // the write in flight, valid while inFlight_
@@ -151,11 +156,13 @@ private:
     std::thread reader_;
 };
 
-// The lines of one iteration: "R" (host_ready), "S<n>" statuses, "T<n>" stats.
+// The lines of one iteration: "R" (host_ready), "S<n>" statuses, "T<n>" stats, "O<n>"
+// ordered lines (a listing's).
 struct Posted {
     std::map<std::string, MessageKind> kinds;
     int lastStatus = -1;
     int lastStats = -1;
+    int ordered = 0;
 };
 
 std::vector<std::string> SplitLines(const std::string& bytes) {
@@ -223,6 +230,7 @@ void CheckReceived(const std::string& received, const Posted& posted) {
     std::map<std::string, int> seen;
     int status = -1;
     int stats = -1;
+    int ordered = 0;
     for (const std::string& line : lines) {
         ASSERT_EQ(posted.kinds.count(line), 1u)
             << "a line never posted: " << line << "\nread: " << received;
@@ -233,8 +241,11 @@ void CheckReceived(const std::string& received, const Posted& posted) {
         } else if (line[0] == 'T') {
             EXPECT_GT(Number(line), stats) << "stats out of order\nread: " << received;
             stats = Number(line);
+        } else if (line[0] == 'O') {
+            EXPECT_EQ(Number(line), ordered++) << "ordered lines out of order\nread: " << received;
         }
     }
+    EXPECT_EQ(ordered, posted.ordered) << "ordered lines lost\nread: " << received;
     ASSERT_FALSE(lines.empty());
     EXPECT_EQ(lines.front(), "R") << "read: " << received;
     EXPECT_EQ(status, posted.lastStatus) << "the newest status was lost\nread: " << received;
@@ -244,12 +255,13 @@ void CheckReceived(const std::string& received, const Posted& posted) {
 TEST(WriterStress, AStalledPipeGetsWholeLinesAndTheCurrentStateFirst) {
     stress::Run("writer stall", {3000, 3.0}, [](int, std::mt19937_64& rng) {
         EventLog log;
-        auto pipe = std::make_shared<FakePipe>(log, rng());
+        const bool cancelHidesTaken = stress::Between(rng, 0, 1) == 1;
+        auto pipe = std::make_shared<FakePipe>(log, rng(), cancelHidesTaken);
         PipeWriter writer;
         writer.SetWriteBoundForTesting(static_cast<unsigned>(stress::Between(rng, 1, 2)));
         ASSERT_TRUE(writer.Start(pipe));
         Posted posted;
-        posted.kinds["R"] = MessageKind::Ordered;
+        posted.kinds["R"] = MessageKind::HostReady;
         const int statuses = stress::Between(rng, 5, 30);
         const int stats = stress::Between(rng, 0, 20);
         for (int i = 0; i < statuses; ++i) {
@@ -260,9 +272,14 @@ TEST(WriterStress, AStalledPipeGetsWholeLinesAndTheCurrentStateFirst) {
         }
         posted.lastStatus = statuses - 1;
         posted.lastStats = stats - 1;
+        posted.ordered = stress::Between(rng, 0, 12);
+        for (int i = 0; i < posted.ordered; ++i) {
+            posted.kinds["O" + std::to_string(i)] = MessageKind::Ordered;
+        }
         const uint64_t statusSeed = rng();
         const uint64_t statsSeed = rng();
-        writer.Post(MessageKind::Ordered, "R");
+        const uint64_t orderedSeed = rng();
+        writer.Post(MessageKind::HostReady, "R");
         std::thread statusPoster([&] {
             std::mt19937_64 own(statusSeed);
             for (int i = 0; i < statuses; ++i) {
@@ -278,6 +295,16 @@ TEST(WriterStress, AStalledPipeGetsWholeLinesAndTheCurrentStateFirst) {
                 stress::SleepUpTo(own, 600);
             }
         });
+        // Listings: a few lines at once, now and then.
+        std::thread orderedPoster([&] {
+            std::mt19937_64 own(orderedSeed);
+            for (int i = 0; i < posted.ordered; ++i) {
+                writer.Post(MessageKind::Ordered, "O" + std::to_string(i));
+                if (own() % 3 == 0) {
+                    stress::SleepUpTo(own, 1500);
+                }
+            }
+        });
         // The reader stops and starts meanwhile, now and then long enough for the writer to
         // notice.
         const int stalls = stress::Between(rng, 1, 5);
@@ -289,6 +316,7 @@ TEST(WriterStress, AStalledPipeGetsWholeLinesAndTheCurrentStateFirst) {
         }
         statusPoster.join();
         statsPoster.join();
+        orderedPoster.join();
         EXPECT_TRUE(writer.Stop(10000));
         CheckReceived(pipe->Received(), posted);
         CheckStalls(log.Events(), pipe->Received());
