@@ -124,14 +124,21 @@ bool PipeClient::WaitForRead(DWORD& count) {
 }
 
 void PipeClient::DeliverLines(DWORD count) {
-    lines_.Append(readBuffer_, count, [this](const std::string& line) {
-        HostLog(kind_ == HostKind::Parlex ? "[Pipe] Received: %s" : "[Pipe] Received command: %s",
+    lines_.Append(
+        readBuffer_, count,
+        [this](const std::string& line) {
+            HostLog(
+                kind_ == HostKind::Parlex ? "[Pipe] Received: %s" : "[Pipe] Received command: %s",
                 line.c_str());
-        JsonObject command = ParseJson(line);
-        if (onCommand_) {
-            onCommand_(command);
-        }
-    });
+            JsonObject command = ParseJson(line);
+            if (onCommand_) {
+                onCommand_(command);
+            }
+        },
+        [](size_t bytes) {
+            HostLog("[Pipe] WARNING: a command line of more than %u bytes is ignored (%lu seen)",
+                    static_cast<unsigned>(kMaxCommandBytes), static_cast<unsigned long>(bytes));
+        });
 }
 
 void PipeClient::ReaderLoop() {

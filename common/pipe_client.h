@@ -19,6 +19,9 @@ using CommandCallback = std::function<void(const JsonObject&)>;
 
 class PipeClient {
 public:
+    // The longest command line kept; a longer one is ignored whole (and logged).
+    static constexpr size_t kMaxCommandBytes = 64 * 1024;
+
     // The host kind only chooses the wording of diagnostic lines.
     explicit PipeClient(HostKind kind = HostKind::Tivane) : kind_(kind) {}
     ~PipeClient() { Close(); }
@@ -82,7 +85,7 @@ private:
     // Lives as long as the client, so a read the system still holds after a cancel never
     // writes into freed memory.
     char readBuffer_[4096] = {};
-    LineSplitter lines_;
+    LineSplitter lines_{kMaxCommandBytes};
     bool readerStuck_ = false;  // main thread: the reader outlasted StopReader's wait
     PipeWriter writer_;
 };
