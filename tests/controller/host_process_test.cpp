@@ -86,7 +86,10 @@ TEST_P(HostProcessLife, ReceivesChangesQualityAndEndsWithZero) {
     }
     ScopedHostSearchPath runtimes;
     HostProcess host;
-    HostResult started = host.Start(OptionsFor(GetParam().exe));
+    // A pipe name outside any ANSI code page: the host reads its command line wide.
+    HostOptions options = OptionsFor(GetParam().exe);
+    options.pipeNamePrefix = "h\u00F4te-\u2603-\u043A\u0430\u043D\u0430\u043B";
+    HostResult started = host.Start(options);
     ASSERT_TRUE(started) << started.reason;
     HostReady ready;
     HostResult isReady = host.WaitForReady(kStartMs, &ready);
