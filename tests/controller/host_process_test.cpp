@@ -12,6 +12,7 @@
 
 #include "child_process.h"
 #include "controller_runs.h"
+#include "host_error_output.h"
 #include "host_process.h"
 #include "platform.h"
 #include "test_files.h"
@@ -254,6 +255,16 @@ TEST(HostProcessStart, ALibraryWritingToStandardErrorNeverStallsTheHost) {
     EXPECT_TRUE(host.End(kEventMs, &code));
     EXPECT_EQ(code, 0u);
     EXPECT_EQ(host.startupProblem().reason, StartupFailure::None);
+
+    // The host's end of it is never inheritable by what else the application starts.
+    HostErrorOutput output;
+    UniqueHandle hostEnd;
+    DWORD error = 0;
+    ASSERT_TRUE(
+        output.Start("hc-test-stderr-" + std::to_string(GetCurrentProcessId()), hostEnd, error));
+    DWORD flags = 0;
+    ASSERT_TRUE(GetHandleInformation(hostEnd.Get(), &flags));
+    EXPECT_EQ(flags & HANDLE_FLAG_INHERIT, 0u);
 }
 
 TEST(HostProcessPipe, NoOtherProcessCanTakeTheHostsPlace) {
