@@ -144,7 +144,7 @@ void WireUp(Host& host) {
     PipeClient* pipe = host.pipe.get();
     host.listing = std::make_unique<SourceListing>(
         host.receiver->CreateSourceFinder(), [pipe](const std::string& line) { pipe->Send(line); },
-        [pipe] { return pipe->SentLinesUnsent(); });
+        [pipe] { return pipe->SentLinesWaiting(); });
     HWND window = host.window;
     host.gate = std::make_unique<CommandGate>(
         *host.receiver, [window] { PostMessageW(window, kQuitRequest, 0, 0); }, host.listing.get());

@@ -1,5 +1,7 @@
 #include "pipe_write_channel.h"
 
+#include <utility>
+
 #include "log.h"
 
 namespace {
@@ -10,8 +12,8 @@ void LogWriteError(DWORD error) {
 
 }  // namespace
 
-PipeWriteChannel::PipeWriteChannel(HANDLE pipe)
-    : pipe_(pipe),
+PipeWriteChannel::PipeWriteChannel(std::shared_ptr<UniqueHandle> pipe)
+    : pipe_(std::move(pipe)),
       writeEvent_(CreateEventW(nullptr, TRUE, FALSE, nullptr)),
       stop_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
 
@@ -21,7 +23,7 @@ bool PipeWriteChannel::Begin(const char* data, size_t size) {
     ResetEvent(writeEvent_.Get());
     DWORD count = 0;
     // A write that ends at once sets the event too; Await then reaps it.
-    if (!WriteFile(pipe_, data, static_cast<DWORD>(size), &count, &overlapped_) &&
+    if (!WriteFile(Pipe(), data, static_cast<DWORD>(size), &count, &overlapped_) &&
         GetLastError() != ERROR_IO_PENDING) {
         LogWriteError(GetLastError());
         return false;
@@ -34,7 +36,7 @@ WriteChannel::Outcome PipeWriteChannel::Await(unsigned boundMs, size_t& taken) {
     switch (WaitForMultipleObjects(2, waits, FALSE, boundMs)) {
         case WAIT_OBJECT_0: {
             DWORD count = 0;
-            if (!GetOverlappedResult(pipe_, &overlapped_, &count, FALSE)) {
+            if (!GetOverlappedResult(Pipe(), &overlapped_, &count, FALSE)) {
                 LogWriteError(GetLastError());
                 return Outcome::Failed;
             }
@@ -49,10 +51,10 @@ WriteChannel::Outcome PipeWriteChannel::Await(unsigned boundMs, size_t& taken) {
 }
 
 void PipeWriteChannel::Cancel(size_t& taken) {
-    CancelIoEx(pipe_, &overlapped_);
+    CancelIoEx(Pipe(), &overlapped_);
     DWORD count = 0;
     // Returns at once when the write already ended; otherwise when the cancel lands.
-    GetOverlappedResult(pipe_, &overlapped_, &count, TRUE);
+    GetOverlappedResult(Pipe(), &overlapped_, &count, TRUE);
     taken = count;
 }
 

@@ -1,15 +1,17 @@
 // The pipe writer's channel on Windows: one overlapped WriteFile at a time on the host's
-// end of its named pipe, waited for together with a stop event. The pipe handle is
-// borrowed and must outlive the channel; the channel lives as long as its writer thread,
-// so that a cancelled write never lands in freed memory.
+// end of its named pipe, waited for together with a stop event. The channel holds the pipe
+// handle open and lives as long as its writer thread, so that a write never lands in freed
+// memory or on a closed handle.
 #pragma once
+
+#include <memory>
 
 #include "win_types.h"
 #include "write_channel.h"
 
 class PipeWriteChannel : public WriteChannel {
 public:
-    explicit PipeWriteChannel(HANDLE pipe);
+    explicit PipeWriteChannel(std::shared_ptr<UniqueHandle> pipe);
 
     // Whether its events could be made.
     bool Valid() const { return writeEvent_ && stop_; }
@@ -20,7 +22,9 @@ public:
     void Interrupt() override;
 
 private:
-    HANDLE pipe_;
+    HANDLE Pipe() const { return pipe_->Get(); }
+
+    std::shared_ptr<UniqueHandle> pipe_;
     UniqueHandle writeEvent_;  // manual-reset: the write in flight has ended
     UniqueHandle stop_;        // manual-reset: set once, by Interrupt
     OVERLAPPED overlapped_ = {};

@@ -18,8 +18,7 @@ struct PipeWriter::Shared {
     bool failed = true;     // under lock; until Start nothing is kept for a pipe never opened
     bool stopping = false;  // under lock
     bool inFlight = false;  // under lock: a line was taken and its write has not ended
-    MessageKind inFlightKind = MessageKind::Ordered;  // under lock
-    bool running = false;                             // under lock: the thread has not ended
+    bool running = false;   // under lock: the thread has not ended
     std::shared_ptr<WriteChannel> channel;
     std::atomic<unsigned> writeBoundMs{kWriteBoundMs};
     // Writer thread only: the line in flight and how much of it the pipe has taken.
@@ -84,15 +83,25 @@ void PipeWriter::Post(MessageKind kind, std::string line) {
     s.changed.notify_all();
 }
 
-bool PipeWriter::Unsent(MessageKind kind) {
+bool PipeWriter::Waiting(MessageKind kind) {
     Shared& s = *shared_;
     std::lock_guard<std::mutex> lock(s.lock);
-    return s.outbox.Waiting(kind) > 0 || (s.inFlight && s.inFlightKind == kind);
+    return s.outbox.Waiting(kind) > 0;
 }
 
 bool PipeWriter::Stop(unsigned drainMs) {
-    if (!started_) {
+    if (stuck_) {
+        // Only looked at again: once its thread has ended, it lets go of the channel.
+        Shared& s = *shared_;
+        std::lock_guard<std::mutex> lock(s.lock);
+        if (!s.running) {
+            stuck_ = false;
+            s.channel.reset();
+        }
         return !stuck_;
+    }
+    if (!started_) {
+        return true;
     }
     started_ = false;
     Shared& s = *shared_;
@@ -134,7 +143,6 @@ bool PipeWriter::Shared::TakeLine() {
         if (outbox.Take(kind, line)) {
             sent = 0;
             inFlight = true;
-            inFlightKind = kind;
             return true;
         }
         inFlight = false;
@@ -150,7 +158,7 @@ bool PipeWriter::Shared::WriteLine() {
         }
     }
     std::lock_guard<std::mutex> guard(lock);
-    inFlight = false;  // written: no longer unsent
+    inFlight = false;
     return true;
 }
 

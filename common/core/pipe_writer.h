@@ -32,12 +32,13 @@ public:
     // thread could be made: then posts are dropped.
     bool Start(std::shared_ptr<WriteChannel> channel);
     void Post(MessageKind kind, std::string line);
-    // Whether a line of `kind` waits or is being written.
-    bool Unsent(MessageKind kind);
+    // Whether a line of `kind` waits in the outbox (the one being written does not count:
+    // the pipe may have taken it, and the controller read it, before the writer is told).
+    bool Waiting(MessageKind kind);
     // Gives the writer at most drainMs to empty the outbox, then ends it (a write in
     // flight is cancelled: the reader may then get part of its line) and waits at most
-    // kJoinMs for its thread. False when it has
-    // not ended: it then keeps the channel until it does.
+    // kJoinMs for its thread. False when it has not ended: it then keeps the channel until
+    // it does, and a later Stop only looks whether it has.
     bool Stop(unsigned drainMs);
 
     void SetWriteBoundForTesting(unsigned milliseconds);

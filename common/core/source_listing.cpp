@@ -28,16 +28,16 @@ const char kCannotStart[] = "Cannot start source listing";
 
 // Shared with the two threads, which hold it until they end.
 struct SourceListing::Shared {
-    Shared(std::unique_ptr<SourceFinder> sourceFinder, SendLine sendLine, LinesUnsent linesUnsent,
+    Shared(std::unique_ptr<SourceFinder> sourceFinder, SendLine sendLine, LinesWaiting linesWaiting,
            unsigned boundMs)
         : finder(std::move(sourceFinder)),
           send(std::move(sendLine)),
-          unsent(std::move(linesUnsent)),
+          waiting(std::move(linesWaiting)),
           callBoundMs(boundMs) {}
 
     std::unique_ptr<SourceFinder> finder;
     SendLine send;
-    LinesUnsent unsent;
+    LinesWaiting waiting;
     unsigned callBoundMs;
 
     std::mutex lock;
@@ -179,8 +179,8 @@ void SourceListing::Shared::FinderLoop() {
 }
 
 SourceListing::SourceListing(std::unique_ptr<SourceFinder> finder, SendLine send,
-                             LinesUnsent unsent, unsigned callBoundMs)
-    : shared_(std::make_shared<Shared>(std::move(finder), std::move(send), std::move(unsent),
+                             LinesWaiting waiting, unsigned callBoundMs)
+    : shared_(std::make_shared<Shared>(std::move(finder), std::move(send), std::move(waiting),
                                        callBoundMs)) {}
 
 SourceListing::~SourceListing() {
@@ -200,14 +200,14 @@ void SourceListing::Request() {
         }
         // Asked under the lock, so that the answer decided here sees every line the answer
         // thread has sent so far (it sends without this lock).
-        const bool earlierUnsent = s.unsent && s.unsent();
-        if (earlierUnsent && s.lastWasBusy) {
-            return;  // the "busy" answer still waiting for the controller answers this one too
+        const bool earlierWaiting = s.waiting && s.waiting();
+        if (earlierWaiting && s.lastWasBusy) {
+            return;  // the "busy" answer still waiting in the outbox answers this one too
         }
         if (s.StartThreads(shared_)) {
             s.underWay = true;
             s.requested = true;
-            s.answerBusy = earlierUnsent;
+            s.answerBusy = earlierWaiting;
             s.changed.notify_all();
             return;
         }

@@ -6,8 +6,8 @@
 // it returns. A request that comes while a listing is under way is answered by that one.
 //
 // What waits for a controller that does not read stays bounded: a listing asked for while
-// the lines of an earlier one are still unsent is answered "Source listing busy" at once,
-// and one asked for while that answer is still unsent is answered by it.
+// lines of an earlier one still wait in the host's outbox is answered "Source listing busy"
+// at once, and one asked for while that answer still waits there is answered by it.
 //
 // Threads: Request from the pipe reader; Stop and destruction from the teardown; the two
 // threads of its own. One lock guards the request state and the call's result; no line is
@@ -26,16 +26,16 @@
 class SourceListing {
 public:
     using SendLine = std::function<void(const std::string& json)>;
-    // Whether lines sent earlier still wait to be written (any thread; never blocks).
-    using LinesUnsent = std::function<bool()>;
+    // Whether lines sent earlier still wait in the outbox (any thread; never blocks).
+    using LinesWaiting = std::function<bool()>;
     // Longest a finder call may take before its listing is answered with an error.
     static constexpr unsigned kCallBoundMs = 2500;
     // Longest Stop waits for the two threads together.
     static constexpr unsigned kStopBoundMs = 4000;
 
     // A null finder answers every listing with "Source listing not supported"; an empty
-    // `unsent` counts every line as written.
-    SourceListing(std::unique_ptr<SourceFinder> finder, SendLine send, LinesUnsent unsent,
+    // `waiting` counts every line as written.
+    SourceListing(std::unique_ptr<SourceFinder> finder, SendLine send, LinesWaiting waiting,
                   unsigned callBoundMs = kCallBoundMs);
     ~SourceListing();
     SourceListing(const SourceListing&) = delete;

@@ -98,7 +98,7 @@ public:
         unsent_.push_back(line);
         most_ = std::max(most_, unsent_.size());
     }
-    bool Unsent() {
+    bool Waiting() {
         std::lock_guard<std::mutex> lock(lock_);
         return !unsent_.empty();
     }
@@ -179,7 +179,7 @@ TEST(ListingStress, EveryRequestIsAnsweredByAWholeListingAndNothingFollowsTheSto
         };
         SourceListing listing(
             std::make_unique<FakeFinder>(log, pausesUs), send,
-            [&output] { return output.Unsent(); },
+            [&output] { return output.Waiting(); },
             static_cast<unsigned>(stress::Between(rng, 1, 3)));
         // The teardown either waits until every request is answered or stops at any moment.
         const bool stopAnywhere = stress::Between(rng, 0, 2) == 0;
