@@ -52,40 +52,23 @@ DWORD Remaining(ULONGLONG start, unsigned limitMs) {
     return spent >= limitMs ? 0 : static_cast<DWORD>(limitMs - spent);
 }
 
-bool IsWaiting(State& s, DWORD thread) {
-    std::lock_guard<std::mutex> lock(s.waitersLock);
-    return std::find(s.waiters.begin(), s.waiters.end(), thread) != s.waiters.end();
+HANDLE Native(const Signal& signal) {
+    return static_cast<HANDLE>(signal.NativeHandle());
 }
 
 // A wait of the caller's thread: it takes sent messages, and a call that one of them makes
 // on this thread knows that it runs inside this wait.
 DWORD CallerWait(State& s, DWORD count, const HANDLE* handles, DWORD timeoutMs) {
-    DWORD self = GetCurrentThreadId();
-    {
-        std::lock_guard<std::mutex> lock(s.waitersLock);
-        s.waiters.push_back(self);
-    }
-    DWORD woken = WaitTakingSentMessages(count, handles, timeoutMs);
-    std::lock_guard<std::mutex> lock(s.waitersLock);
-    s.waiters.erase(std::find(s.waiters.begin(), s.waiters.end(), self));
-    return woken;
+    CallbackRunner::Waiting waiting(s.callbacks.get());
+    return WaitTakingSentMessages(count, handles, timeoutMs);
 }
 
 DWORD CallerWait(State& s, HANDLE handle, DWORD timeoutMs) {
     return CallerWait(s, 1, &handle, timeoutMs);
 }
 
-// The callback thread cannot wait for itself, and a thread that answers a sent message,
-// from inside another wait or in its own loop, while a callback runs may be answering
-// that very callback's SendMessage: waiting for the callback would wait for itself.
 bool InsideCallback(State& s) {
-    DWORD self = GetCurrentThreadId();
-    return s.callbackThread && (self == s.callbackThreadId || IsWaiting(s, self) ||
-                                (s.inCallback.load() && InSendMessage()));
-}
-
-bool MayWaitForCallbacks(State& s) {
-    return s.callbackThread && !InsideCallback(s);
+    return s.callbacks && s.callbacks->InsideCallback();
 }
 
 template <void (*Body)(State&)>
@@ -108,15 +91,7 @@ UniqueHandle StartThread(const std::shared_ptr<State>& state, DWORD* threadId = 
 }
 
 void RunCallbacks(State& s) {
-    HostEvent event;
-    while (!s.detached.load() && s.queue.Pop(event, kWaitForever)) {
-        if (s.detached.load()) {
-            break;
-        }
-        s.inCallback.store(true);
-        s.options.onEvent(event);
-        s.inCallback.store(false);
-    }
+    s.callbacks->Run();
 }
 
 // FlushFileBuffers waits until the host has read everything, with no limit of its own,
@@ -127,11 +102,9 @@ void RunFlush(State& s) {
 
 bool CreateEvents(State& s) {
     s.control.Reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
-    s.pipeOpened.Reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    s.readyArrived.Reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    s.readingEnded.Reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     s.writeEvent.Reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    return s.control && s.pipeOpened && s.readyArrived && s.readingEnded && s.writeEvent;
+    return s.control && s.pipeOpened.Valid() && s.readyArrived.Valid() && s.readingEnded.Valid() &&
+           s.writeEvent;
 }
 
 HostResult CheckOptions(const HostOptions& options) {
@@ -238,7 +211,7 @@ HostResult Launch(State& s) {
 HostResult StartThreads(const std::shared_ptr<State>& s) {
     s->readerThread = StartThread<RunPipeReader>(s);
     if (s->readerThread && s->options.onEvent) {
-        s->callbackThread = StartThread<RunCallbacks>(s, &s->callbackThreadId);
+        s->callbackThread = StartThread<RunCallbacks>(s);
     }
     if (!s->readerThread || (s->options.onEvent && !s->callbackThread)) {
         DWORD error = GetLastError();
@@ -272,7 +245,7 @@ HostResult Write(State& s, const std::string& bytes, unsigned timeoutMs) {
     if (Signalled(s.host.process)) {
         return Fail(HostError::PipeClosed, "the host has ended; not sent");
     }
-    if (!Signalled(s.pipeOpened)) {
+    if (!s.pipeOpened.IsSet()) {
         return Fail(HostError::WrongState, "the host has not opened the pipe yet");
     }
     // After a write cut off part-way, an LF first ends that fragment, so that this line is
@@ -315,7 +288,7 @@ void RetirePipe(State& s) {
     std::lock_guard<std::timed_mutex> lock(s.writeLock);
     s.pipeClosed = true;
     bool flushing = s.flushThread && !Signalled(s.flushThread);
-    if (Signalled(s.readingEnded) && !flushing) {
+    if (s.readingEnded.IsSet() && !flushing) {
         s.pipe.Reset();
     }
 }
@@ -327,7 +300,7 @@ bool AskToEnd(State& s, ULONGLONG start, unsigned waitMs) {
     if (Signalled(s.host.process)) {
         return true;
     }
-    bool mayHear = Signalled(s.pipeOpened);
+    bool mayHear = s.pipeOpened.IsSet();
     if (mayHear && !s.shutdownSent.exchange(true)) {
         unsigned writeMs = std::min<unsigned>(s.options.writeTimeoutMs, Remaining(start, waitMs));
         mayHear = Write(s, ShutdownCommand() + "\n", writeMs).error != HostError::WrongState;
@@ -358,8 +331,8 @@ void StopReader(State& s, ULONGLONG start) {
 
 // The callback takes the events still queued, Exited among them.
 void AwaitCallbacks(State& s, ULONGLONG start) {
-    if (MayWaitForCallbacks(s)) {
-        CallerWait(s, s.callbackThread.Get(), Remaining(start, kCallbackDrainMs));
+    if (s.callbacks) {
+        s.callbacks->AwaitEnd(Remaining(start, kCallbackDrainMs));
     }
 }
 
@@ -416,10 +389,10 @@ HostResult HostProcess::WaitForReady(unsigned timeoutMs, HostReady* ready) {
         return NotStarted();
     }
     State& s = *held;
-    HANDLE waits[2] = {s.readyArrived.Get(), s.readingEnded.Get()};
+    HANDLE waits[2] = {Native(s.readyArrived), Native(s.readingEnded)};
     DWORD woken = CallerWait(s, 2, waits, timeoutMs == kWaitForever ? INFINITE : timeoutMs);
-    bool opened = Signalled(s.pipeOpened);
-    if (Signalled(s.readyArrived)) {
+    bool opened = s.pipeOpened.IsSet();
+    if (s.readyArrived.IsSet()) {
         if (ready) {
             *ready = s.ready;
         }
@@ -525,37 +498,23 @@ HostResult HostProcess::ListSources(std::vector<std::string>& names, unsigned ti
     }
     State& s = *held;
     ULONGLONG start = GetTickCount64();
-    UniqueHandle answered(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    if (!answered) {
-        DWORD error = GetLastError();
-        return Fail(HostError::WrongState, "cannot wait: " + SystemErrorText(error), error);
-    }
     // Registered before the request is written: a host that answers at once is not missed.
-    ListingWaiter waiter;
-    waiter.answered = answered.Get();
-    {
-        std::lock_guard<std::mutex> lock(s.listingLock);
-        s.listingWaiters.push_back(&waiter);
-    }
+    ListingWaiters::Waiter waiter(s.listings);
     unsigned writeMs = std::min(s.options.writeTimeoutMs, timeoutMs);
     HostResult result = Write(s, ListSourcesCommand() + "\n", writeMs);
+    ListingWaiters::Waiter::Outcome outcome = ListingWaiters::Waiter::Outcome::TimedOut;
     if (result) {
-        HANDLE waits[2] = {answered.Get(), s.readingEnded.Get()};
-        CallerWait(s, 2, waits, Remaining(start, timeoutMs));
-    }
-    {
-        std::lock_guard<std::mutex> lock(s.listingLock);
-        s.listingWaiters.erase(
-            std::find(s.listingWaiters.begin(), s.listingWaiters.end(), &waiter));
+        CallbackRunner::Waiting waiting(s.callbacks.get());
+        outcome = waiter.Await(s.readingEnded, Remaining(start, timeoutMs));
     }
     if (!result) {
         return result;
     }
-    if (waiter.filled) {
+    if (outcome == ListingWaiters::Waiter::Outcome::Answered) {
         names = std::move(waiter.names);
         return waiter.error.empty() ? HostResult() : Fail(HostError::ListingFailed, waiter.error);
     }
-    if (Signalled(s.readingEnded)) {
+    if (outcome == ListingWaiters::Waiter::Outcome::ReadingEnded) {
         return Fail(HostError::PipeClosed,
                     "the host ended or closed the pipe before it answered "
                     "list_sources");
@@ -596,9 +555,9 @@ HostResult HostProcess::ClosePipe() {
     }
     s.closeRequested.store(true);
     SetEvent(s.control.Get());
-    CallerWait(s, s.readingEnded.Get(), kReaderEndMs);
+    CallerWait(s, Native(s.readingEnded), kReaderEndMs);
     UniqueHandle flush;
-    if (Signalled(s.pipeOpened) && !Signalled(s.host.process)) {
+    if (s.pipeOpened.IsSet() && !Signalled(s.host.process)) {
         flush = StartThread<RunFlush>(held);
     }
     if (flush && CallerWait(s, flush.Get(), s.options.writeTimeoutMs) != WAIT_OBJECT_0) {
@@ -626,14 +585,12 @@ HostResult HostProcess::End(unsigned waitMs, uint32_t* exitCode) {
 
 void HostProcess::StopCallbacks() {
     std::shared_ptr<State> held = Held();
-    if (!held || !held->callbackThread) {
+    if (!held || !held->callbacks) {
         return;
     }
-    held->detached.store(true);
+    held->callbacks->Stop();
     held->queue.Close();
-    if (MayWaitForCallbacks(*held)) {
-        CallerWait(*held, held->callbackThread.Get(), INFINITE);
-    }
+    held->callbacks->AwaitEnd(kWaitForever);
 }
 
 HostResult HostProcess::Terminate(uint32_t exitCode) {

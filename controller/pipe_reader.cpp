@@ -114,17 +114,7 @@ void EndFaultyHost(State& s, const std::string& reason) {
 // the application's events.
 void CloseListing(State& s, HostEvent& listing) {
     listing.receivedMs = s.ElapsedMs();
-    {
-        std::lock_guard<std::mutex> lock(s.listingLock);
-        for (ListingWaiter* waiter : s.listingWaiters) {
-            if (!waiter->filled) {
-                waiter->filled = true;
-                waiter->names = listing.names;
-                waiter->error = listing.error;
-                SetEvent(waiter->answered);
-            }
-        }
-    }
+    s.listings.Close(listing);
     s.queue.Push(std::move(listing));
 }
 
@@ -161,14 +151,14 @@ bool Deliver(State& s, LineSplitter& lines, const char* bytes, DWORD count) {
                 return;
             }
         }
-        bool first = ready && WaitForSingleObject(s.readyArrived.Get(), 0) != WAIT_OBJECT_0;
+        bool first = ready && !s.readyArrived.IsSet();
         if (first) {
             s.ready.window = reinterpret_cast<HWND>(static_cast<intptr_t>(event.window));
             s.ready.processId = s.host.processId;
         }
         s.queue.Push(std::move(event));
         if (first) {
-            SetEvent(s.readyArrived.Get());
+            s.readyArrived.Set();
         }
     });
     if (!faulty && lines.pending().size() > kMaxHostLineBytes) {
@@ -259,10 +249,10 @@ void RunPipeReader(State& s) {
         opened.type = HostEventType::PipeOpened;
         opened.receivedMs = s.ElapsedMs();
         s.queue.Push(std::move(opened));
-        SetEvent(s.pipeOpened.Get());
+        s.pipeOpened.Set();
         ReadLines(s);
     }
-    SetEvent(s.readingEnded.Get());
+    s.readingEnded.Set();
     AwaitExit(s);
     s.queue.Close();
 }
