@@ -1,20 +1,15 @@
 #include "host_args.h"
 
+#include "command_line.h"
 #include "quality.h"
 
 std::string ExtractOption(const std::string& commandLine, const std::string& key) {
-    size_t at = commandLine.find(key);
-    if (at == std::string::npos) {
-        return std::string();
+    for (const std::string& argument : SplitArguments(commandLine)) {
+        if (argument.compare(0, key.size(), key) == 0) {
+            return argument.substr(key.size());
+        }
     }
-    size_t p = at + key.size();
-    if (p < commandLine.size() && commandLine[p] == '"') {
-        size_t close = commandLine.find('"', p + 1);
-        return commandLine.substr(p + 1,
-                                  close == std::string::npos ? std::string::npos : close - (p + 1));
-    }
-    size_t space = commandLine.find(' ', p);
-    return commandLine.substr(p, space == std::string::npos ? std::string::npos : space - p);
+    return std::string();
 }
 
 HostArgs ParseHostArgs(HostKind kind, const std::string& commandLine) {
