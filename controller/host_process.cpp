@@ -56,15 +56,14 @@ HANDLE Native(const Signal& signal) {
     return static_cast<HANDLE>(signal.NativeHandle());
 }
 
-// A wait of the caller's thread: it takes sent messages, and a call that one of them makes
-// on this thread knows that it runs inside this wait.
-DWORD CallerWait(State& s, DWORD count, const HANDLE* handles, DWORD timeoutMs) {
-    CallbackRunner::Waiting waiting(s.callbacks.get());
+// A wait of the caller's thread: it takes sent messages, so that a callback handing an
+// event to this thread with SendMessage is answered meanwhile.
+DWORD CallerWait(DWORD count, const HANDLE* handles, DWORD timeoutMs) {
     return WaitTakingSentMessages(count, handles, timeoutMs);
 }
 
-DWORD CallerWait(State& s, HANDLE handle, DWORD timeoutMs) {
-    return CallerWait(s, 1, &handle, timeoutMs);
+DWORD CallerWait(HANDLE handle, DWORD timeoutMs) {
+    return CallerWait(1, &handle, timeoutMs);
 }
 
 bool InsideCallback(State& s) {
@@ -282,6 +281,17 @@ HostResult Write(State& s, const std::string& bytes, unsigned timeoutMs) {
     return HostResult();
 }
 
+// A listing that answers a request is never dropped from the events; the reader counts
+// the requests written to tell.
+HostResult WriteListingRequest(State& s, unsigned timeoutMs) {
+    s.listings.NoteRequest();
+    HostResult result = Write(s, ListSourcesCommand() + "\n", timeoutMs);
+    if (!result) {
+        s.listings.WithdrawRequest();
+    }
+    return result;
+}
+
 // No write follows; the handle itself goes once neither the reader nor a flush can be
 // using it, else with the state.
 void RetirePipe(State& s) {
@@ -318,14 +328,14 @@ void ResumeForTheEnd(State& s) {
 // in the pipe; waits that share one start add up to the longest, not to their sum.
 void AwaitDrain(State& s, ULONGLONG start) {
     if (Signalled(s.host.process)) {
-        CallerWait(s, s.readerThread.Get(), Remaining(start, kDrainAfterExitMs));
+        CallerWait(s.readerThread.Get(), Remaining(start, kDrainAfterExitMs));
     }
 }
 
 void StopReader(State& s, ULONGLONG start) {
     s.stopping.store(true);
     SetEvent(s.control.Get());
-    CallerWait(s, s.readerThread.Get(), Remaining(start, kReaderStopMs));
+    CallerWait(s.readerThread.Get(), Remaining(start, kReaderStopMs));
     s.queue.Close();
 }
 
@@ -390,7 +400,7 @@ HostResult HostProcess::WaitForReady(unsigned timeoutMs, HostReady* ready) {
     }
     State& s = *held;
     HANDLE waits[2] = {Native(s.readyArrived), Native(s.readingEnded)};
-    DWORD woken = CallerWait(s, 2, waits, timeoutMs == kWaitForever ? INFINITE : timeoutMs);
+    DWORD woken = CallerWait(2, waits, timeoutMs == kWaitForever ? INFINITE : timeoutMs);
     bool opened = s.pipeOpened.IsSet();
     if (s.readyArrived.IsSet()) {
         if (ready) {
@@ -402,7 +412,7 @@ HostResult HostProcess::WaitForReady(unsigned timeoutMs, HostReady* ready) {
         if (!s.fault.empty()) {
             return Fail(HostError::HostFaulty, s.fault);
         }
-        if (CallerWait(s, s.host.process.Get(), kDrainAfterExitMs) != WAIT_OBJECT_0) {
+        if (CallerWait(s.host.process.Get(), kDrainAfterExitMs) != WAIT_OBJECT_0) {
             return Fail(HostError::PipeClosed, "the host closed the pipe before host_ready");
         }
         DWORD code = 0;
@@ -487,7 +497,11 @@ HostResult HostProcess::SendRaw(const std::string& bytes) {
 }
 
 HostResult HostProcess::RequestSources() {
-    return SendLine(ListSourcesCommand());
+    std::shared_ptr<State> held = Held();
+    if (!held) {
+        return NotStarted();
+    }
+    return WriteListingRequest(*held, held->options.writeTimeoutMs);
 }
 
 HostResult HostProcess::ListSources(std::vector<std::string>& names, unsigned timeoutMs) {
@@ -500,11 +514,9 @@ HostResult HostProcess::ListSources(std::vector<std::string>& names, unsigned ti
     ULONGLONG start = GetTickCount64();
     // Registered before the request is written: a host that answers at once is not missed.
     ListingWaiters::Waiter waiter(s.listings);
-    unsigned writeMs = std::min(s.options.writeTimeoutMs, timeoutMs);
-    HostResult result = Write(s, ListSourcesCommand() + "\n", writeMs);
+    HostResult result = WriteListingRequest(s, std::min(s.options.writeTimeoutMs, timeoutMs));
     ListingWaiters::Waiter::Outcome outcome = ListingWaiters::Waiter::Outcome::TimedOut;
     if (result) {
-        CallbackRunner::Waiting waiting(s.callbacks.get());
         outcome = waiter.Await(s.readingEnded, Remaining(start, timeoutMs));
     }
     if (!result) {
@@ -555,15 +567,15 @@ HostResult HostProcess::ClosePipe() {
     }
     s.closeRequested.store(true);
     SetEvent(s.control.Get());
-    CallerWait(s, Native(s.readingEnded), kReaderEndMs);
+    CallerWait(Native(s.readingEnded), kReaderEndMs);
     UniqueHandle flush;
     if (s.pipeOpened.IsSet() && !Signalled(s.host.process)) {
         flush = StartThread<RunFlush>(held);
     }
-    if (flush && CallerWait(s, flush.Get(), s.options.writeTimeoutMs) != WAIT_OBJECT_0) {
+    if (flush && CallerWait(flush.Get(), s.options.writeTimeoutMs) != WAIT_OBJECT_0) {
         // The host does not read: what it has not read goes with the connection.
         DisconnectNamedPipe(s.pipe.Get());
-        CallerWait(s, flush.Get(), kFlushCancelMs);
+        CallerWait(flush.Get(), kFlushCancelMs);
     }
     {
         std::lock_guard<std::timed_mutex> lock(s.writeLock);
@@ -603,7 +615,7 @@ HostResult HostProcess::Terminate(uint32_t exitCode) {
         DWORD error = GetLastError();
         return Fail(HostError::WrongState, "cannot terminate: " + SystemErrorText(error), error);
     }
-    CallerWait(*held, process, kTerminateWaitMs);
+    CallerWait(process, kTerminateWaitMs);
     return HostResult();
 }
 
@@ -684,7 +696,7 @@ std::vector<HostResult> HostProcess::EndMany(const std::vector<HostProcess*>& ho
     }
     for (size_t i = 0; i < states.size(); ++i) {
         if (mayHear[i]) {
-            CallerWait(*states[i], states[i]->host.process.Get(), Remaining(start, waitMs));
+            CallerWait(states[i]->host.process.Get(), Remaining(start, waitMs));
         }
     }
     for (const std::shared_ptr<State>& s : states) {
@@ -694,7 +706,7 @@ std::vector<HostResult> HostProcess::EndMany(const std::vector<HostProcess*>& ho
     }
     ULONGLONG step = GetTickCount64();
     for (const std::shared_ptr<State>& s : states) {
-        CallerWait(*s, s->host.process.Get(), Remaining(step, kTerminateWaitMs));
+        CallerWait(s->host.process.Get(), Remaining(step, kTerminateWaitMs));
     }
     step = GetTickCount64();
     for (const std::shared_ptr<State>& s : states) {

@@ -111,11 +111,15 @@ void EndFaultyHost(State& s, const std::string& reason) {
 }
 
 // A listing the host has closed goes to every ListSources call waiting for one, then to
-// the application's events.
+// the application's events: kept there when it answers a request, else dropped like a
+// report when the application does not keep up.
 void CloseListing(State& s, HostEvent& listing) {
     listing.receivedMs = s.ElapsedMs();
-    s.listings.Close(listing);
-    s.queue.Push(std::move(listing));
+    if (s.listings.Close(listing)) {
+        s.queue.Push(std::move(listing));
+    } else {
+        s.queue.PushDroppable(std::move(listing));  // nobody asked: a host that floods them
+    }
 }
 
 // Queues the complete lines among `bytes`. False once the host has been found faulty.
@@ -144,20 +148,19 @@ bool Deliver(State& s, LineSplitter& lines, const char* bytes, DWORD count) {
         event.receivedMs = s.ElapsedMs();
         bool ready = event.type == HostEventType::Ready;
         if (ready) {
-            std::string problem = CheckReady(event, s.host.processId);
+            // Once: each host_ready is an event that is never dropped.
+            std::string problem = s.readyArrived.IsSet() ? "the host sent host_ready again"
+                                                         : CheckReady(event, s.host.processId);
             if (!problem.empty()) {
                 faulty = true;
                 EndFaultyHost(s, problem);
                 return;
             }
-        }
-        bool first = ready && !s.readyArrived.IsSet();
-        if (first) {
             s.ready.window = reinterpret_cast<HWND>(static_cast<intptr_t>(event.window));
             s.ready.processId = s.host.processId;
         }
         s.queue.Push(std::move(event));
-        if (first) {
+        if (ready) {
             s.readyArrived.Set();
         }
     });

@@ -2,12 +2,23 @@
 // queue, one at a time and in order, and tells whoever wants to wait for it whether that
 // could mean waiting for oneself. The thread itself is made by the caller (a Win32 thread
 // on Windows, a std::thread natively) and runs Run. Win32-free; any thread.
+//
+// Waiting for the callback thread would wait for oneself on that thread itself, and on a
+// thread that handles a message which the callback sent it and is blocked on (a callback
+// that hands its event to a user-interface thread with SendMessage, whose window
+// procedure then ends the host). A message from anyone else (another thread, another
+// process, the system) must not stop the wait, or the application would free what the
+// callback still uses. The system does not say who sent a message, so the waiter asks the
+// callback thread: it sends it a note, which that thread takes only inside a wait that
+// takes sent messages (SendMessage's own wait for its answer among them). A callback that
+// takes the note while this thread has no sent message queued is blocked on this thread's
+// message; one busy in its own code takes it only after it has returned.
 #pragma once
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <mutex>
-#include <vector>
 
 #include "event_queue.h"
 #include "host_event.h"
@@ -30,37 +41,35 @@ public:
     enum class Awaited {
         Ended,     // Run has returned
         TimedOut,  // Run still runs
-        MustNot,   // this thread must not wait for it (see InsideCallback); nothing waited
+        MustNot,   // waiting would be waiting for this thread (see InsideCallback)
     };
     // Waits at most timeoutMs (kWaitForever: no limit), taking sent messages, for Run to
-    // return, except where InsideCallback().
+    // return; gives up as soon as it finds that the callback waits for this thread.
     Awaited AwaitEnd(unsigned timeoutMs);
-    // True where waiting for the callback thread could mean waiting for oneself: on the
-    // callback thread, in a message that another wait of this host dispatched on this
-    // thread, and in any message sent to this thread while a callback runs (its sender may
-    // be that callback, handing its event over with SendMessage).
+    // True on the callback thread, and on a thread that handles a message which the
+    // callback in progress sent it and is blocked on. While this thread handles another
+    // thread's blocked message and a callback runs, it waits (taking sent messages) until
+    // it knows: until that callback has returned, or has shown itself blocked.
     bool InsideCallback();
 
-    // While one lives, the calling thread counts as waiting inside this host, where the
-    // messages it takes may be the callback's.
-    class Waiting {
-    public:
-        explicit Waiting(CallbackRunner* runner);  // null: no callback, nothing to note
-        ~Waiting();
-        Waiting(const Waiting&) = delete;
-        Waiting& operator=(const Waiting&) = delete;
-
-    private:
-        CallbackRunner* runner_;
-    };
-
 private:
+    struct Probe;
+
+    Awaited Watch(bool untilEnd, unsigned timeoutMs);
+    static void OnNote(void* context, uint64_t note);
+
     EventQueue& queue_;
     Deliver deliver_;
     std::mutex lock_;
     uint64_t thread_ = 0;            // under lock_: the callback thread's mark, once it runs
     bool inCallback_ = false;        // under lock_
+    uint64_t callback_ = 0;          // under lock_: the number of the callback in progress, or last
     bool stopped_ = false;           // under lock_
-    std::vector<uint64_t> waiters_;  // under lock_: threads inside a wait of this host
-    Signal ended_;                   // set once Run has returned
+    bool finished_ = false;          // under lock_: Run has returned
+    NoteReceiver* notes_ = nullptr;  // under lock_: the callback thread's, while Run runs
+    uint64_t lastProbe_ = 0;         // under lock_
+    std::map<uint64_t, Probe*> probes_;  // under lock_: notes sent and still waited for
+    Signal busy_;                        // set while a callback runs
+    Signal idle_;                        // set while none runs
+    Signal ended_;                       // set once Run has returned
 };

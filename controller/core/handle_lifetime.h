@@ -7,19 +7,22 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "host_event.h"
+#include "thread_identity.h"
 #include "thread_wait.h"
 
 // One thread's results on a handle: what it was told by its last call, and the strings
 // that its last polled event and its last listing point to. Its contents belong to that
-// thread alone.
+// thread alone; they are kept for its next call, and go once the thread has ended.
 struct ThreadRecord {
+    std::weak_ptr<const ThreadMark> owner;  // expires when the thread ends
     int depth = 0;  // this thread's calls in progress (nested through dispatched messages)
     std::string error;
     unsigned long systemError = 0;
@@ -62,7 +65,8 @@ public:
     // as the last of them returns. Once for a handle; a second Destroy returns at once.
     static void Destroy(HandleLifetime* handle);
 
-    // How many threads' records the handle keeps.
+    // How many threads' records the handle keeps: those of the threads that have called
+    // it and have not ended, and of ended ones until the next thread's first call.
     size_t threadRecords() const;
 
 protected:
@@ -75,13 +79,16 @@ protected:
     virtual void EndHost() = 0;
 
 private:
+    ThreadRecord& RecordOfThisThread();  // under lock_
+    void AwaitIdle();
     void Free();
 
     mutable std::mutex lock_;
-    // The map is changed under lock_; a record's contents belong to its thread.
-    std::map<std::thread::id, ThreadRecord> threads_;
+    // By ThreadMark number, never reused. The map is changed under lock_; a record's
+    // contents belong to its thread.
+    std::map<uint64_t, ThreadRecord> threads_;
     int calls_ = 0;                  // under lock_: calls in progress, Destroy's included
     bool destroying_ = false;        // under lock_
     bool freeWithLastCall_ = false;  // under lock_
-    Signal idle_;                    // set while calls_ == 0
+    Signal idle_;                    // set once calls_ has fallen to 0; a hint to look again
 };

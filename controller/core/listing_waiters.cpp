@@ -33,10 +33,23 @@ ListingWaiters::Waiter::Outcome ListingWaiters::Waiter::Await(const Signal& read
     return readingEnded.IsSet() ? Outcome::ReadingEnded : Outcome::TimedOut;
 }
 
-void ListingWaiters::Close(const HostEvent& listing) {
+void ListingWaiters::NoteRequest() {
     std::lock_guard<std::mutex> lock(lock_);
+    ++requests_;
+}
+
+void ListingWaiters::WithdrawRequest() {
+    std::lock_guard<std::mutex> lock(lock_);
+    requests_ -= requests_ > 0;
+}
+
+bool ListingWaiters::Close(const HostEvent& listing) {
+    std::lock_guard<std::mutex> lock(lock_);
+    bool requested = requests_ > 0;
+    requests_ -= requested;
     for (Waiter* waiter : waiting_) {
         if (!waiter->filled_) {
+            requested = true;
             waiter->filled_ = true;
             waiter->names = listing.names;
             waiter->error = listing.error;
@@ -44,4 +57,5 @@ void ListingWaiters::Close(const HostEvent& listing) {
             waiter->answered_.Set();
         }
     }
+    return requested;
 }

@@ -1,7 +1,9 @@
 // The ListSources calls that wait for a source listing, and the reader handing each
 // listing it closes to them: a call gets the first listing closed after it registered
 // (a listing under way answers it, as the host merges requests), or learns that the
-// reading ended first. Win32-free; any thread.
+// reading ended first. It also counts the requests written, so that the reader can tell a
+// listing that answers one (never dropped) from one nobody asked for (a host that floods
+// them). Win32-free; any thread.
 #pragma once
 
 #include <mutex>
@@ -41,10 +43,16 @@ public:
         bool filled_ = false;
     };
 
-    // The reader: `listing` goes to every registered call that has no listing yet.
-    void Close(const HostEvent& listing);
+    // A list_sources request is about to be written (ListSources's own, RequestSources);
+    // Withdraw it when the write failed.
+    void NoteRequest();
+    void WithdrawRequest();
+    // The reader: `listing` goes to every registered call that has no listing yet. True
+    // when it answers a request: a call waited for it, or a request is still unanswered.
+    bool Close(const HostEvent& listing);
 
 private:
     std::mutex lock_;
     std::vector<Waiter*> waiting_;  // under lock_
+    size_t requests_ = 0;           // under lock_: written and not yet answered
 };

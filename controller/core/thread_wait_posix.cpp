@@ -121,11 +121,7 @@ int WaitAny(const Signal* const* signals, size_t count, unsigned timeoutMs) {
     ThreadInbox& inbox = *Owner().inbox;
     std::unique_lock<std::mutex> lock(Lock());
     for (;;) {
-        for (size_t i = 0; i < count; ++i) {
-            if (signals[i]->state_->set) {
-                return static_cast<int>(i);
-            }
-        }
+        // As Windows does, the tasks handed to this thread first, then the signals.
         if (!inbox.tasks.empty()) {
             ThreadInbox::Task task = std::move(inbox.tasks.front());
             inbox.tasks.pop_front();
@@ -138,6 +134,11 @@ int WaitAny(const Signal* const* signals, size_t count, unsigned timeoutMs) {
             }
             lock.lock();
             continue;
+        }
+        for (size_t i = 0; i < count; ++i) {
+            if (signals[i]->state_->set) {
+                return static_cast<int>(i);
+            }
         }
         if (timeoutMs == kWaitForever) {
             Changed().wait(lock);

@@ -190,7 +190,6 @@ public:
     Outcome WaitReady(unsigned timeoutMs, std::atomic<bool>* entered = nullptr) {
         Call call(*this);
         Mark(entered);
-        CallbackRunner::Waiting waiting(host_->callbacks.get());
         const Signal* waits[2] = {&host_->ready, &host_->readingEnded};
         int woken = WaitAny(waits, 2, timeoutMs);
         return Result(call, woken == 0   ? Outcome::Ok
@@ -201,7 +200,6 @@ public:
         Call call(*this);
         Mark(entered);
         ListingWaiters::Waiter waiter(host_->listings);
-        CallbackRunner::Waiting waiting(host_->callbacks.get());
         auto outcome = waiter.Await(host_->readingEnded, timeoutMs);
         call.record().listed = waiter.names;
         return Result(call, outcome == ListingWaiters::Waiter::Outcome::Answered ? Outcome::Ok
@@ -251,7 +249,6 @@ private:
     // HostProcess::End's steps: the host asked to go and gone, its events delivered.
     void EndTheHost() {
         host_->stopRequested.Set();
-        CallbackRunner::Waiting waiting(host_->callbacks.get());
         host_->readingEnded.Wait(kWaitForever);
         if (host_->callbacks) {
             host_->callbacks->AwaitEnd(60000);
@@ -426,9 +423,12 @@ TEST(ControllerStress, DestroyFromTheCallbackOrFromAMessage) {
                 });
 }
 
+// A listing nobody asked for, pushed as such.
+constexpr HostEventType kUnrequestedListing = static_cast<HostEventType>(100);
+
 bool IsKept(HostEventType type) {
     return type != HostEventType::Status && type != HostEventType::Stats &&
-           type != HostEventType::Other;
+           type != HostEventType::Other && type != kUnrequestedListing;
 }
 
 // Several producers push every kind of event into a small queue while several pollers
@@ -436,10 +436,11 @@ bool IsKept(HostEventType type) {
 // either taken or counted as dropped.
 TEST(ControllerStress, AFullQueueKeepsWhatMustBeKept) {
     Watchdog watchdog("full event queue");
-    const HostEventType kinds[] = {
-        HostEventType::PipeOpened, HostEventType::Ready, HostEventType::Status,
-        HostEventType::Stats,      HostEventType::Other, HostEventType::Unterminated,
-        HostEventType::Exited,     HostEventType::Fault, HostEventType::Sources};
+    const HostEventType kinds[] = {HostEventType::PipeOpened, HostEventType::Ready,
+                                   HostEventType::Status,     HostEventType::Stats,
+                                   HostEventType::Other,      HostEventType::Unterminated,
+                                   HostEventType::Exited,     HostEventType::Fault,
+                                   HostEventType::Sources,    kUnrequestedListing};
     stress::Run("full event queue", kBudget, [&](int iteration, std::mt19937_64& rng) {
         watchdog.Progress(iteration);
         EventQueue queue(static_cast<size_t>(stress::Between(rng, 1, 6)));
@@ -449,7 +450,7 @@ TEST(ControllerStress, AFullQueueKeepsWhatMustBeKept) {
         std::vector<std::vector<HostEventType>> plans(static_cast<size_t>(producers));
         for (auto& plan : plans) {
             for (int i = 0; i < perProducer; ++i) {
-                plan.push_back(kinds[stress::Between(rng, 0, 8)]);
+                plan.push_back(kinds[stress::Between(rng, 0, 9)]);
             }
         }
         std::vector<std::thread> threads;
@@ -457,9 +458,15 @@ TEST(ControllerStress, AFullQueueKeepsWhatMustBeKept) {
             threads.emplace_back([&queue, &plans, p] {
                 const auto& plan = plans[static_cast<size_t>(p)];
                 for (size_t i = 0; i < plan.size(); ++i) {
-                    HostEvent event = Event(plan[i], static_cast<int>(i));
+                    bool unrequested = plan[i] == kUnrequestedListing;
+                    HostEvent event =
+                        Event(unrequested ? HostEventType::Sources : plan[i], static_cast<int>(i));
                     event.height = p;
-                    queue.Push(std::move(event));
+                    if (unrequested) {
+                        queue.PushDroppable(std::move(event));
+                    } else {
+                        queue.Push(std::move(event));
+                    }
                 }
             });
         }
