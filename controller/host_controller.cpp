@@ -45,6 +45,10 @@ namespace {
 
 using Call = HandleLifetime::Call;
 
+// A call during which hc_destroy began (from a message that the call's own wait
+// dispatched, say) returns no pointer into the handle, which may go as the call returns.
+const char* const kBeingDestroyed = "the handle is being destroyed";
+
 hc_result ToResult(HostError error) {
     switch (error) {
         case HostError::None:
@@ -385,6 +389,10 @@ hc_result hc_get_startup_failure(hc_host* host, hc_startup_info* info) {
         mine.text = "";
         if (host->process.HasExited()) {
             StartupProblem taken = host->process.startupProblem();
+            if (host->Destroying()) {
+                std::memcpy(info, &mine, mine.size);
+                return Report(record, HC_WRONG_STATE, kBeingDestroyed);
+            }
             std::lock_guard<std::mutex> lock(host->startupLock);
             if (!host->startupKnown) {
                 host->startup = std::move(taken);
@@ -413,6 +421,9 @@ hc_result hc_next_event(hc_host* host, unsigned timeout_ms, hc_event* event) {
             return host->process.EventsOver()
                        ? Report(record, HC_NO_MORE_EVENTS, "the host has ended")
                        : Report(record, HC_TIMED_OUT, "no event in time");
+        }
+        if (host->Destroying()) {
+            return Report(record, HC_NO_MORE_EVENTS, kBeingDestroyed);
         }
         PointAt(record.polled.names, record.polledNames);
         hc_event full = ToC(record.polled, record.polledNames);
@@ -453,6 +464,11 @@ hc_result hc_list_sources(hc_host* host, unsigned timeout_ms, hc_source_list* li
             return Report(record, HC_INVALID_ARGUMENT, "no list to fill, or its size is not set");
         }
         HostResult result = host->process.ListSources(record.listed, timeout_ms);
+        if (host->Destroying()) {
+            record.listed.clear();
+            result.error = HostError::PipeClosed;
+            result.reason = kBeingDestroyed;
+        }
         PointAt(record.listed, record.listedNames);
         hc_source_list filled = {};
         filled.size = std::min<unsigned>(list->size, sizeof filled);
@@ -541,6 +557,9 @@ hc_result hc_get_process(hc_host* host, hc_process_info* info) {
         }
         if (!host->process.Started()) {
             return Report(record, HC_WRONG_STATE, "no host was started");
+        }
+        if (host->Destroying()) {
+            return Report(record, HC_WRONG_STATE, kBeingDestroyed);
         }
         hc_process_info mine = {};
         mine.size = std::min<unsigned>(info->size, sizeof mine);

@@ -9,6 +9,7 @@
 #include "host_commands.h"
 #include "host_environment.h"
 #include "host_process_state.h"
+#include "library_thread.h"
 #include "secure_pipe.h"
 #include "sent_message_wait.h"
 #include "win_text.h"
@@ -21,6 +22,8 @@ using State = HostProcess::State;
 constexpr DWORD kDrainAfterExitMs = 2000;
 // A reader told to stop leaves its wait at once; this only covers a busy machine.
 constexpr DWORD kReaderStopMs = kReaderEndMs - kDrainAfterExitMs;
+// The reader of the host's standard error stops at once; this only covers a busy machine.
+constexpr DWORD kStartupReadMs = 1000;
 // After a flush that ran out of time, the disconnect ends it at once.
 constexpr DWORD kFlushCancelMs = 1000;
 
@@ -70,23 +73,10 @@ bool InsideCallback(State& s) {
     return s.callbacks && s.callbacks->InsideCallback();
 }
 
+// A thread of the library's that holds the state until it has finished with it.
 template <void (*Body)(State&)>
-DWORD WINAPI ThreadMain(LPVOID context) {
-    // The thread's own reference keeps the state alive until the thread has finished.
-    auto* reference = static_cast<std::shared_ptr<State>*>(context);
-    Body(**reference);
-    delete reference;
-    return 0;
-}
-
-template <void (*Body)(State&)>
-UniqueHandle StartThread(const std::shared_ptr<State>& state, DWORD* threadId = nullptr) {
-    auto* reference = new std::shared_ptr<State>(state);
-    UniqueHandle thread(CreateThread(nullptr, 0, &ThreadMain<Body>, reference, 0, threadId));
-    if (!thread) {
-        delete reference;
-    }
-    return thread;
+UniqueHandle StartThread(const std::shared_ptr<State>& state) {
+    return StartLibraryThread([state] { Body(*state); });
 }
 
 void RunCallbacks(State& s) {
@@ -346,10 +336,32 @@ void AwaitCallbacks(State& s, ULONGLONG start) {
     }
 }
 
+// Every thread of the library's for this host, to its end, taking sent messages while it
+// waits: once the owner has gone, no code of the library's runs for it. Not where waiting
+// for the callback thread could mean waiting for this very thread (inside the callback):
+// the threads then end by themselves, each holding the library loaded until it has.
+void JoinThreads(State& s) {
+    if (s.callbacks && s.callbacks->AwaitEnd(kWaitForever) != CallbackRunner::Awaited::Ended) {
+        return;
+    }
+    HANDLE flush = nullptr;
+    {
+        std::lock_guard<std::timed_mutex> lock(s.writeLock);
+        flush = s.flushThread.Get();
+    }
+    for (HANDLE thread : {s.readerThread.Get(), s.callbackThread.Get(), flush}) {
+        if (thread != nullptr) {
+            CallerWait(thread, INFINITE);
+        }
+    }
+}
+
 }  // namespace
 
 HostProcess::HostProcess() = default;
 
+// The state goes with the last thread of the library's that holds it: here, once they are
+// joined, and with it the drain of the host's standard error (joined as it goes).
 HostProcess::~HostProcess() {
     std::shared_ptr<State> held = Held();
     if (!held) {
@@ -357,6 +369,7 @@ HostProcess::~HostProcess() {
     }
     End(held->options.endWaitMs);
     StopCallbacks();
+    JoinThreads(*held);
 }
 
 std::shared_ptr<HostProcess::State> HostProcess::Held() const {
@@ -412,12 +425,15 @@ HostResult HostProcess::WaitForReady(unsigned timeoutMs, HostReady* ready) {
         if (!s.fault.empty()) {
             return Fail(HostError::HostFaulty, s.fault);
         }
+        // The host's end and what it said on its standard error share one bound.
+        ULONGLONG ended = GetTickCount64();
         if (CallerWait(s.host.process.Get(), kDrainAfterExitMs) != WAIT_OBJECT_0) {
             return Fail(HostError::PipeClosed, "the host closed the pipe before host_ready");
         }
         DWORD code = 0;
         GetExitCodeProcess(s.host.process.Get(), &code);
-        StartupProblem startup = s.host.errorOutput.Take(s.host.process.Get());
+        StartupProblem startup =
+            s.host.errorOutput.Take(s.host.process.Get(), Remaining(ended, kDrainAfterExitMs));
         std::string why =
             startup.reason == StartupFailure::None
                 ? ""
@@ -671,7 +687,8 @@ size_t HostProcess::droppedEvents() const {
 
 StartupProblem HostProcess::startupProblem() const {
     std::shared_ptr<State> held = Held();
-    return held ? held->host.errorOutput.Take(held->host.process.Get()) : StartupProblem();
+    return held ? held->host.errorOutput.Take(held->host.process.Get(), kStartupReadMs)
+                : StartupProblem();
 }
 
 // End's steps, each taken for every host before the next, and each step's waits sharing

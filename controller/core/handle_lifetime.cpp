@@ -27,9 +27,9 @@ HandleLifetime::Call::~Call() {
     }
 }
 
-bool HandleLifetime::Call::Destroying() const {
-    std::lock_guard<std::mutex> lock(handle_->lock_);
-    return handle_->destroying_;
+bool HandleLifetime::Destroying() const {
+    std::lock_guard<std::mutex> lock(lock_);
+    return destroying_;
 }
 
 void HandleLifetime::Destroy(HandleLifetime* handle) {

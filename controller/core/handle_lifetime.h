@@ -51,9 +51,6 @@ public:
         Call& operator=(const Call&) = delete;
 
         ThreadRecord& record() { return *record_; }
-        // True once Destroy has begun: what the call returns must then point into nothing
-        // of the handle's, for the handle may be freed as the call returns.
-        bool Destroying() const;
 
     private:
         HandleLifetime* handle_;
@@ -64,6 +61,11 @@ public:
     // progress, after waiting for the calls in progress where this thread may wait, else
     // as the last of them returns. Once for a handle; a second Destroy returns at once.
     static void Destroy(HandleLifetime* handle);
+
+    // True once Destroy has begun. A call in progress then returns no pointer into the
+    // handle: the handle may be freed as the call returns (the destroy came from a message
+    // that the call's own wait dispatched, say).
+    bool Destroying() const;
 
     // How many threads' records the handle keeps: those of the threads that have called
     // it and have not ended, and of ended ones until the next thread's first call.

@@ -235,11 +235,11 @@ private:
             entered->store(true);
         }
     }
-    Outcome Result(Call& call, Outcome outcome) {
+    Outcome Result(Call&, Outcome outcome) {
         if (returned_) {
             ++*returned_;
         }
-        return call.Destroying() ? Outcome::Destroyed : outcome;
+        return Destroying() ? Outcome::Destroyed : outcome;
     }
     bool MustNotWait() override { return host_->callbacks && host_->callbacks->InsideCallback(); }
     void EndHost() override {
