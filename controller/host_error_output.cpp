@@ -123,7 +123,7 @@ bool HostErrorOutput::Start(const std::string& name, UniqueHandle& hostEnd, DWOR
         return false;
     }
     // The thread's own reference: the drain outlives a HostErrorOutput that stopped waiting.
-    thread_ = StartLibraryThread([drain] { drain->Run(); });
+    thread_ = StartLibraryThread(L"standard error", [drain] { drain->Run(); });
     if (!thread_) {
         error = GetLastError();
         hostEnd.Reset();

@@ -75,8 +75,8 @@ bool InsideCallback(State& s) {
 
 // A thread of the library's that holds the state until it has finished with it.
 template <void (*Body)(State&)>
-UniqueHandle StartThread(const std::shared_ptr<State>& state) {
-    return StartLibraryThread([state] { Body(*state); });
+UniqueHandle StartThread(const wchar_t* what, const std::shared_ptr<State>& state) {
+    return StartLibraryThread(what, [state] { Body(*state); });
 }
 
 void RunCallbacks(State& s) {
@@ -198,9 +198,9 @@ HostResult Launch(State& s) {
 }
 
 HostResult StartThreads(const std::shared_ptr<State>& s) {
-    s->readerThread = StartThread<RunPipeReader>(s);
+    s->readerThread = StartThread<RunPipeReader>(L"pipe reader", s);
     if (s->readerThread && s->options.onEvent) {
-        s->callbackThread = StartThread<RunCallbacks>(s);
+        s->callbackThread = StartThread<RunCallbacks>(L"callbacks", s);
     }
     if (!s->readerThread || (s->options.onEvent && !s->callbackThread)) {
         DWORD error = GetLastError();
@@ -586,7 +586,7 @@ HostResult HostProcess::ClosePipe() {
     CallerWait(Native(s.readingEnded), kReaderEndMs);
     UniqueHandle flush;
     if (s.pipeOpened.IsSet() && !Signalled(s.host.process)) {
-        flush = StartThread<RunFlush>(held);
+        flush = StartThread<RunFlush>(L"pipe flush", held);
     }
     if (flush && CallerWait(flush.Get(), s.options.writeTimeoutMs) != WAIT_OBJECT_0) {
         // The host does not read: what it has not read goes with the connection.

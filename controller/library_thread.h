@@ -10,6 +10,7 @@
 
 #include "win_types.h"
 
-// Runs `body` on a new thread; the handle joins it. Null, with the system's error, when no
-// thread could be made.
-UniqueHandle StartLibraryThread(std::function<void()> body);
+// Runs `body` on a new thread named "host_controller: <what>" (as a debugger shows it,
+// where the system keeps thread names); the handle joins it. Null, with the system's
+// error, when no thread could be made.
+UniqueHandle StartLibraryThread(const wchar_t* what, std::function<void()> body);

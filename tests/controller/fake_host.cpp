@@ -123,7 +123,7 @@ int Serve(HANDLE pipe, bool deaf, bool lister, HANDLE hold) {
 // A child that keeps the standard error it shares with the host busy: a library's helper
 // process that talks there without end.
 int Chatter() {
-    std::string chatter(4096, 'c');
+    std::string chatter(65536, 'c');
     chatter.back() = '\n';
     HANDLE out = GetStdHandle(STD_ERROR_HANDLE);
     for (DWORD start = GetTickCount(); GetTickCount() - start < 30000 && Send(out, chatter);) {
@@ -144,6 +144,7 @@ void StartChatter() {
     PROCESS_INFORMATION process = {};
     if (CreateProcessW(module, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
                        &process)) {
+        Sleep(1000);  // the child talks by the time the host ends
         CloseHandle(process.hThread);
         CloseHandle(process.hProcess);
     }
