@@ -875,6 +875,14 @@ static void hosts_that_break_the_protocol_are_ended(void) {
         destroy_timed(host);
     }
     hc_create(&host);
+    start_fake(host, "ready-again", NULL, NULL);
+    check(take_until(host, &event, HC_EVENT_FAULT) == HC_OK &&
+              strstr(event.line, "host_ready again") != NULL &&
+              take_until(host, &event, HC_EVENT_EXITED) == HC_OK &&
+              event.exit_code == HC_TERMINATED_EXIT_CODE,
+          "a second host_ready is a fault: the host is ended", NULL);
+    destroy_timed(host);
+    hc_create(&host);
     start_fake(host, "endless-line", NULL, NULL);
     check(wait_ready_timed(host, 30000, NULL, NULL) == HC_OK, "an endless line after ready",
           hc_last_error(host));

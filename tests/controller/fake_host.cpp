@@ -7,6 +7,7 @@
 //   other-pid       host_ready naming another process
 //   foreign-window  host_ready naming a window of another process (the desktop's)
 //   endless-line    host_ready, then bytes without a line feed until it is ended
+//   ready-again     host_ready twice
 //   die-early       exits with code 3 after 300 ms, before host_ready
 //   mute            never writes
 //   deaf            host_ready, then never reads
@@ -185,7 +186,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
         SendReady(pipe, act == L"foreign-window" ? GetDesktopWindow() : window,
                   act == L"other-pid" ? pid + 4 : pid);
     }
-    if (act == L"echo") {
+    if (act == L"ready-again") {
+        SendReady(pipe, window, pid);
+    } else if (act == L"echo") {
         Send(pipe, Echo(line));
     } else if (act == L"stats") {
         Send(pipe, "{\"type\":\"stats\",\"fps\":29.97,\"width\":640,\"height\":360}\n");
