@@ -29,8 +29,14 @@
 #include "thread_wait_posix.h"
 
 #if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
-#include <sanitizer/common_interface_defs.h>
 #define STRESS_DEATH_CALLBACK 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define STRESS_DEATH_CALLBACK 1
+#endif
+#endif
+#ifdef STRESS_DEATH_CALLBACK
+#include <sanitizer/common_interface_defs.h>
 #endif
 
 namespace {
@@ -40,12 +46,14 @@ constexpr stress::Budget kBudget{20000, 2.0};
 std::atomic<const char*> runningGroup{""};
 std::atomic<int> runningIteration{-1};
 
+#ifdef STRESS_DEATH_CALLBACK
 // A sanitizer that ends the program on a report says where the group was.
 void SayWhereOnDeath() {
     std::fprintf(stderr, "%s: ended in iteration %d; replay with STRESS_SEED=%llu\n",
                  runningGroup.load(), runningIteration.load(),
                  static_cast<unsigned long long>(stress::Seed()));
 }
+#endif
 
 // Ends the test program with the seed when an iteration makes no progress: a deadlock is
 // one of the faults these groups look for, and it should say so rather than hang.
