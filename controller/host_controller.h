@@ -212,7 +212,8 @@ HC_API hc_result hc_create(hc_host** host);
  * every thread of the library's for this handle to end. When it returns no callback runs,
  * no code of the library runs for the handle, and host_controller.dll may be unloaded.
  * Waits: as hc_end, plus however long your callback takes to return from the event in
- * progress (no limit: your code), plus the calls in progress on other threads.
+ * progress (no limit: your code), plus the calls in progress on other threads. Not from
+ * DllMain: a thread's end waits for the loader lock that DllMain holds.
  * Where it must not wait, because what it would wait for waits for it: inside the
  * callback; in a message that the callback sent this thread with SendMessage and waits
  * for; in a message that a call of this thread on the handle dispatched while it waited
