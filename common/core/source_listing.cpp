@@ -44,8 +44,6 @@ struct SourceListing::Shared {
     std::condition_variable changed;  // any flag below
     bool stopped = false;             // under lock; set once, by Stop
     bool requested = false;           // under lock: a listing waits for the answer thread
-    bool answerBusy = false;          // under lock: that listing is answered "busy" at once
-    bool lastWasBusy = false;         // under lock: the last answer sent was "busy"
     bool callRequested = false;       // under lock: a call waits for the finder thread
     bool found = false;               // under lock: the call handed over has returned
     bool underWay = false;            // under lock: requested and not yet answered
@@ -107,10 +105,8 @@ void SourceListing::Shared::AnswerLoop() {
                 return;
             }
             requested = false;
-            lastWasBusy = answerBusy;
         }
-        const std::vector<std::string> lines =
-            BuildListing(lastWasBusy ? FoundSources{{}, kBusy} : CallFinder());
+        const std::vector<std::string> lines = BuildListing(CallFinder());
         HostLog("[Listing] answering with %u lines", static_cast<unsigned>(lines.size()));
         for (size_t i = 0; i < lines.size(); ++i) {
             if (Stopping()) {
@@ -198,16 +194,16 @@ void SourceListing::Request() {
         if (s.stopped || s.underWay) {
             return;
         }
-        // Asked under the lock, so that the answer decided here sees every line the answer
+        // The end of an earlier listing that still waits in the outbox is read after this
+        // request: it answers this one too, and nothing more piles up for a controller
+        // that does not read. Asked under the lock, so that it sees every line the answer
         // thread has sent so far (it sends without this lock).
-        const bool earlierWaiting = s.waiting && s.waiting();
-        if (earlierWaiting && s.lastWasBusy) {
-            return;  // the "busy" answer still waiting in the outbox answers this one too
+        if (s.waiting && s.waiting()) {
+            return;
         }
         if (s.StartThreads(shared_)) {
             s.underWay = true;
             s.requested = true;
-            s.answerBusy = earlierWaiting;
             s.changed.notify_all();
             return;
         }

@@ -5,9 +5,9 @@
 // it keeps the finder thread, and later listings are answered "Source listing busy" until
 // it returns. A request that comes while a listing is under way is answered by that one.
 //
-// What waits for a controller that does not read stays bounded: a listing asked for while
-// lines of an earlier one still wait in the host's outbox is answered "Source listing busy"
-// at once, and one asked for while that answer still waits there is answered by it.
+// What waits for a controller that does not read stays bounded: a request that comes while
+// lines of an earlier listing still wait in the outbox is answered by that listing, whose
+// end the controller reads after its request, so no second listing piles up behind it.
 //
 // Threads: Request from the pipe reader; Stop and destruction from the teardown; the two
 // threads of its own. One lock guards the request state and the call's result; no line is
