@@ -7,7 +7,8 @@ namespace {
 
 bool IsReport(HostEventType type) {
     return type == HostEventType::Status || type == HostEventType::Stats ||
-           type == HostEventType::Other || type == HostEventType::Sources;
+           type == HostEventType::Other || type == HostEventType::Sources ||
+           type == HostEventType::FrameSize;
 }
 
 }  // namespace

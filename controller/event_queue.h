@@ -4,10 +4,10 @@
 //
 // The reader must never wait for the application, or a slow application would leave
 // the host's writes unread and make it drop its messages. So the queue does not block
-// the pusher: past its capacity it drops the oldest status, stats, other or sources event
-// (each status states the current state and each listing the current list, so the newest
-// ones are the ones that matter). The pipe opening, host_ready, the unfinished line, a
-// fault and the exit are never dropped.
+// the pusher: past its capacity it drops the oldest status, stats, other, sources or frame
+// size event (each status states the current state, each listing the current list and each
+// frame size the current one, so the newest ones are the ones that matter). The pipe opening,
+// host_ready, the unfinished line, a fault and the exit are never dropped.
 #pragma once
 
 #include <condition_variable>

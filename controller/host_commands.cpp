@@ -75,6 +75,13 @@ std::string ListSourcesCommand() {
     return JsonWriter().AddString("type", "list_sources").Finish();
 }
 
+std::string WindowSizeCommand(bool kept) {
+    return JsonWriter()
+        .AddString("type", "window_size")
+        .AddString("mode", kept ? "keep" : "follow")
+        .Finish();
+}
+
 std::string QuoteHostArgument(const std::string& argument) {
     if (argument.find(' ') == std::string::npos || argument.find('"') != std::string::npos) {
         return argument;

@@ -27,6 +27,8 @@ std::string SetSourceCommand(const std::string& name, const std::string& quality
 std::string SetQualityCommand(const std::string& quality);
 std::string ShutdownCommand();
 std::string ListSourcesCommand();
+// window_size: the view keeps the host window's size (keep) or gives it back (follow).
+std::string WindowSizeCommand(bool kept);
 
 // The host reads its options by searching its command line: a value runs to the next
 // space unless it starts with a double quote, and there is no escape for a quote inside

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -77,6 +78,10 @@ struct HostProcess::State {
     SourceGatherer gatherer;  // reader thread only
     std::mutex listingLock;
     std::vector<ListingWaiter*> listingWaiters;  // under listingLock
+
+    // A view's watch of the frame sizes, called by the reader under frameWatchLock.
+    std::mutex frameWatchLock;
+    std::function<void(const HostEvent&)> frameWatch;  // under frameWatchLock
 
     double ElapsedMs() const {
         LARGE_INTEGER now;

@@ -128,6 +128,17 @@ void CloseListing(State& s, HostEvent& listing) {
     s.queue.Push(std::move(listing));
 }
 
+// A view follows the frame's size from here, before the application takes the event.
+void TellFrameWatch(State& s, const HostEvent& event) {
+    if (event.type != HostEventType::Stats && event.type != HostEventType::FrameSize) {
+        return;
+    }
+    std::lock_guard<std::mutex> lock(s.frameWatchLock);
+    if (s.frameWatch) {
+        s.frameWatch(event);
+    }
+}
+
 // Queues the complete lines among `bytes`. False once the host has been found faulty.
 bool Deliver(State& s, LineSplitter& lines, const char* bytes, DWORD count) {
     const char* tooLong = "the host wrote more than 65536 bytes without a line feed";
@@ -161,6 +172,7 @@ bool Deliver(State& s, LineSplitter& lines, const char* bytes, DWORD count) {
                 return;
             }
         }
+        TellFrameWatch(s, event);
         bool first = ready && WaitForSingleObject(s.readyArrived.Get(), 0) != WAIT_OBJECT_0;
         if (first) {
             s.ready.window = reinterpret_cast<HWND>(static_cast<intptr_t>(event.window));
