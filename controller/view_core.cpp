@@ -7,6 +7,10 @@ namespace {
 // SWP_ASYNCWINDOWPOS: the host window belongs to another process, whose thread does the
 // move; the view only hands it over and never waits for it (nor for a host that hangs).
 constexpr UINT kPlaceFlags = SWP_NOACTIVATE | SWP_NOOWNERZORDER | SWP_ASYNCWINDOWPOS;
+// Where a picture off the screen waits. The window stays shown: under Wine without a window
+// manager, hiding a top-level window holds its thread for 2 s (the host's, which would draw
+// nothing meanwhile), and a hidden window has nothing for a thumbnail either.
+constexpr int kParked = -32000;
 
 ViewRect FromRect(const RECT& rect) {
     ViewRect view;
@@ -214,8 +218,8 @@ void ViewCore::Place() {
 
 void ViewCore::PlaceOwned(const ViewRect& picture, bool visible) {
     if (!visible) {
-        SetWindowPos(hostWindow_, nullptr, 0, 0, 0, 0,
-                     kPlaceFlags | SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_HIDEWINDOW);
+        SetWindowPos(hostWindow_, nullptr, kParked, kParked, 0, 0,
+                     kPlaceFlags | SWP_NOSIZE | SWP_NOZORDER);
         return;
     }
     POINT origin = {0, 0};
@@ -233,8 +237,8 @@ void ViewCore::PlaceOwned(const ViewRect& picture, bool visible) {
 
 void ViewCore::PlaceChild(const ViewRect& picture, bool visible) {
     if (!visible) {
-        SetWindowPos(hostWindow_, nullptr, 0, 0, 0, 0,
-                     kPlaceFlags | SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_HIDEWINDOW);
+        SetWindowPos(hostWindow_, nullptr, kParked, kParked, 0, 0,
+                     kPlaceFlags | SWP_NOSIZE | SWP_NOZORDER);
         return;
     }
     SetWindowPos(hostWindow_, HWND_TOP, picture.left, picture.top, picture.width(),
