@@ -224,15 +224,24 @@ void ViewCore::PlaceOwned(const ViewRect& picture, bool visible) {
     }
     POINT origin = {0, 0};
     ClientToScreen(container_, &origin);
-    // Right above the application's window, whatever lies above that: an owned window is
-    // kept above its owner, but a window manager may restack the owner alone.
-    HWND above = GetWindow(root_, GW_HWNDPREV);
-    UINT flags = kPlaceFlags | SWP_SHOWWINDOW;
-    if (above == hostWindow_) {
-        flags |= SWP_NOZORDER;
+    SetWindowPos(hostWindow_, InsertAfter(), origin.x + picture.left, origin.y + picture.top,
+                 picture.width(), picture.height(), kPlaceFlags | SWP_SHOWWINDOW);
+}
+
+// Right above the application's window and the other windows it owns, and the first of
+// all while the application is in front. Wine changes the screen's own stacking of a
+// window only when it becomes the first of all: it maps a window that is shown above every
+// other, and leaves the windows that window owns where they were on the screen, so only
+// the top puts the picture back over an application's window that came above it.
+HWND ViewCore::InsertAfter() const {
+    if (GetForegroundWindow() == root_) {
+        return HWND_TOP;
     }
-    SetWindowPos(hostWindow_, above != nullptr ? above : HWND_TOP, origin.x + picture.left,
-                 origin.y + picture.top, picture.width(), picture.height(), flags);
+    HWND above = GetWindow(root_, GW_HWNDPREV);
+    while (above != nullptr && GetWindow(above, GW_OWNER) == root_) {
+        above = GetWindow(above, GW_HWNDPREV);
+    }
+    return above != nullptr ? above : HWND_TOP;
 }
 
 void ViewCore::PlaceChild(const ViewRect& picture, bool visible) {

@@ -52,6 +52,7 @@ private:
     void Detach();
     void Place();  // under stateLock_
     void PlaceOwned(const ViewRect& picture, bool visible);
+    HWND InsertAfter() const;  // under stateLock_
     void PlaceChild(const ViewRect& picture, bool visible);
     void PlaceThumbnail(const ViewRect& picture, bool visible);
 
