@@ -201,11 +201,10 @@ bool StopThreads(Host& host) {
 
 }  // namespace
 
-int RunHost(HINSTANCE instance, const char* commandLine, HostKind kind,
-            ReceiverFactory createReceiver) {
+int RunHost(HINSTANCE instance, HostKind kind, ReceiverFactory createReceiver) {
     StartupReporter reporter;
     auto host = std::make_unique<Host>(kind);
-    std::string text = commandLine ? commandLine : "";
+    std::string text = ToUtf8(ArgumentsOf(GetCommandLineW()));
     HostLog("WinMain started, cmdLine='%s'", text.c_str());
     host->args = ParseHostArgs(kind, text);
     LogParsedArgs(kind, host->args);

@@ -2,6 +2,7 @@
 
 #include "log.h"
 #include "protocol.h"
+#include "win_text.h"
 
 namespace {
 
@@ -18,12 +19,17 @@ bool IsBrokenPipe(DWORD error) {
 bool PipeClient::Connect(const std::string& pipeName) {
     std::string path = "\\\\.\\pipe\\" + pipeName;
     HostLog("[Pipe] Connecting to '%s'...", path.c_str());
-    if (!WaitNamedPipeA(path.c_str(), 5000)) {
+    std::wstring widePath;
+    if (!ToWide(path, widePath)) {
+        SetLastError(ERROR_INVALID_NAME);
+        return false;
+    }
+    if (!WaitNamedPipeW(widePath.c_str(), 5000)) {
         GetLastError();
         return false;
     }
     // The server end may identify this client but never impersonate it.
-    pipe_ = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+    pipe_ = CreateFileW(widePath.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                         FILE_FLAG_OVERLAPPED | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION,
                         nullptr);
     if (pipe_ == INVALID_HANDLE_VALUE) {

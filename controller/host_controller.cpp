@@ -229,11 +229,35 @@ hc_start_options Defaults() {
     return options;
 }
 
-// Copies the caller's options as far as its struct reaches; the rest keeps the defaults.
-// Why they cannot be taken, or "".
+// How many bytes of the caller's options hold whole fields: a size that ends inside a
+// field (half a pointer) takes none of it.
+size_t WholeOptionFields(size_t size) {
+    const size_t ends[] = {
+        offsetof(hc_start_options, write_timeout_ms) + sizeof(unsigned),
+        offsetof(hc_start_options, end_wait_ms) + sizeof(unsigned),
+        offsetof(hc_start_options, max_queued_events) + sizeof(unsigned),
+        offsetof(hc_start_options, library_folder) + sizeof(const char*),
+        offsetof(hc_start_options, environment) + sizeof(const char* const*),
+        offsetof(hc_start_options, environment_count) + sizeof(int),
+    };
+    static_assert(
+        sizeof(hc_start_options) - (offsetof(hc_start_options, environment_count) + sizeof(int)) <
+            alignof(hc_start_options),
+        "a field appended to hc_start_options is listed here too");
+    size_t whole = sizeof(unsigned);  // size itself
+    for (size_t end : ends) {
+        if (end <= size) {
+            whole = end;
+        }
+    }
+    return whole;
+}
+
+// Copies the caller's options as far as its struct holds whole fields; the rest keeps the
+// defaults. Why they cannot be taken, or "".
 std::string ReadOptions(const hc_start_options& given, HostOptions& options) {
     hc_start_options all = Defaults();
-    std::memcpy(&all, &given, std::min<size_t>(given.size, sizeof all));
+    std::memcpy(&all, &given, std::min(WholeOptionFields(given.size), sizeof all));
     options.writeTimeoutMs = all.write_timeout_ms;
     options.endWaitMs = all.end_wait_ms;
     options.maxQueuedEvents = all.max_queued_events;

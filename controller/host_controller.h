@@ -29,7 +29,8 @@
  *
  * Growth: structs the library fills or reads begin with `size`, which the caller sets to
  * sizeof the struct it knows; the library reads or fills no byte beyond it and fills
- * `size` with what it filled. Fields are only ever appended, so a program built against
+ * `size` with what it filled; a size that ends inside a field takes none of that field.
+ * Fields are only ever appended, so a program built against
  * an older header keeps working with a newer library and the other way round (test a
  * field with HC_EVENT_HAS). Event types and results may be added: treat unknown ones as
  * you would HC_EVENT_OTHER and a failure. hc_get_version says which interface the
@@ -132,7 +133,8 @@ typedef struct hc_event {
     unsigned long process_id; /* READY: the process the library started */
     unsigned long exit_code;  /* EXITED */
     const char* const* names; /* SOURCES: name_count names in the host's order, each as
-                                 hc_set_source takes it; they live as the strings do */
+                                 hc_set_source takes it (a name holding a NUL byte is
+                                 left out); they live as the strings do */
     unsigned int name_count;  /* SOURCES */
     const char* error;        /* SOURCES: why there is no list, or no whole one; "" */
 } hc_event;
@@ -209,7 +211,9 @@ HC_API hc_result hc_create(hc_host** host);
 HC_API void hc_destroy(hc_host* host);
 
 /* Starts `executable` with --pipeName=<an unguessable name> followed by `args`
- * (arg_count UTF-8 strings such as "--quality=low"). `executable` must be the absolute
+ * (arg_count UTF-8 strings such as "--quality=low"). Each reaches the host as one
+ * argument, whatever it holds: the library quotes it by the rules CommandLineToArgvW
+ * reads, and no text inside it can become an option of its own. `executable` must be the absolute
  * path of a .exe (C:\...\Tivane.exe); the host runs in its own folder. With a callback,
  * every event goes to it with `user`; with NULL, take events with hc_next_event. The
  * callback and user pointer are set only when the start succeeds; a handle is started
@@ -257,8 +261,8 @@ typedef enum hc_startup_failure {
 typedef struct hc_startup_info {
     unsigned int size; /* set it first (see Growth above) */
     hc_startup_failure failure;
-    const char* text; /* the host's own words, UTF-8, "" for HC_STARTUP_NONE; valid until
-                         hc_destroy */
+    const char* text; /* the host's own words, UTF-8, as one line (control bytes become
+                         spaces), "" for HC_STARTUP_NONE; valid until hc_destroy */
 } hc_startup_info;
 
 /* Once the host has ended: why it could not start, as it said. hc_last_error after

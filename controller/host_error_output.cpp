@@ -107,10 +107,9 @@ bool HostErrorOutput::Start(const std::string& name, UniqueHandle& hostEnd, DWOR
     }
     std::wstring path;
     ToWide("\\\\.\\pipe\\" + name, path);
-    SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
-    // One instance: once we hold the other end, nobody else can open it.
-    hostEnd.Reset(
-        CreateFileW(path.c_str(), GENERIC_WRITE, 0, &inheritable, OPEN_EXISTING, 0, nullptr));
+    // One instance: once we hold the other end, nobody else can open it. Not inheritable:
+    // the launch lets only the host inherit it (host_launch.h).
+    hostEnd.Reset(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
     if (!hostEnd) {
         error = GetLastError();
         return false;

@@ -65,8 +65,10 @@ struct HostOptions {
     // The absolute path of Tivane.exe, Parlex.exe or Grelm.exe. The host runs in its own
     // folder.
     std::string executable;
-    std::vector<std::string> arguments;  // host options after --pipeName=, e.g. --quality=low
-    std::string pipeName;                // empty: an unguessable name is made
+    // Host options after --pipeName=, e.g. --quality=low; each reaches the host as one
+    // argument, whatever it holds (quoted by the rules CommandLineToArgvW reads).
+    std::vector<std::string> arguments;
+    std::string pipeName;  // empty: an unguessable name is made
     std::string pipeNamePrefix = "host";
     bool passPipeName = true;  // false only to see how a host without one fails
     // The pipe's buffer each way. A small one (0: every write waits for our read) shows

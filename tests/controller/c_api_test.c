@@ -630,6 +630,14 @@ static void options_reach_the_host(void) {
     destroy_timed(host);
     check(s.exit_code == HC_TERMINATED_EXIT_CODE, "end_wait_ms reached the end", NULL);
     seen_close(&s);
+
+    /* A size that ends inside a field takes none of it: half a pointer is no folder. */
+    options.size = (unsigned)(offsetof(hc_start_options, library_folder) + 4);
+    options.library_folder = "not absolute";
+    hc_create(&host);
+    check(hc_start_ex(host, fake, NULL, 0, NULL, NULL, &options) == HC_OK,
+          "a field cut by the size is left at its default", hc_last_error(host));
+    destroy_timed(host);
 }
 
 /* A picker's calls, with a callback (the same listing reaches it as an event, and a

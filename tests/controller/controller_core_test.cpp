@@ -143,8 +143,8 @@ TEST(ViewLayout, ThePictureKeepsTheFramesShapeInsideTheRectangle) {
 }
 
 // A listing that is not whole says why: the host's reason, a line lost, a host that
-// lists without end (what one listing keeps is bounded). Whole listings, with other lines
-// between, are rows of the tests against the hosts.
+// lists without end (what one listing keeps is bounded); a name holding a NUL byte is left
+// out. Whole listings, with other lines between, are rows of the tests against the hosts.
 TEST(ControllerListing, AListingThatIsNotWholeSaysWhy) {
     const std::string big(SourceGatherer::kMaxListingBytes / 4, 'n');
     const std::string source = "{\"type\":\"source\",\"name\":\"";
@@ -163,6 +163,8 @@ TEST(ControllerListing, AListingThatIsNotWholeSaysWhy) {
         {{source + "A\"}"}, done + "2}", 1, "the host counted 2 sources, 1 arrived"},
         {std::vector<std::string>(5, source + big + "\"}"), done + "5}", 4,
          "the first 4 of 5 are given"},
+        // Whole, but a name no C string can carry is left out.
+        {{source + "A\"}", source + "B\\u0000C\"}"}, done + "2}", 1, ""},
     };
     for (const Case& c : cases) {
         SourceGatherer gatherer;
@@ -233,9 +235,15 @@ TEST(ControllerLaunch, TheHostFindsEveryOptionAsGiven) {
          {"--address=omt://10.0.0.5:6400", "--quality=Medium"},
          "omt://10.0.0.5:6400",
          50},
-        {HostKind::Grelm, {"--senderName=\"Quoted Sender\""}, "Quoted Sender", 100},
-        // An argument that carries our option's text cannot take the pipe over.
+        {HostKind::Grelm, {"--senderName=\"Quoted\" Sender"}, "\"Quoted\" Sender", 100},
+        // Arguments that carry option text, quotes and backslashes set no option of their own.
         {HostKind::Tivane, {"--ndiName=x --pipeName=evil"}, "x --pipeName=evil", 100},
+        {HostKind::Tivane,
+         {"--ndiName=x\" --quality=low --pipeName=\"evil", "--quality=high"},
+         "x\" --quality=low --pipeName=\"evil",
+         100},
+        {HostKind::Parlex, {"--address=a\\\" --quality=Low \\"}, "a\\\" --quality=Low \\", 100},
+        {HostKind::Parlex, {"--address=x--quality=Low"}, "x--quality=Low", 100},
     };
     for (const Case& c : cases) {
         std::string line =

@@ -11,6 +11,10 @@ SourceGatherer::Taken SourceGatherer::Take(const std::string& line, HostEvent& l
     if (type == "source") {
         const std::string& name = message.Get("name");
         ++received_;
+        // No C string can carry such a name, and set_source refuses it.
+        if (name.find('\0') != std::string::npos) {
+            return Taken::Kept;
+        }
         if (keptBytes_ + name.size() <= kMaxListingBytes) {
             keptBytes_ += name.size();
             names_.push_back(name);

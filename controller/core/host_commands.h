@@ -30,14 +30,9 @@ std::string ListSourcesCommand();
 // window_size: the view keeps the host window's size (keep) or gives it back (follow).
 std::string WindowSizeCommand(bool kept);
 
-// The host reads its options by searching its command line: a value runs to the next
-// space unless it starts with a double quote, and there is no escape for a quote inside
-// one. So an argument with a space is quoted after its '=' (--ndiName="A B"); one that
-// already holds a quote is passed as it is.
-std::string QuoteHostArgument(const std::string& argument);
-
-// "executable" --pipeName=NAME args...; --pipeName= first, so that it is the occurrence
-// the host finds even when an argument's value contains the same text. An empty
-// pipeName leaves the option out.
+// "executable" --pipeName=NAME args..., each argument quoted by the rules that the host
+// (and CommandLineToArgvW) cut a command line by (command_line.h), so that it arrives
+// whole and no text inside one can become an option of its own. An empty pipeName leaves
+// the option out.
 std::string HostCommandLine(const std::string& executable, const std::string& pipeName,
                             const std::vector<std::string>& arguments);

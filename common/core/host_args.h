@@ -11,8 +11,9 @@ struct HostArgs {
     int quality = 100;     // remembered quality (Parlex, Tivane)
 };
 
-// Value of the first occurrence of `key` (which includes its '='): a quoted value runs to
-// the next double quote (or the end), an unquoted one to the next space (or the end).
+// The value of the first argument that begins with `key` (which includes its '='), the
+// command line cut into arguments as command_line.h says; empty when none does. Text
+// inside another argument is never taken for an option, so a value cannot set one.
 std::string ExtractOption(const std::string& commandLine, const std::string& key);
 
 HostArgs ParseHostArgs(HostKind kind, const std::string& commandLine);

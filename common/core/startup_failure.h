@@ -32,5 +32,6 @@ StartupFailure StartupFailureFromWord(const std::string& word);
 // The line without its LF.
 std::string BuildStartupFailed(const StartupProblem& problem);
 // The last startup_failed line among `output` (what the host wrote to its standard
-// error, a library's text included); reason None when there is none.
+// error, a library's text included); reason None when there is none. Its text comes as
+// one line: control bytes (line breaks, NUL) become spaces.
 StartupProblem ReadStartupFailed(const std::string& output);

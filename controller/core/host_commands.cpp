@@ -1,5 +1,6 @@
 #include "host_commands.h"
 
+#include "command_line.h"
 #include "json.h"
 
 namespace {
@@ -82,25 +83,14 @@ std::string WindowSizeCommand(bool kept) {
         .Finish();
 }
 
-std::string QuoteHostArgument(const std::string& argument) {
-    if (argument.find(' ') == std::string::npos || argument.find('"') != std::string::npos) {
-        return argument;
-    }
-    size_t equals = argument.find('=');
-    if (argument.rfind("--", 0) == 0 && equals != std::string::npos) {
-        return argument.substr(0, equals + 1) + "\"" + argument.substr(equals + 1) + "\"";
-    }
-    return "\"" + argument + "\"";
-}
-
 std::string HostCommandLine(const std::string& executable, const std::string& pipeName,
                             const std::vector<std::string>& arguments) {
     std::string line = "\"" + executable + "\"";
     if (!pipeName.empty()) {
-        line += " --pipeName=" + pipeName;
+        line += " " + QuoteArgument("--pipeName=" + pipeName);
     }
     for (const std::string& argument : arguments) {
-        line += " " + QuoteHostArgument(argument);
+        line += " " + QuoteArgument(argument);
     }
     return line;
 }

@@ -26,7 +26,8 @@ public:
 
     // `listing` is filled only when the result is Closed: a Sources event with the names,
     // and an error when the host gave one, when fewer names arrived than it counted, or
-    // when more came than are kept.
+    // when more came than are kept. A name that holds a NUL byte is left out (it counts as
+    // arrived): no C string can carry it, and no set_source could name it.
     Taken Take(const std::string& line, HostEvent& listing);
     // Forgets a listing under way (the host ended before closing it).
     void Clear();

@@ -19,6 +19,18 @@ const Word kWords[] = {
     {StartupFailure::Other, "other"},
 };
 
+// The text is shown as one line (a log line, hc_last_error) and handed on as a C string:
+// line breaks and other control bytes, NUL among them, become spaces.
+std::string OneLine(std::string text) {
+    for (char& c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F) {
+            c = ' ';
+        }
+    }
+    return text;
+}
+
 }  // namespace
 
 const char* StartupFailureWord(StartupFailure reason) {
@@ -66,7 +78,7 @@ StartupProblem ReadStartupFailed(const std::string& output) {
         if (found.reason == StartupFailure::None) {
             found.reason = StartupFailure::Other;  // it said it failed, if not why
         }
-        found.text = message.Get("text");
+        found.text = OneLine(message.Get("text"));
     }
     return found;
 }
