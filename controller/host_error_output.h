@@ -15,7 +15,7 @@
 class HostErrorOutput {
 public:
     HostErrorOutput() = default;
-    // Stops the draining thread.
+    // Stops the draining thread and waits for its end (a moment), taking sent messages.
     ~HostErrorOutput();
     HostErrorOutput(const HostErrorOutput&) = delete;
     HostErrorOutput& operator=(const HostErrorOutput&) = delete;
@@ -27,8 +27,9 @@ public:
     bool Start(const std::string& name, UniqueHandle& hostEnd, DWORD& error);
     // Once `process` has ended: the start-up failure it reported, read at the first such
     // call and kept (reason None when it reported none); the draining stops then, which
-    // takes a moment. Before the end: None.
-    StartupProblem Take(HANDLE process);
+    // takes a moment: waits at most waitMs for it, taking sent messages. Before the end:
+    // None.
+    StartupProblem Take(HANDLE process, DWORD waitMs);
 
     struct Drain;
 

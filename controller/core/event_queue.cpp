@@ -3,21 +3,22 @@
 #include <chrono>
 #include <utility>
 
+#include "schedule_point.h"
+
 namespace {
 
 bool IsReport(HostEventType type) {
     return type == HostEventType::Status || type == HostEventType::Stats ||
-           type == HostEventType::Other || type == HostEventType::Sources ||
-           type == HostEventType::FrameSize;
+           type == HostEventType::Other || type == HostEventType::FrameSize;
 }
 
 }  // namespace
 
 EventQueue::EventQueue(size_t capacity) : capacity_(capacity > 0 ? capacity : 1) {}
 
-void EventQueue::DropOldestReport() {
+void EventQueue::DropOldestDroppable() {
     for (auto it = events_.begin(); it != events_.end(); ++it) {
-        if (IsReport(it->type)) {
+        if (it->droppable) {
             events_.erase(it);
             ++dropped_;
             return;
@@ -26,13 +27,23 @@ void EventQueue::DropOldestReport() {
 }
 
 void EventQueue::Push(HostEvent event) {
+    bool droppable = IsReport(event.type);
+    Add(std::move(event), droppable);
+}
+
+void EventQueue::PushDroppable(HostEvent event) {
+    Add(std::move(event), true);
+}
+
+void EventQueue::Add(HostEvent event, bool droppable) {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         if (events_.size() >= capacity_) {
-            DropOldestReport();
+            DropOldestDroppable();
         }
-        events_.push_back(std::move(event));
+        events_.push_back(Queued{std::move(event), droppable});
     }
+    schedule::Point("queue: pushed");
     arrived_.notify_all();
 }
 
@@ -47,7 +58,7 @@ bool EventQueue::Pop(HostEvent& event, unsigned timeoutMs) {
     if (events_.empty()) {
         return false;
     }
-    event = std::move(events_.front());
+    event = std::move(events_.front().event);
     events_.pop_front();
     return true;
 }

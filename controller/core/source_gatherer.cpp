@@ -5,6 +5,8 @@
 
 #include "json.h"
 
+SourceGatherer::SourceGatherer(size_t maxListingBytes) : maxListingBytes_(maxListingBytes) {}
+
 SourceGatherer::Taken SourceGatherer::Take(const std::string& line, HostEvent& listing) {
     JsonObject message = ParseJson(line);
     const std::string& type = message.Get("type");
@@ -15,8 +17,8 @@ SourceGatherer::Taken SourceGatherer::Take(const std::string& line, HostEvent& l
         if (name.find('\0') != std::string::npos) {
             return Taken::Kept;
         }
-        if (keptBytes_ + name.size() <= kMaxListingBytes) {
-            keptBytes_ += name.size();
+        if (keptBytes_ + name.size() + kNameBytes <= maxListingBytes_) {
+            keptBytes_ += name.size() + kNameBytes;
             names_.push_back(name);
         }
         return Taken::Kept;
@@ -33,7 +35,7 @@ SourceGatherer::Taken SourceGatherer::Take(const std::string& line, HostEvent& l
     listing.line = line;
     listing.error = message.Get("error");
     if (listing.error.empty() && names_.size() < received_) {
-        listing.error = "the listing held more than " + std::to_string(kMaxListingBytes) +
+        listing.error = "the listing held more than " + std::to_string(maxListingBytes_) +
                         " bytes of names: the first " + std::to_string(names_.size()) + " of " +
                         std::to_string(received_) + " are given";
     } else if (listing.error.empty() && (!numeric || counted != received_)) {

@@ -1,7 +1,7 @@
 // The controller's Win32-free side, natively: commands arrive in the host exactly as the
 // application meant them, the host's lines become the right events, source listings are
-// gathered whole, the command line survives the host's own option parser, and the event
-// queue never blocks its writer.
+// gathered whole, the command line survives the host's own option parser, the event
+// queue never blocks its writer, and each thread calling a handle has its own results.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "event_queue.h"
+#include "handle_lifetime.h"
 #include "host_args.h"
 #include "host_commands.h"
 #include "host_environment.h"
@@ -146,7 +147,7 @@ TEST(ViewLayout, ThePictureKeepsTheFramesShapeInsideTheRectangle) {
 // lists without end (what one listing keeps is bounded); a name holding a NUL byte is left
 // out. Whole listings, with other lines between, are rows of the tests against the hosts.
 TEST(ControllerListing, AListingThatIsNotWholeSaysWhy) {
-    const std::string big(SourceGatherer::kMaxListingBytes / 4, 'n');
+    const std::string big(SourceGatherer::kMaxListingBytes / 4 - SourceGatherer::kNameBytes, 'n');
     const std::string source = "{\"type\":\"source\",\"name\":\"";
     const std::string done = "{\"type\":\"sources_done\",\"count\":";
     struct Case {
@@ -176,6 +177,15 @@ TEST(ControllerListing, AListingThatIsNotWholeSaysWhy) {
         EXPECT_EQ(listing.names.size(), c.names);
         EXPECT_NE(listing.error.find(c.error), std::string::npos) << listing.error;
     }
+    // Nameless sources without end: what keeps each name counts against the bound too.
+    SourceGatherer small(10 * SourceGatherer::kNameBytes);
+    HostEvent listing;
+    for (int i = 0; i < 12; ++i) {
+        small.Take(source + "\"}", listing);
+    }
+    ASSERT_EQ(small.Take(done + "12}", listing), SourceGatherer::Taken::Closed);
+    EXPECT_EQ(listing.names.size(), 10u);
+    EXPECT_NE(listing.error.find("the first 10 of 12"), std::string::npos) << listing.error;
 }
 
 // The JSON grammar alone, never the C locale.
@@ -353,6 +363,39 @@ TEST(ControllerEventQueue, AFullQueueDropsTheOldestReportsButNeverTheLifecycle) 
     EXPECT_EQ(taken[3].type, HostEventType::Exited);
     EXPECT_EQ(queue.dropped(), 10u);
 
+    // The oldest report goes, not the newest.
+    EventQueue four(4);
+    four.Push(Event(HostEventType::PipeOpened));
+    four.Push(Event(HostEventType::Ready));
+    for (int i = 1; i <= 5; ++i) {
+        four.Push(Event(HostEventType::Stats, i));
+    }
+    std::vector<std::pair<HostEventType, int>> kept;
+    while (four.Pop(event, 0)) {
+        kept.emplace_back(event.type, event.width);
+    }
+    EXPECT_EQ(kept, (std::vector<std::pair<HostEventType, int>>{{HostEventType::PipeOpened, 0},
+                                                                {HostEventType::Ready, 0},
+                                                                {HostEventType::Stats, 4},
+                                                                {HostEventType::Stats, 5}}));
+    EXPECT_EQ(four.dropped(), 3u);
+
+    // A listing that answers a request stays; one nobody asked for goes like a report.
+    EventQueue three(3);
+    three.Push(Event(HostEventType::PipeOpened));
+    three.Push(Event(HostEventType::Sources, 10));
+    three.PushDroppable(Event(HostEventType::Sources, 11));
+    three.Push(Event(HostEventType::Stats, 1));
+    three.Push(Event(HostEventType::Stats, 2));
+    kept.clear();
+    while (three.Pop(event, 0)) {
+        kept.emplace_back(event.type, event.width);
+    }
+    EXPECT_EQ(kept, (std::vector<std::pair<HostEventType, int>>{{HostEventType::PipeOpened, 0},
+                                                                {HostEventType::Sources, 10},
+                                                                {HostEventType::Stats, 2}}));
+    EXPECT_EQ(three.dropped(), 2u);
+
     EventQueue roomy(100);
     for (int i = 1; i <= 3; ++i) {
         roomy.Push(Event(HostEventType::Stats, i));
@@ -380,6 +423,35 @@ TEST(ControllerEventQueue, AWaitingTakerGetsEverythingThenTheEnd) {
     queue.Close();
     taker.join();
     EXPECT_EQ(widths, (std::vector<int>{1, 2, 3, 4, 5}));
+}
+
+// A handle whose host is nothing: the calls' bookkeeping alone.
+class BareHandle : public HandleLifetime {
+    bool MustNotWait() override { return false; }
+    void EndHost() override {}
+};
+
+// A thread that comes after another has ended (with the id the system may give it again)
+// starts with nothing of the other's results, and the records of ended threads go.
+TEST(ControllerHandle, EachThreadHasItsOwnRecordUntilItEnds) {
+    auto* handle = new BareHandle;
+    {
+        HandleLifetime::Call call(*handle);
+        call.record().error = "the main thread's";
+    }
+    for (int i = 0; i < 50; ++i) {
+        std::thread([handle, i] {
+            HandleLifetime::Call call(*handle);
+            EXPECT_EQ(call.record().error, "") << "thread " << i << " was given another's";
+            call.record().error = "thread " + std::to_string(i);
+        }).join();
+    }
+    EXPECT_LE(handle->threadRecords(), 2u) << "the records of ended threads are kept";
+    {
+        HandleLifetime::Call call(*handle);
+        EXPECT_EQ(call.record().error, "the main thread's");
+    }
+    HandleLifetime::Destroy(handle);
 }
 
 }  // namespace
