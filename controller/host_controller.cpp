@@ -26,7 +26,7 @@
 
 struct hc_host : HandleLifetime {
     HostProcess process;
-    HostView view{process};  // ends before the process
+    HostView view{process};      // ends before the process
     unsigned endWaitMs = 10000;  // set by a successful start
     std::atomic<bool> withCallback{false};
     // Why the host could not start, once it has ended; set once under startupLock, then

@@ -425,9 +425,10 @@ typedef enum hc_view_way {
     HC_VIEW_CHILD_WINDOW = 3
 } hc_view_way;
 
-/* hc_view_show flags. */
-#define HC_VIEW_FILL 0x1u            /* stretch the picture to the whole rectangle */
-#define HC_VIEW_NO_THUMBNAIL 0x2u    /* ways the library must not take */
+/* hc_view_show flags: HC_VIEW_FILL stretches the picture to the whole rectangle; the
+ * others leave a way out. */
+#define HC_VIEW_FILL 0x1u
+#define HC_VIEW_NO_THUMBNAIL 0x2u
 #define HC_VIEW_NO_OWNED_WINDOW 0x4u
 #define HC_VIEW_NO_CHILD_WINDOW 0x8u
 

@@ -149,7 +149,8 @@ int ShapeFigures(int rounds) {
             Pump();
             RECT rect = {};
             GetWindowRect(ready.window, &rect);
-            jumped |= rect.right - rect.left == shape.width && rect.bottom - rect.top == shape.height;
+            jumped |=
+                rect.right - rect.left == shape.width && rect.bottom - rect.top == shape.height;
             if (placedAt < 0 && rect.left == origin.x && rect.top == origin.y &&
                 rect.right - rect.left == width && rect.bottom - rect.top == height) {
                 placedAt = NowMs();
@@ -160,12 +161,14 @@ int ShapeFigures(int rounds) {
             }
         }
         Sleep(1500);  // the first stats of the new size
-        const double told = reports.FirstAt(HostEventType::FrameSize, shape.width, shape.height, sent);
+        const double told =
+            reports.FirstAt(HostEventType::FrameSize, shape.width, shape.height, sent);
         const double stats = reports.FirstAt(HostEventType::Stats, shape.width, shape.height, sent);
-        std::printf("round %d %dx%d: frame_size -> placed %.1f ms, -> on screen %.1f ms, "
-                    "-> first stats %.1f ms%s\n",
-                    round, shape.width, shape.height, placedAt - told, shownAt - told, stats - told,
-                    jumped ? ", the window took the frame's size" : "");
+        std::printf(
+            "round %d %dx%d: frame_size -> placed %.1f ms, -> on screen %.1f ms, "
+            "-> first stats %.1f ms%s\n",
+            round, shape.width, shape.height, placedAt - told, shownAt - told, stats - told,
+            jumped ? ", the window took the frame's size" : "");
         std::fflush(stdout);
         if (told > 0 && placedAt > 0 && shownAt > 0) {
             placed.push_back(placedAt - told);
@@ -176,10 +179,11 @@ int ShapeFigures(int rounds) {
         }
         jumps += jumped ? 1 : 0;
     }
-    std::printf("\nmedians of %zu rounds: frame_size -> host window placed %.1f ms, -> new shape "
-                "on the screen %.1f ms; first stats of the new size %.1f ms after frame_size; "
-                "the window took the frame's size in %d of %d rounds\n",
-                placed.size(), Median(placed), Median(onScreen), Median(statsLater), jumps, rounds);
+    std::printf(
+        "\nmedians of %zu rounds: frame_size -> host window placed %.1f ms, -> new shape "
+        "on the screen %.1f ms; first stats of the new size %.1f ms after frame_size; "
+        "the window took the frame's size in %d of %d rounds\n",
+        placed.size(), Median(placed), Median(onScreen), Median(statsLater), jumps, rounds);
     view.Close();
     host.End(20000);
     return 0;
@@ -244,15 +248,16 @@ int CpuFigures(double seconds) {
             }
             CpuPercent(1);  // settled
             const double percent = CpuPercent(seconds);
-            std::printf("round %d, %s: %.2f %% of a core\n", round,
-                        shown ? "4 views" : "no view", percent);
+            std::printf("round %d, %s: %.2f %% of a core\n", round, shown ? "4 views" : "no view",
+                        percent);
             std::fflush(stdout);
             (shown ? with : without).push_back(percent);
         }
     }
-    std::printf("\nmedians: the application with 4 views %.2f %%, without views %.2f %% of a core "
-                "(4 hosts receiving 1280x720 at 30 frames a second)\n",
-                Median(with), Median(without));
+    std::printf(
+        "\nmedians: the application with 4 views %.2f %%, without views %.2f %% of a core "
+        "(4 hosts receiving 1280x720 at 30 frames a second)\n",
+        Median(with), Median(without));
     views.clear();
     std::vector<HostProcess*> all;
     for (auto& host : hosts) {
