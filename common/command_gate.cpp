@@ -34,6 +34,14 @@ void CommandGate::ListSources() {
     }
 }
 
+void CommandGate::KeepWindowSize(bool kept) {
+    // The presenter sizes the window on the main thread: deciding there keeps each new
+    // frame size and the controller's command in one order.
+    if (!closed_.load()) {
+        PostMessageW(quitWindow_, kWindowSizingRequest, kept ? 1 : 0, 0);
+    }
+}
+
 void CommandGate::RequestQuit() {
     quitRequested_.exchange(true);
     PostMessageW(quitWindow_, kQuitRequest, 0, 0);

@@ -26,6 +26,7 @@ public:
     void Start(const std::string& source, int quality) override;
     void SetQuality(int quality) override;
     void ListSources() override;
+    void KeepWindowSize(bool kept) override;
     void RequestQuit() override;
 
     // Read by the main loop on every pass, so a quit is never starved by other messages.

@@ -3,9 +3,18 @@
 #include <algorithm>
 #include <utility>
 
+namespace {
+
+// Only the newest of these matters: each one states the current value whole.
+bool ReplacesOlder(MessageKind kind) {
+    return kind == MessageKind::Stats || kind == MessageKind::FrameSize;
+}
+
+}  // namespace
+
 void Outbox::Push(MessageKind kind, std::string line) {
-    if (kind == MessageKind::Stats) {
-        EraseFirst(MessageKind::Stats);
+    if (ReplacesOlder(kind)) {
+        EraseFirst(kind);
     }
     // While stalled the newest status goes ahead of a stats that waits last, so that it is
     // the first line written once the pipe takes writes again.
@@ -20,7 +29,7 @@ void Outbox::Push(MessageKind kind, std::string line) {
 }
 
 void Outbox::PutBack(MessageKind kind, std::string line) {
-    if (kind == MessageKind::Stats && stats_ > 0) {
+    if (ReplacesOlder(kind) && Count(kind) > 0) {
         return;  // a newer one waits
     }
     queue_.push_front({kind, std::move(line)});
@@ -41,7 +50,7 @@ bool Outbox::Take(MessageKind& kind, std::string& line) {
 
 void Outbox::Clear() {
     queue_.clear();
-    ordered_ = statuses_ = stats_ = 0;
+    ordered_ = statuses_ = stats_ = frameSizes_ = 0;
 }
 
 void Outbox::SetStalled(bool stalled) {
@@ -62,6 +71,8 @@ size_t& Outbox::Count(MessageKind kind) {
             return statuses_;
         case MessageKind::Stats:
             return stats_;
+        case MessageKind::FrameSize:
+            return frameSizes_;
         default:
             return ordered_;
     }

@@ -3,7 +3,7 @@
 // bounded by kind, and the newest state is never what is dropped:
 //
 // - Ordered lines (host_ready and other replies) are all kept, in order.
-// - A newer stats replaces an unsent older one.
+// - A newer stats replaces an unsent older one; so does a newer frame size.
 // - Statuses: at most kMaxQueuedStatuses wait; beyond that the oldest waiting one goes.
 //   While the pipe is stalled (a write has waited out its bound) only the latest waits,
 //   ahead of the stats that waits behind it, so that the current state is the first line
@@ -18,7 +18,7 @@
 #include <deque>
 #include <string>
 
-enum class MessageKind { Ordered, Status, Stats };
+enum class MessageKind { Ordered, Status, Stats, FrameSize };
 
 class Outbox {
 public:
@@ -49,5 +49,6 @@ private:
     size_t ordered_ = 0;
     size_t statuses_ = 0;
     size_t stats_ = 0;
+    size_t frameSizes_ = 0;
     bool stalled_ = false;
 };
