@@ -105,6 +105,10 @@ void PipeClient::SendStats(float framesPerSecond, int width, int height) {
     writer_.Post(MessageKind::Stats, BuildStats(framesPerSecond, width, height));
 }
 
+void PipeClient::SendFrameSize(int width, int height) {
+    writer_.Post(MessageKind::FrameSize, BuildFrameSize(width, height));
+}
+
 void PipeClient::Send(const std::string& json) {
     writer_.Post(MessageKind::Ordered, json);
 }

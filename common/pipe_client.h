@@ -39,6 +39,8 @@ public:
     void SendHostReady(HWND window, DWORD processId);
     void SendStatus(const char* state, const char* source);
     void SendStats(float framesPerSecond, int width, int height);
+    // Only the newest unsent one waits, as with stats.
+    void SendFrameSize(int width, int height);
     // Any other message (a listing's lines): one whole line, kept in order with the others.
     void Send(const std::string& json);
     // Whether lines given to Send wait in the outbox.

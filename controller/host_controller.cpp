@@ -21,10 +21,12 @@
 
 #include "handle_lifetime.h"
 #include "host_process.h"
+#include "host_view.h"
 #include "win_types.h"
 
 struct hc_host : HandleLifetime {
     HostProcess process;
+    HostView view{process};      // ends before the process
     unsigned endWaitMs = 10000;  // set by a successful start
     std::atomic<bool> withCallback{false};
     // Why the host could not start, once it has ended; set once under startupLock, then
@@ -155,13 +157,19 @@ static_assert(static_cast<int>(HostEventType::Exited) == HC_EVENT_EXITED &&
                   static_cast<int>(HostEventType::Unterminated) == HC_EVENT_UNTERMINATED &&
                   static_cast<int>(HostEventType::PipeOpened) == HC_EVENT_PIPE_OPENED &&
                   static_cast<int>(HostEventType::Fault) == HC_EVENT_FAULT &&
-                  static_cast<int>(HostEventType::Sources) == HC_EVENT_SOURCES,
+                  static_cast<int>(HostEventType::Sources) == HC_EVENT_SOURCES &&
+                  static_cast<int>(HostEventType::FrameSize) == HC_EVENT_FRAME_SIZE,
               "the C event numbers follow HostEventType");
 static_assert(HC_WAIT_FOREVER == kWaitForever && HC_WAIT_FOREVER == INFINITE,
               "one value means no limit");
 static_assert(HC_MAX_LINE_BYTES == kMaxHostLineBytes &&
                   HC_TERMINATED_EXIT_CODE == kTerminatedExitCode,
               "the C constants follow HostProcess");
+
+static_assert(static_cast<int>(ViewWay::Thumbnail) == HC_VIEW_THUMBNAIL &&
+                  static_cast<int>(ViewWay::OwnedWindow) == HC_VIEW_OWNED_WINDOW &&
+                  static_cast<int>(ViewWay::ChildWindow) == HC_VIEW_CHILD_WINDOW,
+              "the C view ways follow ViewWay");
 
 static_assert(static_cast<int>(StartupFailure::BadCommandLine) == HC_STARTUP_BAD_COMMAND_LINE &&
                   static_cast<int>(StartupFailure::PipeNotOpened) == HC_STARTUP_PIPE_NOT_OPENED &&
@@ -611,6 +619,56 @@ unsigned long hc_last_system_error(hc_host* host) {
     } catch (...) {
         return 0;
     }
+}
+
+hc_result hc_view_show(hc_host* host, void* container, int left, int top, int width, int height,
+                       unsigned flags) {
+    return Guarded(host, [&](ThreadRecord& record) {
+        if (width < 0 || height < 0) {
+            return Report(record, HC_INVALID_ARGUMENT, "a negative width or height");
+        }
+        unsigned ways = kViewByAnyWay;
+        ways &= (flags & HC_VIEW_NO_THUMBNAIL) ? ~kViewByThumbnail : ~0u;
+        ways &= (flags & HC_VIEW_NO_OWNED_WINDOW) ? ~kViewByOwnedWindow : ~0u;
+        ways &= (flags & HC_VIEW_NO_CHILD_WINDOW) ? ~kViewByChildWindow : ~0u;
+        RECT rect = {left, top, left + width, top + height};
+        return Report(
+            record,
+            host->view.Show(static_cast<HWND>(container), rect,
+                            (flags & HC_VIEW_FILL) ? ViewFit::Fill : ViewFit::Letterbox, ways));
+    });
+}
+
+hc_result hc_view_hide(hc_host* host) {
+    return Guarded(host, [&](ThreadRecord& record) { return Report(record, host->view.Hide()); });
+}
+
+hc_result hc_view_close(hc_host* host) {
+    return Guarded(host, [&](ThreadRecord& record) {
+        host->view.Close();
+        return Report(record, HC_OK, "");
+    });
+}
+
+hc_result hc_view_get(hc_host* host, hc_view_info* info) {
+    return Guarded(host, [&](ThreadRecord& record) {
+        if (info == nullptr || info->size < sizeof(unsigned)) {
+            return Report(record, HC_INVALID_ARGUMENT, "no info to fill, or its size is not set");
+        }
+        ViewState state = host->view.state();
+        hc_view_info mine = {};
+        mine.size = std::min<unsigned>(info->size, sizeof mine);
+        mine.way = static_cast<hc_view_way>(state.way);
+        mine.visible = state.visible ? 1 : 0;
+        mine.left = state.picture.left;
+        mine.top = state.picture.top;
+        mine.right = state.picture.right;
+        mine.bottom = state.picture.bottom;
+        mine.frame_width = state.frameWidth;
+        mine.frame_height = state.frameHeight;
+        std::memcpy(info, &mine, mine.size);
+        return Report(record, HC_OK, "");
+    });
 }
 
 }  // extern "C"

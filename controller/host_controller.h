@@ -68,8 +68,9 @@ extern "C" {
  * no size members, no hc_start_ex and one error text per handle. Version 2 had no source
  * listing (hc_list_sources, hc_request_sources, HC_EVENT_SOURCES), no start-up failure
  * reasons, no hc_end_many, hc_get_process, hc_terminate or hc_dropped_events, and no
- * library folder or environment in hc_start_options. */
-#define HC_INTERFACE_VERSION 3
+ * library folder or environment in hc_start_options. Version 3 had no view (hc_view_show,
+ * hc_view_hide, hc_view_close, hc_view_get) and no HC_EVENT_FRAME_SIZE. */
+#define HC_INTERFACE_VERSION 4
 
 /* A time limit that means no limit. */
 #define HC_WAIT_FOREVER 0xFFFFFFFFu
@@ -124,9 +125,11 @@ typedef enum hc_event_type {
     HC_EVENT_EXITED = 6,       /* exit_code; always the last event */
     HC_EVENT_FAULT = 7,        /* the library ended the host for breaking the protocol:
                                   line says how; EXITED follows */
-    HC_EVENT_SOURCES = 8       /* a source listing, closed by the sources_done in line:
+    HC_EVENT_SOURCES = 8,      /* a source listing, closed by the sources_done in line:
                                   names, name_count, error; never dropped when it
                                   answers hc_list_sources or hc_request_sources */
+    HC_EVENT_FRAME_SIZE = 9    /* interface version 4: width, height of the frames shown
+                                  now; sent while a view holds the host window */
 } hc_event_type;
 
 typedef struct hc_event {
@@ -137,8 +140,8 @@ typedef struct hc_event {
     const char* state;        /* STATUS: connecting, connected, reconnecting, disconnected, error */
     const char* source;       /* STATUS: source name, error text, or "" */
     double fps;               /* STATS */
-    int width;                /* STATS */
-    int height;               /* STATS */
+    int width;                /* STATS, FRAME_SIZE */
+    int height;               /* STATS, FRAME_SIZE */
     long long window;         /* READY: the window's HWND as a number: (HWND)(intptr_t)window */
     unsigned long process_id; /* READY: the process the library started */
     unsigned long exit_code;  /* EXITED */
@@ -393,6 +396,74 @@ HC_API const char* hc_last_error(hc_host* host);
 /* The system's error code behind the calling thread's last call on this handle, 0 when
  * there was none. */
 HC_API unsigned long hc_last_system_error(hc_host* host);
+
+/* A view (interface version 4): the host's picture in a rectangle of your window, managed
+ * by the library. One view per handle. hc_view_show shows it, and moves or resizes it when
+ * called again; the picture keeps the frame's shape inside the rectangle (letterboxed: the
+ * rest of the rectangle stays yours, bars included) unless HC_VIEW_FILL is given. You never
+ * touch the host window yourself.
+ *
+ * The library chooses the way, in this order, and hc_view_get says which it took:
+ * - HC_VIEW_THUMBNAIL: a DWM thumbnail of the host window drawn into your top-level window,
+ *   where desktop composition runs (on Windows 8 and later it always does);
+ * - HC_VIEW_OWNED_WINDOW: the host window itself, owned by your top-level window, opaque
+ *   and never activated, kept over the rectangle as your window moves, changes its size,
+ *   its place in the z-order or its visibility (the way taken under Wine);
+ * - HC_VIEW_CHILD_WINDOW: the host window as a child of the container.
+ * While a view holds the host window, the host keeps the window at the view's size and
+ * reports each new frame size at once (HC_EVENT_FRAME_SIZE), so the picture takes a new
+ * shape within moments and never jumps to the frame's size.
+ *
+ * Threads: any, as every other function. The view follows your window on its own thread
+ * (a hook on that thread's messages) and the frame's size on the library's reader thread;
+ * neither waits for a call in progress. Close the view (or end the host) before you
+ * destroy the container. */
+typedef enum hc_view_way {
+    HC_VIEW_NONE = 0, /* not showing: never shown, closed, or the host has ended */
+    HC_VIEW_THUMBNAIL = 1,
+    HC_VIEW_OWNED_WINDOW = 2,
+    HC_VIEW_CHILD_WINDOW = 3
+} hc_view_way;
+
+/* hc_view_show flags: HC_VIEW_FILL stretches the picture to the whole rectangle; the
+ * others leave a way out. */
+#define HC_VIEW_FILL 0x1u
+#define HC_VIEW_NO_THUMBNAIL 0x2u
+#define HC_VIEW_NO_OWNED_WINDOW 0x4u
+#define HC_VIEW_NO_CHILD_WINDOW 0x8u
+
+typedef struct hc_view_info {
+    unsigned int size; /* set it first (see Growth above) */
+    hc_view_way way;
+    int visible;                  /* the picture is on show now */
+    int left, top, right, bottom; /* where the picture is, in the container's client
+                                     coordinates (right and bottom excluded) */
+    int frame_width;              /* the frame's size as the view knows it, 0 before any */
+    int frame_height;
+} hc_view_info;
+
+/* Shows the host's picture in the rectangle (left, top, width, height) of `container`'s
+ * client area (an HWND: a top-level window or any child of one; the part of the rectangle
+ * outside the client area is left out). The first call, and one with another container,
+ * takes the host window by the first way the system offers; later calls move and resize at
+ * once. The picture's own move is done by the host's thread moments later.
+ * Waits a few milliseconds; the first call also writes window_size to the host (at most
+ * write_timeout_ms) and, as a child window, re-parents it (under Wine without a window
+ * manager about 2 s).
+ * HC_OK; HC_INVALID_ARGUMENT (container is no window, a negative size, every way excluded);
+ * HC_WRONG_STATE (no host_ready yet, the host has ended, or the system offered none of the
+ * ways allowed: hc_last_error says which). */
+HC_API hc_result hc_view_show(hc_host* host, void* container, int left, int top, int width,
+                              int height, unsigned flags);
+/* Takes the picture off the screen until the next hc_view_show; the view keeps the window.
+ * HC_OK. No wait. */
+HC_API hc_result hc_view_hide(hc_host* host);
+/* Gives the host window back as the view found it: no owner or parent, alpha 0, its old
+ * place, its size to the host again. The next hc_view_show takes it anew. hc_destroy does
+ * this too. HC_OK. Waits a few milliseconds (a child window: the re-parenting). */
+HC_API hc_result hc_view_close(hc_host* host);
+/* What the view does now. HC_OK; HC_INVALID_ARGUMENT (info NULL or its size below 4). */
+HC_API hc_result hc_view_get(hc_host* host, hc_view_info* info);
 
 #ifdef __cplusplus
 }

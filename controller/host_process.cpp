@@ -635,6 +635,16 @@ HostResult HostProcess::Terminate(uint32_t exitCode) {
     return HostResult();
 }
 
+HostResult HostProcess::WatchFrameSizes(std::function<void(const HostEvent&)> watch) {
+    std::shared_ptr<State> s = Held();
+    if (!s) {
+        return NotStarted();
+    }
+    std::lock_guard<std::mutex> lock(s->frameWatchLock);
+    s->frameWatch = std::move(watch);
+    return HostResult();
+}
+
 bool HostProcess::Started() const {
     return Held() != nullptr;
 }

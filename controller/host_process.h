@@ -210,6 +210,12 @@ public:
     // Terminates the host at once with `exitCode`; waits at most kTerminateWaitMs.
     HostResult Terminate(uint32_t exitCode);
 
+    // For a view (host_view.h): `watch` runs on the reader thread with every Stats and
+    // FrameSize event, before it is queued, so that a new frame size is followed at once
+    // whoever takes the events. One watch at a time; an empty one ends it, waiting for a
+    // call in progress (so never from inside the watch). WrongState before the start.
+    HostResult WatchFrameSizes(std::function<void(const HostEvent&)> watch);
+
     bool Started() const;
     // True once the host process has ended; its exit code goes to exitCode.
     bool HasExited(uint32_t* exitCode = nullptr) const;

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -67,6 +68,10 @@ struct HostProcess::State {
     // waiting at that moment, then queues it as a Sources event.
     SourceGatherer gatherer;  // reader thread only
     ListingWaiters listings;
+
+    // A view's watch of the frame sizes, called by the reader under frameWatchLock.
+    std::mutex frameWatchLock;
+    std::function<void(const HostEvent&)> frameWatch;  // under frameWatchLock
 
     double ElapsedMs() const {
         LARGE_INTEGER now;

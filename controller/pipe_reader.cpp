@@ -122,6 +122,17 @@ void CloseListing(State& s, HostEvent& listing) {
     }
 }
 
+// A view follows the frame's size from here, before the application takes the event.
+void TellFrameWatch(State& s, const HostEvent& event) {
+    if (event.type != HostEventType::Stats && event.type != HostEventType::FrameSize) {
+        return;
+    }
+    std::lock_guard<std::mutex> lock(s.frameWatchLock);
+    if (s.frameWatch) {
+        s.frameWatch(event);
+    }
+}
+
 // Queues the complete lines among `bytes`. False once the host has been found faulty.
 bool Deliver(State& s, LineSplitter& lines, const char* bytes, DWORD count) {
     const char* tooLong = "the host wrote more than 65536 bytes without a line feed";
@@ -159,6 +170,7 @@ bool Deliver(State& s, LineSplitter& lines, const char* bytes, DWORD count) {
             s.ready.window = reinterpret_cast<HWND>(static_cast<intptr_t>(event.window));
             s.ready.processId = s.host.processId;
         }
+        TellFrameWatch(s, event);
         s.queue.Push(std::move(event));
         if (ready) {
             s.readyArrived.Set();

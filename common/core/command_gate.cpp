@@ -35,10 +35,18 @@ void CommandGate::ListSources() {
     }
 }
 
+void CommandGate::KeepWindowSize(bool kept) {
+    // The presenter sizes the window on the main thread: deciding there keeps each new
+    // frame size and the controller's command in one order.
+    if (!closed_.load() && mainLoop_.keepWindowSize) {
+        mainLoop_.keepWindowSize(kept);
+    }
+}
+
 void CommandGate::RequestQuit() {
     quitRequested_.exchange(true);
-    if (wakeMainLoop_) {
-        wakeMainLoop_();
+    if (mainLoop_.lookAtQuit) {
+        mainLoop_.lookAtQuit();
     }
 }
 

@@ -2,6 +2,7 @@
 
 #include "log.h"
 #include "quality.h"
+#include "window_sizing.h"
 
 namespace {
 
@@ -39,6 +40,11 @@ void HandleCommand(HostKind kind, const JsonObject& command, int& rememberedQual
         receiver.SetQuality(SetQualityValue(kind, command.Get("quality"), rememberedQuality));
     } else if (type == "list_sources") {
         receiver.ListSources();
+    } else if (type == "window_size") {
+        bool kept = false;
+        if (ReadWindowSizeMode(command.Get("mode"), kept)) {
+            receiver.KeepWindowSize(kept);
+        }
     } else if (type == "shutdown") {
         receiver.Stop();
         receiver.RequestQuit();

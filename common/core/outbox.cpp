@@ -3,9 +3,18 @@
 #include <algorithm>
 #include <utility>
 
+namespace {
+
+// Only the newest of these matters: each one states the current value whole.
+bool ReplacesOlder(MessageKind kind) {
+    return kind == MessageKind::Stats || kind == MessageKind::FrameSize;
+}
+
+}  // namespace
+
 void Outbox::Push(MessageKind kind, std::string line) {
-    if (kind == MessageKind::Stats) {
-        EraseFirst(MessageKind::Stats);
+    if (ReplacesOlder(kind)) {
+        EraseFirst(kind);
     }
     auto at = queue_.end();
     if (kind == MessageKind::Status && stalled_) {
@@ -33,7 +42,7 @@ bool Outbox::Take(MessageKind& kind, std::string& line) {
 
 void Outbox::Clear() {
     queue_.clear();
-    hostReady_ = ordered_ = statuses_ = stats_ = 0;
+    hostReady_ = ordered_ = statuses_ = stats_ = frameSizes_ = 0;
 }
 
 void Outbox::SetStalled(bool stalled) {
@@ -59,6 +68,8 @@ size_t Outbox::Waiting(MessageKind kind) const {
             return statuses_;
         case MessageKind::Stats:
             return stats_;
+        case MessageKind::FrameSize:
+            return frameSizes_;
         default:
             return ordered_;
     }
@@ -84,6 +95,8 @@ size_t& Outbox::Count(MessageKind kind) {
             return statuses_;
         case MessageKind::Stats:
             return stats_;
+        case MessageKind::FrameSize:
+            return frameSizes_;
         default:
             return ordered_;
     }

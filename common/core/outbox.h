@@ -4,9 +4,8 @@
 //
 // - host_ready is kept and goes first.
 // - Ordered lines (a listing's lines) are all kept, in order; the source listing bounds
-//   them (a listing asked for while an earlier one's lines are unsent gets one short
-//   answer instead).
-// - A newer stats replaces an unsent older one.
+//   them (a listing asked for while an earlier one's lines wait is answered by that one).
+// - A newer stats replaces an unsent older one; so does a newer frame size.
 // - Statuses: at most kMaxQueuedStatuses wait; beyond that the oldest waiting one goes.
 //   While the pipe is stalled (a write has waited out its bound) only the latest waits,
 //   and it waits ahead of every other line but host_ready, so that the current state is
@@ -21,7 +20,7 @@
 #include <deque>
 #include <string>
 
-enum class MessageKind { HostReady, Ordered, Status, Stats };
+enum class MessageKind { HostReady, Ordered, Status, Stats, FrameSize };
 
 class Outbox {
 public:
@@ -54,5 +53,6 @@ private:
     size_t ordered_ = 0;
     size_t statuses_ = 0;
     size_t stats_ = 0;
+    size_t frameSizes_ = 0;
     bool stalled_ = false;
 };

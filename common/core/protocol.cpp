@@ -29,6 +29,14 @@ std::string BuildStats(float framesPerSecond, int32_t width, int32_t height) {
         .Finish();
 }
 
+std::string BuildFrameSize(int32_t width, int32_t height) {
+    return JsonWriter()
+        .AddString("type", "frame_size")
+        .AddInt("width", width)
+        .AddInt("height", height)
+        .Finish();
+}
+
 std::string BuildSource(const std::string& name) {
     return JsonWriter().AddString("type", "source").AddString("name", name).Finish();
 }

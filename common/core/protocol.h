@@ -12,6 +12,8 @@ std::string BuildHostReady(int64_t windowHandle, int32_t processId);
 // A null state or source is written as the empty string.
 std::string BuildStatus(const char* state, const char* source);
 std::string BuildStats(float framesPerSecond, int32_t width, int32_t height);
+// The size of the frames presented now, while the controller keeps the window's size.
+std::string BuildFrameSize(int32_t width, int32_t height);
 
 // One source of a listing, and the line that closes it; `error` empty leaves the field out.
 std::string BuildSource(const std::string& name);

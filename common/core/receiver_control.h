@@ -1,5 +1,5 @@
-// The operations command handling needs of a host: the receiver role, the source listing
-// and the quit request. Win32-free, so that the command tables are tested natively.
+// The operations command handling needs of a host: the receiver role, the source listing,
+// who sizes the window, and the quit request. Win32-free, so that the command tables are tested natively.
 #pragma once
 
 #include <string>
@@ -13,6 +13,9 @@ public:
     virtual void SetQuality(int quality) = 0;
     // Answers with the sources the host can see, on a thread of its own: returns at once.
     virtual void ListSources() {}
+    // Whether the controller keeps the window's size (see window_sizing.h); answered on the
+    // main thread: returns at once.
+    virtual void KeepWindowSize(bool /*kept*/) {}
     // Ends the host's main loop with exit code 0 (from any thread).
     virtual void RequestQuit() = 0;
 };

@@ -9,7 +9,7 @@ namespace {
 
 bool IsReport(HostEventType type) {
     return type == HostEventType::Status || type == HostEventType::Stats ||
-           type == HostEventType::Other;
+           type == HostEventType::Other || type == HostEventType::FrameSize;
 }
 
 }  // namespace

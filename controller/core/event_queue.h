@@ -4,11 +4,12 @@
 //
 // The reader must never wait for the application, or a slow application would leave
 // the host's writes unread and make it drop its messages. So the queue does not block
-// the pusher: past its capacity it drops the oldest status, stats or other event (each
-// status states the current state, so the newest ones are the ones that matter), or the
-// oldest listing that nobody asked for. The pipe opening, host_ready, the unfinished line,
-// a fault, the exit and every listing that answers a request are never dropped: each
-// comes once, or once per request of the application's.
+// the pusher: past its capacity it drops the oldest status, stats, other or frame size
+// event (each status states the current state and each frame size the current one, so the
+// newest ones are the ones that matter), or the oldest listing that nobody asked for. The
+// pipe opening, host_ready, the unfinished line, a fault, the exit and every listing that
+// answers a request are never dropped: each comes once, or once per request of the
+// application's.
 #pragma once
 
 #include <condition_variable>

@@ -76,6 +76,13 @@ std::string ListSourcesCommand() {
     return JsonWriter().AddString("type", "list_sources").Finish();
 }
 
+std::string WindowSizeCommand(bool kept) {
+    return JsonWriter()
+        .AddString("type", "window_size")
+        .AddString("mode", kept ? "keep" : "follow")
+        .Finish();
+}
+
 std::string HostCommandLine(const std::string& executable, const std::string& pipeName,
                             const std::vector<std::string>& arguments) {
     std::string line = "\"" + executable + "\"";

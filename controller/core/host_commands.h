@@ -27,6 +27,8 @@ std::string SetSourceCommand(const std::string& name, const std::string& quality
 std::string SetQualityCommand(const std::string& quality);
 std::string ShutdownCommand();
 std::string ListSourcesCommand();
+// window_size: the view keeps the host window's size (keep) or gives it back (follow).
+std::string WindowSizeCommand(bool kept);
 
 // "executable" --pipeName=NAME args..., each argument quoted by the rules that the host
 // (and CommandLineToArgvW) cut a command line by (command_line.h), so that it arrives

@@ -103,6 +103,10 @@ HostEvent DecodeHostLine(const std::string& line) {
         event.fps = ReadJsonNumber(message.Get("fps"));
         event.width = ReadInteger<int>(message.Get("width"));
         event.height = ReadInteger<int>(message.Get("height"));
+    } else if (type == "frame_size") {
+        event.type = HostEventType::FrameSize;
+        event.width = ReadInteger<int>(message.Get("width"));
+        event.height = ReadInteger<int>(message.Get("height"));
     }
     return event;
 }

@@ -24,6 +24,8 @@ enum class HostEventType {
     Exited,        // the host process ended: exitCode is set; always the last event
     Fault,         // the host broke the protocol and the controller ended it: `line` says how
     Sources,       // a source listing, closed by sources_done (its `line`): names and error
+    FrameSize,     // frame_size: width and height of the frames shown now, sent by a host
+                   // while a view keeps its window's size (see host_view.h)
 };
 
 struct HostEvent {
@@ -34,8 +36,8 @@ struct HostEvent {
     std::string state;       // Status
     std::string source;      // Status: the source name, an error text or ""
     double fps = 0.0;        // Stats
-    int width = 0;           // Stats
-    int height = 0;          // Stats
+    int width = 0;           // Stats, FrameSize
+    int height = 0;          // Stats, FrameSize
     int64_t window = 0;      // Ready: the window handle as a number
     uint32_t processId = 0;  // Ready
     uint32_t exitCode = 0;   // Exited
@@ -44,7 +46,7 @@ struct HostEvent {
     std::string error;  // Sources: why there is no list, or no whole one; "" when there is
 };
 
-// Turns one line from the host into a Ready, Status, Stats or Other event. Numbers are
+// Turns one line from the host into a Ready, Status, Stats, FrameSize or Other event. Numbers are
 // read without regard to the process's locale; a field that is missing or malformed
 // reads as 0 or "".
 HostEvent DecodeHostLine(const std::string& line);

@@ -1028,6 +1028,60 @@ static void ending_many_hosts_at_once(void) {
     destroy_timed(idle);
 }
 
+/* A view of the host's picture in a window of ours: the C calls and what they report (the
+ * pixels are judged by the end-to-end view test). The window is left to the end of the
+ * process: under Wine without a window manager, destroying a visible one takes 2 s. */
+static void a_view_shows_the_picture(void) {
+    static HWND window = NULL;
+    hc_host* host = NULL;
+    hc_view_info info;
+    hc_event event;
+    if (window == NULL) {
+        window = CreateWindowExW(0, L"CApiTestUi", L"", WS_POPUP | WS_VISIBLE, 0, 0, 640, 480, NULL,
+                                 NULL, GetModuleHandleW(NULL), NULL);
+    }
+    hc_create(&host);
+    memset(&info, 0, sizeof info);
+    info.size = sizeof info;
+    check(hc_view_show(host, window, 0, 0, 400, 400, 0) == HC_WRONG_STATE &&
+              hc_view_get(host, &info) == HC_OK && info.way == HC_VIEW_NONE,
+          "no view before host_ready", hc_last_error(host));
+    check(hc_start(host, tivane, NULL, 0, NULL, NULL) == HC_OK &&
+              hc_wait_ready(host, 30000, NULL, NULL) == HC_OK &&
+              hc_set_source(host, "pattern:320x180@30;still", NULL) == HC_OK &&
+              hc_view_show(host, window, 0, 0, 400, 400, 0) == HC_OK,
+          "shown", hc_last_error(host));
+    /* The host answers window_size at once (0 x 0 before its first frame), then tells
+     * each new frame size. */
+    while (take_until(host, &event, HC_EVENT_FRAME_SIZE) == HC_OK && event.width == 0) {
+    }
+    check(event.type == HC_EVENT_FRAME_SIZE && event.width == 320 && event.height == 180,
+          "the frame size came as an event", event.line);
+    hc_view_get(host, &info);
+    check((info.way == HC_VIEW_OWNED_WINDOW || info.way == HC_VIEW_THUMBNAIL) && info.visible &&
+              info.left == 0 && info.top == 87 && info.right == 400 && info.bottom == 312 &&
+              info.frame_width == 320 && info.frame_height == 180,
+          "letterboxed, by a way Wine has or by a thumbnail", NULL);
+    check(hc_view_show(host, window, 0, 0, 400, 400, HC_VIEW_FILL) == HC_OK &&
+              hc_view_get(host, &info) == HC_OK && info.top == 0 && info.bottom == 400,
+          "filled on request", hc_last_error(host));
+    check(hc_view_show(host, window, 0, 0, 400, 400,
+                       HC_VIEW_NO_THUMBNAIL | HC_VIEW_NO_OWNED_WINDOW | HC_VIEW_NO_CHILD_WINDOW) ==
+              HC_INVALID_ARGUMENT,
+          "every way excluded", hc_last_error(host));
+    check(hc_view_hide(host) == HC_OK && hc_view_get(host, &info) == HC_OK && !info.visible &&
+              info.way != HC_VIEW_NONE,
+          "hidden, still held", NULL);
+    check(hc_view_close(host) == HC_OK && hc_view_get(host, &info) == HC_OK &&
+              info.way == HC_VIEW_NONE,
+          "given back", NULL);
+    info.size = 4;
+    info.way = (hc_view_way)77;
+    check(hc_view_get(host, &info) == HC_OK && info.size == 4 && info.way == (hc_view_way)77,
+          "nothing written past an older size", NULL);
+    destroy_timed(host);
+}
+
 /* What C++ has and C lacked: the process right after the start, termination, the count of
  * dropped events, and the host's own variables and library folder. */
 static void process_termination_dropped_events_and_the_hosts_environment(void) {
@@ -1162,6 +1216,7 @@ int main(int argc, char** argv) {
         {"ending many hosts at once", ending_many_hosts_at_once},
         {"process, termination, dropped events and the host's environment",
          process_termination_dropped_events_and_the_hosts_environment},
+        {"a view shows the picture", a_view_shows_the_picture},
     };
     size_t i;
     char* slash;

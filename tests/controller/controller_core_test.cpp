@@ -16,6 +16,7 @@
 #include "host_event.h"
 #include "json.h"
 #include "source_gatherer.h"
+#include "view_layout.h"
 
 namespace {
 
@@ -82,6 +83,11 @@ TEST(ControllerEvents, HostLinesBecomeTypedEvents) {
     EXPECT_EQ(stats.width, 1920);
     EXPECT_EQ(stats.height, 1080);
 
+    HostEvent frameSize = DecodeHostLine("{\"type\":\"frame_size\",\"width\":180,\"height\":240}");
+    EXPECT_EQ(frameSize.type, HostEventType::FrameSize);
+    EXPECT_EQ(frameSize.width, 180);
+    EXPECT_EQ(frameSize.height, 240);
+
     struct Odd {
         const char* line;
         HostEventType type;
@@ -99,6 +105,42 @@ TEST(ControllerEvents, HostLinesBecomeTypedEvents) {
         EXPECT_EQ(event.fps, 0.0) << o.line;
         EXPECT_EQ(event.width, 0) << o.line;
     }
+}
+
+// Where a view puts the picture: the frame's shape centred in the rectangle, rounded to
+// whole pixels, whatever the sizes; the whole rectangle when asked or when the shape is
+// not known.
+TEST(ViewLayout, ThePictureKeepsTheFramesShapeInsideTheRectangle) {
+    struct Row {
+        ViewRect area;
+        int frameWidth, frameHeight;
+        ViewFit fit;
+        ViewRect picture;
+    };
+    const ViewRect tile = {10, 20, 410, 320};  // 400 x 300
+    const Row rows[] = {
+        {tile, 1920, 1080, ViewFit::Letterbox, {10, 57, 410, 282}},  // bars above and below
+        {tile, 300, 600, ViewFit::Letterbox, {135, 20, 285, 320}},   // bars at the sides
+        {tile, 4, 3, ViewFit::Letterbox, tile},                      // the same shape
+        {tile, 1920, 1080, ViewFit::Fill, tile},
+        {tile, 0, 0, ViewFit::Letterbox, tile},                      // no frame yet
+        {tile, 100000, 1, ViewFit::Letterbox, {10, 169, 410, 170}},  // never thinner than 1
+        {{0, 0, 0, 300}, 16, 9, ViewFit::Letterbox, {}},             // nothing to fill
+        {{0, 0, 2000000000, 2000000000},
+         16,
+         9,
+         ViewFit::Letterbox,
+         {0, 437500000, 2000000000, 1562500000}},  // no overflow
+    };
+    for (const Row& row : rows) {
+        ViewRect picture = FitPicture(row.area, row.frameWidth, row.frameHeight, row.fit);
+        EXPECT_TRUE(picture == row.picture)
+            << row.frameWidth << "x" << row.frameHeight << ": " << picture.left << ","
+            << picture.top << "," << picture.right << "," << picture.bottom;
+    }
+    EXPECT_TRUE(IntersectRects({0, 0, 100, 100}, {50, 60, 200, 200}) ==
+                (ViewRect{50, 60, 100, 100}));
+    EXPECT_TRUE(IntersectRects({0, 0, 100, 100}, {100, 0, 200, 100}).empty());
 }
 
 // A listing that is not whole says why: the host's reason, a line lost, a host that

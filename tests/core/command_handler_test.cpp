@@ -25,6 +25,7 @@ public:
         calls.push_back("SetQuality(" + std::to_string(quality) + ")");
     }
     void ListSources() override { calls.push_back("List"); }
+    void KeepWindowSize(bool kept) override { calls.push_back(kept ? "Keep" : "Follow"); }
     void RequestQuit() override { calls.push_back("Quit"); }
 
     std::vector<std::string> calls;
@@ -98,6 +99,14 @@ const Row kRows[] = {
     {T, {R"({"type":"list_sources"})"}, {"List"}, 7},
     {P, {R"({"type":"list_sources","name":"A","quality":"low"})"}, {"List"}, 7},
     {G, {R"({"type":"list_sources"})", R"({"type":"List_sources"})"}, {"List"}, 7},
+    // Every host lets the controller keep its window's size, and gives it back; any other
+    // mode changes nothing.
+    {T, {R"({"type":"window_size","mode":"keep"})"}, {"Keep"}, 7},
+    {P,
+     {R"({"type":"window_size","mode":"keep"})", R"({"type":"window_size","mode":follow})"},
+     {"Keep", "Follow"},
+     7},
+    {G, {R"({"type":"window_size","mode":"Keep"})", R"({"type":"window_size"})"}, {}, 7},
     // Every host: shutdown, and lines that are no command.
     {T, {R"({"type":"shutdown"})"}, {"Stop", "Quit"}, 7},
     {P, {R"({"type":"shutdown"})", R"({"type":"shutdown"})"}, {"Stop", "Quit", "Stop", "Quit"}, 7},

@@ -27,7 +27,7 @@ std::vector<std::string> Drain(Outbox& outbox) {
 
 TEST(OutboxTest, KeepsOrderAndTheNewestStateWithinItsBounds) {
     const MessageKind R = MessageKind::HostReady, O = MessageKind::Ordered, S = MessageKind::Status,
-                      T = MessageKind::Stats;
+                      T = MessageKind::Stats, F = MessageKind::FrameSize;
     std::vector<Step> tenStatuses;
     for (int i = 0; i < 10; ++i) {
         tenStatuses.push_back({Step::Push, S, "s" + std::to_string(i)});
@@ -46,6 +46,9 @@ TEST(OutboxTest, KeepsOrderAndTheNewestStateWithinItsBounds) {
         {"a newer stats replaces the waiting one, at its own place",
          {{Step::Push, T, "t1"}, {Step::Push, S, "s1"}, {Step::Push, T, "t2"}},
          {"s1", "t2"}},
+        {"a newer frame size replaces the waiting one, and leaves the stats alone",
+         {{Step::Push, F, "f1"}, {Step::Push, T, "t1"}, {Step::Push, F, "f2"}},
+         {"t1", "f2"}},
         {"beyond eight statuses the oldest go",
          tenStatuses,
          {"s2", "s3", "s4", "s5", "s6", "s7", "s8", "s9"}},

@@ -167,7 +167,7 @@ TEST(WorkerThreadRows, NoSetSourceStartsAWorkerAfterTheTeardownsStop) {
     for (int round = 0; round < 20; ++round) {
         SCOPED_TRACE(round);
         LoopingReceiver receiver;
-        CommandGate gate(receiver, nullptr);
+        CommandGate gate(receiver, {});
         std::atomic<bool> reading{true};
         std::atomic<int> commands{0};
         // The reader thread handling "set_source" lines as fast as they come.
@@ -519,7 +519,7 @@ TEST(ReceiverStress, TheTeardownCancelsADeferredStartAndStartsNothing) {
         receiver->SetStatusCallback(
             [&log](const char* state, const char* source) { log.Add(StatusOf(state, source)); });
         GatedReceiver commands(receiver);
-        CommandGate gate(commands, [&log] { log.Add("wake"); });
+        CommandGate gate(commands, {[&log] { log.Add("wake"); }, nullptr});
         Gate hang;
         receiver->Hang("hang-0", &hang);
         gate.Start("hang-0", 100);
