@@ -141,16 +141,23 @@ bool StartUp(HINSTANCE instance, Host& host, StartupProblem& problem) {
 
 void WireUp(Host& host) {
     host.pipe->SendHostReady(host.window, GetCurrentProcessId());
-    host.relay = std::make_unique<StatusRelay>(host.kind, *host.pipe);
+    host.relay = std::make_unique<StatusRelay>(host.kind, host.pipe->StatusSender());
     host.receiver->InstallCallbacks(host.window, host.relay->MakeCallback(),
-                                    MakeStatsCallback(*host.pipe));
+                                    host.pipe->StatsSender());
     PipeClient* pipe = host.pipe.get();
     host.sizing = std::make_unique<WindowSizing>(
         [pipe](int width, int height) { pipe->SendFrameSize(width, height); });
     host.presenter->SetWindowSizing(host.sizing.get());
     host.listing = std::make_unique<SourceListing>(
-        host.receiver->CreateSourceFinder(), [pipe](const std::string& line) { pipe->Send(line); });
-    host.gate = std::make_unique<CommandGate>(*host.receiver, host.window, host.listing.get());
+        host.receiver->CreateSourceFinder(), [pipe](const std::string& line) { pipe->Send(line); },
+        [pipe] { return pipe->SentLinesWaiting(); });
+    HWND window = host.window;
+    host.gate = std::make_unique<CommandGate>(
+        *host.receiver,
+        MainLoopRequests{
+            [window] { PostMessageW(window, kQuitRequest, 0, 0); },
+            [window](bool kept) { PostMessageW(window, kWindowSizingRequest, kept ? 1 : 0, 0); }},
+        host.listing.get());
     Host* self = &host;
     host.pipe->StartReader(
         [self](const JsonObject& command) {

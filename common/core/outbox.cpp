@@ -16,23 +16,15 @@ void Outbox::Push(MessageKind kind, std::string line) {
     if (ReplacesOlder(kind)) {
         EraseFirst(kind);
     }
-    // While stalled the newest status goes ahead of a stats that waits last, so that it is
-    // the first line written once the pipe takes writes again.
     auto at = queue_.end();
-    if (kind == MessageKind::Status && stalled_ && !queue_.empty() &&
-        queue_.back().kind == MessageKind::Stats) {
-        --at;
+    if (kind == MessageKind::Status && stalled_) {
+        // Only the newest waits while stalled, first in line.
+        while (statuses_ > 0) {
+            EraseFirst(MessageKind::Status);
+        }
+        at = Front();
     }
     queue_.insert(at, {kind, std::move(line)});
-    ++Count(kind);
-    Trim();
-}
-
-void Outbox::PutBack(MessageKind kind, std::string line) {
-    if (ReplacesOlder(kind) && Count(kind) > 0) {
-        return;  // a newer one waits
-    }
-    queue_.push_front({kind, std::move(line)});
     ++Count(kind);
     Trim();
 }
@@ -50,12 +42,42 @@ bool Outbox::Take(MessageKind& kind, std::string& line) {
 
 void Outbox::Clear() {
     queue_.clear();
-    ordered_ = statuses_ = stats_ = frameSizes_ = 0;
+    hostReady_ = ordered_ = statuses_ = stats_ = frameSizes_ = 0;
 }
 
 void Outbox::SetStalled(bool stalled) {
+    if (stalled == stalled_) {
+        return;
+    }
     stalled_ = stalled;
     Trim();
+    if (stalled_ && statuses_ == 1) {
+        auto status = std::find_if(queue_.begin(), queue_.end(),
+                                   [](const Message& m) { return m.kind == MessageKind::Status; });
+        Message newest = std::move(*status);
+        queue_.erase(status);
+        queue_.insert(Front(), std::move(newest));
+    }
+}
+
+size_t Outbox::Waiting(MessageKind kind) const {
+    switch (kind) {
+        case MessageKind::HostReady:
+            return hostReady_;
+        case MessageKind::Status:
+            return statuses_;
+        case MessageKind::Stats:
+            return stats_;
+        case MessageKind::FrameSize:
+            return frameSizes_;
+        default:
+            return ordered_;
+    }
+}
+
+std::deque<Outbox::Message>::iterator Outbox::Front() {
+    return std::find_if(queue_.begin(), queue_.end(),
+                        [](const Message& m) { return m.kind != MessageKind::HostReady; });
 }
 
 void Outbox::Trim() {
@@ -67,6 +89,8 @@ void Outbox::Trim() {
 
 size_t& Outbox::Count(MessageKind kind) {
     switch (kind) {
+        case MessageKind::HostReady:
+            return hostReady_;
         case MessageKind::Status:
             return statuses_;
         case MessageKind::Stats:

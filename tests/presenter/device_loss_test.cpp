@@ -197,7 +197,7 @@ TEST(DeviceLoss, TheControllerHearsTheLossUntilTheDeviceIsBackThenTheReceiversSt
     LosingPresenter presenter;
     ASSERT_TRUE(presenter.Initialize(window.Get()));
     DeviceWatchingReceiver receiver;
-    StatusRelay relay(HostKind::Tivane, pipe);
+    StatusRelay relay(HostKind::Tivane, pipe.StatusSender());
     DeviceRecovery recovery(window.Get(), presenter, receiver, relay);
     const std::string connected = R"({"type":"status","state":"connected","source":"cam"})";
     const std::string lost = R"({"type":"status","state":"error","source":"Graphics device lost"})";

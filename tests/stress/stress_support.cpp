@@ -72,15 +72,13 @@ int Run(const char* group, Budget budget,
         const std::function<void(int iteration, std::mt19937_64& rng)>& body) {
     const double scale = Scale();
     const int maxIterations = static_cast<int>(budget.maxIterations * scale);
-    const auto deadline =
-        std::chrono::steady_clock::now() +
-        std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-            std::chrono::duration<double>(budget.seconds * scale));
+    const auto deadline = std::chrono::steady_clock::now() +
+                          std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                              std::chrono::duration<double>(budget.seconds * scale));
     const uint64_t seed = Seed();
     Jitter jitter(seed);
     int iteration = 0;
-    for (; iteration < maxIterations && std::chrono::steady_clock::now() < deadline;
-         ++iteration) {
+    for (; iteration < maxIterations && std::chrono::steady_clock::now() < deadline; ++iteration) {
         std::mt19937_64 rng(seed ^ (0xD1B54A32D192ED03ull * static_cast<uint64_t>(iteration + 1)));
         body(iteration, rng);
         if (::testing::Test::HasFailure()) {

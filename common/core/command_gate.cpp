@@ -1,12 +1,12 @@
 #include "command_gate.h"
 
-#include "host_window.h"
+#include "schedule_point.h"
 
 void CommandGate::Stop() {
     if (closed_.load()) {
         return;
     }
-    ScopedLock lock(guard_);
+    std::lock_guard<std::mutex> lock(guard_);
     if (!closed_.load()) {
         receiver_.Stop();
     }
@@ -16,7 +16,8 @@ void CommandGate::Start(const std::string& source, int quality) {
     if (closed_.load()) {
         return;
     }
-    ScopedLock lock(guard_);
+    schedule::Point("gate.start");
+    std::lock_guard<std::mutex> lock(guard_);
     if (!closed_.load()) {
         receiver_.Start(source, quality);
     }
@@ -37,18 +38,21 @@ void CommandGate::ListSources() {
 void CommandGate::KeepWindowSize(bool kept) {
     // The presenter sizes the window on the main thread: deciding there keeps each new
     // frame size and the controller's command in one order.
-    if (!closed_.load()) {
-        PostMessageW(quitWindow_, kWindowSizingRequest, kept ? 1 : 0, 0);
+    if (!closed_.load() && mainLoop_.keepWindowSize) {
+        mainLoop_.keepWindowSize(kept);
     }
 }
 
 void CommandGate::RequestQuit() {
     quitRequested_.exchange(true);
-    PostMessageW(quitWindow_, kQuitRequest, 0, 0);
+    if (mainLoop_.lookAtQuit) {
+        mainLoop_.lookAtQuit();
+    }
 }
 
 void CommandGate::CloseAndStop() {
     closed_.exchange(true);
-    ScopedLock lock(guard_);
+    schedule::Point("gate.closed");
+    std::lock_guard<std::mutex> lock(guard_);
     receiver_.Stop();
 }

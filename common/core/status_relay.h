@@ -8,18 +8,21 @@
 // Threads: Relay runs on the receiver's worker (and on the pipe reader for a refused
 // start); the device calls come from the main thread. One lock keeps a report and a
 // device change in order; it is held for one post to the outbox, never for a pipe write.
+// Win32-free.
 #pragma once
 
+#include <mutex>
 #include <string>
 
 #include "host_kind.h"
-#include "pipe_client.h"
 #include "receiver_callbacks.h"
-#include "win_types.h"
 
 class StatusRelay {
 public:
-    StatusRelay(HostKind kind, PipeClient& pipe) : kind_(kind), pipe_(pipe) {}
+    // Hands one status to the pipe's outbox; never waits for the pipe.
+    using SendStatus = StatusCallback;
+
+    StatusRelay(HostKind kind, SendStatus send) : kind_(kind), send_(std::move(send)) {}
 
     void Relay(const char* state, const char* source);
 
@@ -33,12 +36,10 @@ public:
 
 private:
     HostKind kind_;
-    PipeClient& pipe_;
-    CriticalSection lock_;
+    SendStatus send_;
+    std::mutex lock_;
     bool holding_ = false;     // under lock_
     bool anyReport_ = false;   // under lock_
     std::string latestState_;  // under lock_
     std::string latestSource_;
 };
-
-StatsCallback MakeStatsCallback(PipeClient& pipe);

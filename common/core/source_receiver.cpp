@@ -2,16 +2,17 @@
 
 #include "log.h"
 #include "performance_counter.h"
+#include "schedule_point.h"
 
 SourceReceiver::SourceReceiver(const char* tag, unsigned stopWaitMs)
-    : tag_(tag), worker_(stopWaitMs) {}
+    : tag_(tag), worker_(stopWaitMs, this) {}
 
 bool SourceReceiver::StartReceiving(const std::string& source, int quality) {
     // The old worker ends before the values change, so it never opens an attempt on the
     // new source; it is waited for here only if no Stop has waited for it yet.
     const bool ended = worker_.Stop();
     {
-        ScopedLock lock(lock_);
+        std::lock_guard<std::mutex> lock(lock_);
         settings_.source = source;
         settings_.quality = quality;
     }
@@ -26,10 +27,7 @@ bool SourceReceiver::StartReceiving(const std::string& source, int quality) {
         case WorkerThread::StartResult::Started:
             return true;
         case WorkerThread::StartResult::Deferred:
-            if (!busyReported_.exchange(true)) {
-                NotifyStatus("error", "Receiver busy");
-            }
-            return false;
+            return false;  // "Receiver busy" was reported, once for the worker that hangs
         case WorkerThread::StartResult::Failed:
             break;
     }
@@ -45,27 +43,39 @@ bool SourceReceiver::Stuck() {
 }
 
 void SourceReceiver::StoreQuality(int quality) {
-    ScopedLock lock(lock_);
+    std::lock_guard<std::mutex> lock(lock_);
     settings_.quality = quality;
 }
 
 int SourceReceiver::Quality() {
-    ScopedLock lock(lock_);
+    std::lock_guard<std::mutex> lock(lock_);
     return settings_.quality;
 }
 
-SourceReceiver::Settings SourceReceiver::CopySettings() {
-    ScopedLock lock(lock_);
-    return settings_;
+bool SourceReceiver::CopySettingsWhileRunning(Settings& settings) {
+    schedule::Point("receiver.copy-settings");
+    std::lock_guard<std::mutex> lock(lock_);
+    if (!worker_.running()) {
+        return false;
+    }
+    // Cleared before the copy: a request that comes after it (a new bandwidth) finds the
+    // attempt it must end, and one that came before is in the copy.
+    reconnectRequested_.exchange(false);
+    settings = settings_;
+    return true;
+}
+
+void SourceReceiver::StartDeferred() {
+    NotifyStatus("error", "Receiver busy");
+}
+
+void SourceReceiver::RunEnded() {
+    NotifyStatus("disconnected", "");
 }
 
 void SourceReceiver::ReceiveLoop() {
-    busyReported_.exchange(false);
-    while (worker_.running()) {
-        // Cleared before the copy: a request that comes after it (a new bandwidth) finds
-        // the attempt it must end, and one that came before is in the copy.
-        reconnectRequested_.exchange(false);
-        Settings settings = CopySettings();
+    Settings settings;
+    while (CopySettingsWhileRunning(settings)) {
         if (settings.source.empty()) {
             NotifyStatus("disconnected", "");
             worker_.Pause(kNoSourcePauseMs);
@@ -85,7 +95,7 @@ void SourceReceiver::ReceiveLoop() {
                 break;
         }
     }
-    NotifyStatus("disconnected", "");
+    // The final "disconnected" is RunEnded's.
 }
 
 void SourceReceiver::NotifyStatus(const char* state, const char* source) {

@@ -3,24 +3,30 @@
 // time: one lock keeps those calls apart. Once the teardown has begun, commands do
 // nothing at all (no Stop, Start or SetQuality reaches the receiver, no listing begins),
 // and no worker starts after the teardown's Stop (the frame slot is about to be released).
+// Win32-free: what the main loop must do is handed to it through callables.
 #pragma once
 
 #include <atomic>
+#include <functional>
+#include <mutex>
 #include <string>
 
-#include <windows.h>
-
-#include "host_receiver.h"
+#include "receiver_commands.h"
 #include "receiver_control.h"
 #include "source_listing.h"
-#include "win_types.h"
+
+// What the gate asks of the main loop, from the reader thread; each only posts to it.
+struct MainLoopRequests {
+    std::function<void()> lookAtQuit;               // QuitRequested has become true
+    std::function<void(bool kept)> keepWindowSize;  // the controller's window-size choice
+};
 
 class CommandGate : public ReceiverControl {
 public:
-    // quitWindow receives the quit request that wakes the main loop (kQuitRequest);
     // "list_sources" goes to `listing` (none: ignored).
-    CommandGate(HostReceiver& receiver, HWND quitWindow, SourceListing* listing = nullptr)
-        : receiver_(receiver), quitWindow_(quitWindow), listing_(listing) {}
+    CommandGate(ReceiverCommands& receiver, MainLoopRequests mainLoop,
+                SourceListing* listing = nullptr)
+        : receiver_(receiver), mainLoop_(std::move(mainLoop)), listing_(listing) {}
 
     void Stop() override;
     void Start(const std::string& source, int quality) override;
@@ -36,9 +42,9 @@ public:
     void CloseAndStop();
 
 private:
-    CriticalSection guard_;
-    HostReceiver& receiver_;
-    HWND quitWindow_;
+    std::mutex guard_;
+    ReceiverCommands& receiver_;
+    MainLoopRequests mainLoop_;
     SourceListing* listing_;
     std::atomic<bool> closed_{false};
     std::atomic<bool> quitRequested_{false};

@@ -15,16 +15,19 @@
 // worker uses, until it ends; the receiver is then released on the worker's thread. So a
 // receiver's destructor never runs beside its worker. What the callbacks reach (the frame
 // slot, the pipe) belongs to their owners.
+//
+// Win32-free: the hosts' receivers derive from it, and the stress tests drive it natively
+// with an attempt of their own.
 #pragma once
 
 #include <atomic>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <utility>
 
 #include "receiver_callbacks.h"
 #include "stats_interval.h"
-#include "win_types.h"
 #include "worker_thread.h"
 
 // How one attempt of a receiver ended; it decides what follows it.
@@ -38,7 +41,7 @@ constexpr unsigned kNoSourcePauseMs = 100;
 constexpr unsigned kOpenFailedPauseMs = 1000;
 constexpr unsigned kConnectionEndedPauseMs = 500;
 
-class SourceReceiver : public std::enable_shared_from_this<SourceReceiver> {
+class SourceReceiver : public std::enable_shared_from_this<SourceReceiver>, private RunReports {
 public:
     SourceReceiver(const SourceReceiver&) = delete;
     SourceReceiver& operator=(const SourceReceiver&) = delete;
@@ -74,9 +77,9 @@ protected:
 
     // Stops the old worker (within one stop bound in all), stores the settings and starts a
     // new worker. An old worker that has still not ended is reported as "error" "Receiver
-    // busy", once while it hangs, and the newest settings are received as soon as it has
-    // ended, with no further call; a Stop meanwhile cancels that. False when no worker was
-    // started now.
+    // busy", once while it hangs and before its final "disconnected", and the newest
+    // settings are received as soon as it has ended, with no further call; a Stop
+    // meanwhile cancels that. False when no worker was started now.
     bool StartReceiving(const std::string& source, int quality);
 
     // Worker: one attempt on settings.source (never empty).
@@ -104,13 +107,20 @@ protected:
 
 private:
     void ReceiveLoop();
-    Settings CopySettings();
+    // Under the worker's run lock (see worker_thread.h): "Receiver busy" once for a worker
+    // that holds a start back, and the end of each run, in their order with the runs.
+    void StartDeferred() override;
+    void RunEnded() override;
+    // The settings for the next attempt, unless the worker has been told to stop. Asked
+    // under the lock that StartReceiving stores new settings under once it has stopped the
+    // worker, so a worker that outlasts that stop never opens an attempt on the settings
+    // meant for the next one.
+    bool CopySettingsWhileRunning(Settings& settings);
 
     const char* tag_;
-    CriticalSection lock_;
+    std::mutex lock_;
     Settings settings_;  // under lock_
     std::atomic<bool> reconnectRequested_{false};
-    std::atomic<bool> busyReported_{false};  // since the worker that hangs began its run
     StatusCallback statusCallback_;
     StatsCallback statsCallback_;
     WorkerThread worker_;

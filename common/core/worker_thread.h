@@ -1,5 +1,7 @@
 // The worker thread shape the three receivers share: at most one worker at a time, a
-// bounded stop, the thread handle closed exactly once, and pauses that a stop cuts short.
+// bounded stop, and pauses that a stop cuts short. Win32-free: standard threads, a mutex
+// and condition variables, so that the same code runs in the hosts and natively under the
+// sanitizers.
 //
 // Start and Stop may be called from the pipe reader thread and the main thread at once;
 // an internal lock serialises them. The worker itself only reads running() and Pause().
@@ -8,18 +10,33 @@
 // after that every Stop or Start only looks whether it has ended (no second wait), so a
 // caller never waits more than one stop bound for the same worker. No second worker runs
 // beside it: a Start meanwhile is deferred, and the stuck thread runs the body again as
-// soon as its current run returns; a later Start replaces nothing but keeps it deferred,
+// soon as its current run returns; a later Start replaces the deferred body and context,
 // and a Stop cancels it. A worker whose body has returned counts as ended even before its
 // thread has left the system's exit path, so a Start right after its last report is obeyed.
 //
 // The thread holds the keep-alive given to Start until it ends: an owner that cannot wait
 // for a stuck worker hands it what the worker uses, instead of freeing it under it.
+//
+// What the owner reports about the runs (RunReports) is told under the run's lock, where
+// the deferred start and the end of a run are decided: so "busy" is said once for each run
+// that holds a start back, and before that run's end is reported, and a run's end is
+// reported before the start it held back begins.
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 
-#include "win_types.h"
+class RunReports {
+public:
+    virtual ~RunReports() = default;
+    // A start was deferred behind a run that has not ended; once for each such run.
+    virtual void StartDeferred() = 0;
+    // The body has returned, before a deferred start is taken and before the worker counts
+    // as ended.
+    virtual void RunEnded() = 0;
+};
 
 class WorkerThread {
 public:
@@ -31,7 +48,9 @@ public:
         Failed,    // no thread could be made
     };
 
-    explicit WorkerThread(unsigned stopWaitMs);
+    // `reports` (none: nothing is reported) must outlive every run: the keep-alive given
+    // to Start holds it when the owner may go before a stuck worker.
+    explicit WorkerThread(unsigned stopWaitMs, RunReports* reports = nullptr);
     ~WorkerThread();
     WorkerThread(const WorkerThread&) = delete;
     WorkerThread& operator=(const WorkerThread&) = delete;
@@ -65,18 +84,21 @@ public:
 private:
     struct Run;  // one thread's life, shared with that thread
 
-    static DWORD WINAPI ThreadMain(LPVOID run);
+    static void ThreadMain(std::shared_ptr<Run> run);
     // Worker thread, under the run's lock, when a deferred start is taken.
     void Rearm();
+    // Under guard_, with the run's lock held: the running flag goes down and pauses end.
+    void Disarm();
     // Under guard_: asks the worker to end and waits for it as the rules above say.
     bool EndWorker();
-    // Under guard_: the thread has ended or its body has returned; forgets it then.
-    bool Ended(DWORD waitMs);
+    // Under guard_: the body has returned for good within waitMs; forgets the run then.
+    bool Ended(unsigned waitMs);
 
-    CriticalSection guard_;  // serialises Start, Stop and Stuck; held while waiting
+    std::mutex guard_;  // serialises Start, Stop and Stuck; held while waiting
     std::atomic<bool> running_{false};
-    UniqueHandle wake_;         // manual-reset; set by Stop to end a pause
-    UniqueHandle thread_;       // under guard_
+    std::mutex pauseLock_;  // taken alone, only to wake a pause
+    std::condition_variable pauseWake_;
     std::shared_ptr<Run> run_;  // under guard_: the thread's shared state
     unsigned stopWaitMs_;
+    RunReports* reports_;
 };
