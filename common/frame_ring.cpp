@@ -1,0 +1,198 @@
+#include "frame_ring.h"
+
+#include <utility>
+
+using State = FrameTexture::State;
+using TextureList = std::vector<std::unique_ptr<FrameTexture>>;
+
+namespace {
+
+// Outside the lock, on the main thread: what no thread uses any more.
+void Release(TextureList& textures) {
+    for (const auto& texture : textures) {
+        if (texture->data != nullptr) {
+            texture->context->Unmap(texture->texture.Get(), 0);
+            texture->data = nullptr;
+        }
+    }
+    textures.clear();
+}
+
+// Under the lock: moves the textures `gone` says out of the slot.
+template <typename Predicate>
+TextureList TakeOut(FrameSlot& slot, Predicate gone) {
+    TextureList out;
+    TextureList kept;
+    for (auto& texture : slot.textures) {
+        (gone(*texture) ? out : kept).push_back(std::move(texture));
+    }
+    slot.textures = std::move(kept);
+    return out;
+}
+
+int LiveCount(const FrameSlot& slot) {
+    int count = 0;
+    for (const auto& texture : slot.textures) {
+        count += texture->live ? 1 : 0;
+    }
+    return count;
+}
+
+// The texture the presenter draws now, if it is one of the slot's.
+FrameTexture* ShownNow(FrameSlot& slot, FramePresenter& presenter, FrameTexture* taken) {
+    ID3D11Texture2D* current = presenter.frameTexture();
+    if (current == nullptr) {
+        return nullptr;
+    }
+    if (taken != nullptr && taken->texture.Get() == current) {
+        return taken;
+    }
+    return slot.shown != nullptr && slot.shown->texture.Get() == current ? slot.shown : nullptr;
+}
+
+// The presenter uploaded a frame into a texture of its own: that texture joins the slot
+// as the shown one. Of a new size, it starts a new ring, with the rest of it made here;
+// the old ring's textures are retired (one pending or being written is still drawn if
+// it is the newest frame).
+void Adopt(FrameSlot& slot, FramePresenter& presenter) {
+    auto adopted = std::make_unique<FrameTexture>();
+    adopted->context = presenter.context();
+    adopted->texture = presenter.frameTexture();
+    adopted->view = presenter.frameView();
+    adopted->width = presenter.textureWidth();
+    adopted->height = presenter.textureHeight();
+    adopted->state = State::Shown;
+    const bool newRing = adopted->width != slot.ringWidth || adopted->height != slot.ringHeight;
+    TextureList made;
+    for (int i = 1; newRing && i < kRingTextures; ++i) {
+        auto texture = std::make_unique<FrameTexture>();
+        if (presenter.CreateFrameTexture(adopted->width, adopted->height, texture->texture,
+                                         texture->view)) {
+            texture->context = presenter.context();
+            texture->width = adopted->width;
+            texture->height = adopted->height;
+            made.push_back(std::move(texture));  // Idle: mapped below
+        }
+    }
+    ScopedLock lock(slot.lock);
+    if (newRing) {
+        for (const auto& texture : slot.textures) {
+            texture->state = texture->state == State::Free ? State::Idle : texture->state;
+            texture->live = false;
+        }
+        slot.ringWidth = adopted->width;
+        slot.ringHeight = adopted->height;
+    } else {
+        adopted->live = LiveCount(slot) < kRingTextures;
+    }
+    slot.shown = adopted.get();
+    slot.textures.push_back(std::move(adopted));
+    for (auto& texture : made) {
+        slot.textures.push_back(std::move(texture));
+    }
+}
+
+// Idle textures: live ones are mapped and handed to the worker, the others released. A
+// texture whose map failed stays Idle and is tried again after the next frame.
+void ServiceIdle(FrameSlot& slot, FramePresenter& presenter) {
+    std::vector<FrameTexture*> toMap;
+    TextureList gone;
+    {
+        ScopedLock lock(slot.lock);
+        for (const auto& texture : slot.textures) {
+            if (texture->state == State::Idle && texture->live) {
+                toMap.push_back(texture.get());
+            }
+        }
+        gone = TakeOut(slot, [](const FrameTexture& texture) {
+            return texture.state == State::Idle && !texture.live;
+        });
+    }
+    Release(gone);
+    for (FrameTexture* texture : toMap) {
+        D3D11_MAPPED_SUBRESOURCE mapped = {};
+        if (texture->data == nullptr && presenter.MapFrameTexture(texture->texture.Get(), mapped)) {
+            texture->data = static_cast<unsigned char*>(mapped.pData);
+            texture->rowPitch = mapped.RowPitch;
+        }
+    }
+    ScopedLock lock(slot.lock);
+    for (FrameTexture* texture : toMap) {
+        texture->state = texture->data != nullptr ? State::Free : State::Idle;
+    }
+}
+
+bool RingRuns(FrameSlot& slot) {
+    ScopedLock lock(slot.lock);
+    for (const auto& texture : slot.textures) {
+        if (texture->live && texture->state == State::Free) {
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+void KeepRingGoing(FrameSlot& slot, FramePresenter& presenter, FrameTexture* taken) {
+    FrameTexture* shown = ShownNow(slot, presenter, taken);
+    {
+        ScopedLock lock(slot.lock);
+        if (taken != nullptr && taken != shown) {
+            taken->state = State::Idle;
+        }
+        if (slot.shown != nullptr && slot.shown != shown) {
+            slot.shown->state = State::Idle;
+        }
+        slot.shown = shown;
+    }
+    if (shown == nullptr && presenter.frameTexture() != nullptr) {
+        Adopt(slot, presenter);
+    }
+    ServiceIdle(slot, presenter);
+    if (RingRuns(slot)) {
+        // Frames of this size no longer pass through a block.
+        slot.drawPixels.reset();
+        slot.drawCapacity = 0;
+    }
+}
+
+void RetireFrameTextures(FrameSlot& slot) {
+    TextureList gone;
+    {
+        ScopedLock lock(slot.lock);
+        for (const auto& texture : slot.textures) {
+            texture->live = false;
+        }
+        gone = TakeOut(slot,
+                       [](const FrameTexture& texture) { return texture.state != State::Writing; });
+        if (slot.ready != nullptr) {  // taken out: it was Ready
+            slot.ready = nullptr;
+            slot.pending = false;
+        }
+        slot.shown = nullptr;
+        slot.ringWidth = 0;
+        slot.ringHeight = 0;
+    }
+    Release(gone);
+}
+
+void FreeFramePixels(FrameSlot& slot) {
+    TextureList gone;
+    {
+        ScopedLock lock(slot.lock);
+        gone = std::move(slot.textures);
+        slot.textures.clear();
+        slot.ready = nullptr;
+        slot.shown = nullptr;
+        slot.ringWidth = 0;
+        slot.ringHeight = 0;
+        slot.pixels.reset();
+        slot.capacity = 0;
+        slot.pending = false;
+        slot.notified = false;
+        slot.drawPixels.reset();
+        slot.drawCapacity = 0;
+    }
+    Release(gone);
+}
