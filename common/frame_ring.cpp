@@ -92,7 +92,8 @@ void Adopt(FrameSlot& slot, FramePresenter& presenter) {
     }
 }
 
-// Idle textures: live ones are mapped and handed to the worker, the others released. A
+// Idle textures: live ones are mapped and handed to the worker, the others released (and
+// any of another device than the presenter's: it could not be mapped on this context). A
 // texture whose map failed stays Idle and is tried again after the next frame.
 void ServiceIdle(FrameSlot& slot, FramePresenter& presenter) {
     std::vector<FrameTexture*> toMap;
@@ -100,6 +101,9 @@ void ServiceIdle(FrameSlot& slot, FramePresenter& presenter) {
     {
         ScopedLock lock(slot.lock);
         for (const auto& texture : slot.textures) {
+            if (texture->state == State::Idle && texture->context.Get() != presenter.context()) {
+                texture->live = false;
+            }
             if (texture->state == State::Idle && texture->live) {
                 toMap.push_back(texture.get());
             }
