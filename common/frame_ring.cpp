@@ -1,5 +1,6 @@
 #include "frame_ring.h"
 
+#include <algorithm>
 #include <utility>
 
 using State = FrameTexture::State;
@@ -50,69 +51,83 @@ FrameTexture* ShownNow(FrameSlot& slot, FramePresenter& presenter, FrameTexture*
     return slot.shown != nullptr && slot.shown->texture.Get() == current ? slot.shown : nullptr;
 }
 
+// Outside the lock: releases the retired textures no thread uses any more, and any of
+// another device than the presenter's (it could not be mapped on this context).
+void ReleaseRetired(FrameSlot& slot, FramePresenter& presenter) {
+    TextureList gone;
+    {
+        ScopedLock lock(slot.lock);
+        gone = TakeOut(slot, [&presenter](const FrameTexture& texture) {
+            return texture.state == State::Idle &&
+                   (!texture.live || texture.context.Get() != presenter.context());
+        });
+    }
+    Release(gone);
+}
+
 // The presenter uploaded a frame into a texture of its own: that texture joins the slot
-// as the shown one. Of a new size, it starts a new ring, with the rest of it made here;
-// the old ring's textures are retired (one pending or being written is still drawn if
-// it is the newest frame).
+// as the shown one. Of a new size, it starts a new ring: the old ring's textures are
+// retired (one pending or being written is still drawn if it holds the newest frame), and
+// they and the block are let go before the rest of the new ring is made, so that a change
+// of size holds both rings' memory as briefly as it can.
 void Adopt(FrameSlot& slot, FramePresenter& presenter) {
+    const int width = presenter.textureWidth();
+    const int height = presenter.textureHeight();
     auto adopted = std::make_unique<FrameTexture>();
     adopted->context = presenter.context();
     adopted->texture = presenter.frameTexture();
     adopted->view = presenter.frameView();
-    adopted->width = presenter.textureWidth();
-    adopted->height = presenter.textureHeight();
+    adopted->width = width;
+    adopted->height = height;
     adopted->state = State::Shown;
-    const bool newRing = adopted->width != slot.ringWidth || adopted->height != slot.ringHeight;
-    TextureList made;
-    for (int i = 1; newRing && i < kRingTextures; ++i) {
+    const bool newRing = width != slot.ringWidth || height != slot.ringHeight;
+    {
+        ScopedLock lock(slot.lock);
+        if (newRing) {
+            for (const auto& texture : slot.textures) {
+                texture->state = texture->state == State::Free ? State::Idle : texture->state;
+                texture->live = false;
+            }
+            slot.ringWidth = width;
+            slot.ringHeight = height;
+        } else {
+            adopted->live = LiveCount(slot) < kRingTextures;
+        }
+        slot.shown = adopted.get();
+        slot.textures.push_back(std::move(adopted));
+    }
+    if (!newRing) {
+        return;
+    }
+    slot.drawPixels.reset();
+    slot.drawCapacity = 0;
+    ReleaseRetired(slot, presenter);
+    for (int i = 1; i < kRingTextures; ++i) {
         auto texture = std::make_unique<FrameTexture>();
-        if (presenter.CreateFrameTexture(adopted->width, adopted->height, texture->texture,
-                                         texture->view)) {
+        if (presenter.CreateFrameTexture(width, height, texture->texture, texture->view)) {
             texture->context = presenter.context();
-            texture->width = adopted->width;
-            texture->height = adopted->height;
-            made.push_back(std::move(texture));  // Idle: mapped below
+            texture->width = width;
+            texture->height = height;  // Idle: ServiceIdle maps it
+            ScopedLock lock(slot.lock);
+            slot.textures.push_back(std::move(texture));
         }
-    }
-    ScopedLock lock(slot.lock);
-    if (newRing) {
-        for (const auto& texture : slot.textures) {
-            texture->state = texture->state == State::Free ? State::Idle : texture->state;
-            texture->live = false;
-        }
-        slot.ringWidth = adopted->width;
-        slot.ringHeight = adopted->height;
-    } else {
-        adopted->live = LiveCount(slot) < kRingTextures;
-    }
-    slot.shown = adopted.get();
-    slot.textures.push_back(std::move(adopted));
-    for (auto& texture : made) {
-        slot.textures.push_back(std::move(texture));
     }
 }
 
-// Idle textures: live ones are mapped and handed to the worker, the others released (and
-// any of another device than the presenter's: it could not be mapped on this context). A
-// texture whose map failed stays Idle and is tried again after the next frame.
-void ServiceIdle(FrameSlot& slot, FramePresenter& presenter) {
+// Idle textures: live ones are mapped and handed to the worker, the others released. A
+// texture whose map failed stays Idle and is tried again after the next frame. True when
+// the worker has a texture of the live ring to write.
+bool ServiceIdle(FrameSlot& slot, FramePresenter& presenter) {
+    ReleaseRetired(slot, presenter);
     std::vector<FrameTexture*> toMap;
-    TextureList gone;
     {
         ScopedLock lock(slot.lock);
         for (const auto& texture : slot.textures) {
-            if (texture->state == State::Idle && texture->context.Get() != presenter.context()) {
-                texture->live = false;
-            }
             if (texture->state == State::Idle && texture->live) {
                 toMap.push_back(texture.get());
             }
         }
-        gone = TakeOut(slot, [](const FrameTexture& texture) {
-            return texture.state == State::Idle && !texture.live;
-        });
     }
-    Release(gone);
     for (FrameTexture* texture : toMap) {
         D3D11_MAPPED_SUBRESOURCE mapped = {};
         if (texture->data == nullptr && presenter.MapFrameTexture(texture->texture.Get(), mapped)) {
@@ -124,16 +139,9 @@ void ServiceIdle(FrameSlot& slot, FramePresenter& presenter) {
     for (FrameTexture* texture : toMap) {
         texture->state = texture->data != nullptr ? State::Free : State::Idle;
     }
-}
-
-bool RingRuns(FrameSlot& slot) {
-    ScopedLock lock(slot.lock);
-    for (const auto& texture : slot.textures) {
-        if (texture->live && texture->state == State::Free) {
-            return true;
-        }
-    }
-    return false;
+    return std::any_of(slot.textures.begin(), slot.textures.end(), [](const auto& texture) {
+        return texture->live && texture->state == State::Free;
+    });
 }
 
 }  // namespace
@@ -153,8 +161,7 @@ void KeepRingGoing(FrameSlot& slot, FramePresenter& presenter, FrameTexture* tak
     if (shown == nullptr && presenter.frameTexture() != nullptr) {
         Adopt(slot, presenter);
     }
-    ServiceIdle(slot, presenter);
-    if (RingRuns(slot)) {
+    if (ServiceIdle(slot, presenter)) {
         // Frames of this size no longer pass through a block.
         slot.drawPixels.reset();
         slot.drawCapacity = 0;
