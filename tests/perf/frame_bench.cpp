@@ -306,6 +306,8 @@ struct PathFigures {
     long taken = 0;     // frame notifications the loop took that were posted in the span
     long waiting = 0;   // frame notifications still queued at the end
     std::vector<double> latencies;
+    double presentSeconds = 0.0;  // spent inside Present
+    double takeSeconds = 0.0;     // spent in DrawPendingFrame, Present included
 };
 
 // The host-style message loop over a warm-up and the measured span. Notifications are
@@ -326,7 +328,9 @@ void MeasureLoop(HWND window, FrameSlot& slot, TimedPresenter& presenter,
     while (Now() < end && GetMessageW(&message, nullptr, 0, 0) > 0) {
         if (message.message == kFrameNotification) {
             presenter.drawing = newest.load();
+            const double taking = Now();
             DrawPendingFrame(slot, presenter);
+            figures.takeSeconds += measuring ? Now() - taking : 0.0;
             figures.taken += measuring ? 1 : 0;
         } else {
             TranslateMessage(&message);
@@ -343,6 +347,7 @@ void MeasureLoop(HWND window, FrameSlot& slot, TimedPresenter& presenter,
             presentsFrom = presenter.presents;
             receivedFrom = received.load();
             presenter.latencies.clear();
+            presenter.presentSeconds = 0.0;
         }
     }
     figures.seconds = Now() - from;
@@ -350,6 +355,7 @@ void MeasureLoop(HWND window, FrameSlot& slot, TimedPresenter& presenter,
     figures.received = received.load() - receivedFrom;
     figures.waiting = DrainNotifications();
     figures.latencies = presenter.latencies;
+    figures.presentSeconds = presenter.presentSeconds;
 }
 
 // The host's whole path: simulated source -> NdiReceiver -> StoreFrame -> a host-style
@@ -613,6 +619,12 @@ void PrintHostPath(const char* k, const PathFigures& figures) {
     std::printf("%s_queued_at_end %ld\n", k, figures.waiting);
     std::printf("%s_latency_median_ms %.2f\n", k, Median(figures.latencies));
     std::printf("%s_latency_p99_ms %.2f\n", k, Percentile(figures.latencies, 0.99));
+    // Where the main thread's time goes: inside Present, and in the rest of the takes.
+    const double presents = std::max(1, figures.presents);
+    std::printf("%s_present_call_ms %.2f\n", k, figures.presentSeconds * 1000.0 / presents);
+    std::printf("%s_take_without_present_ms %.3f\n", k,
+                (figures.takeSeconds - figures.presentSeconds) * 1000.0 / presents);
+    std::printf("%s_main_busy_share %.3f\n", k, figures.takeSeconds / span);
 }
 
 // The host's path, and at the same size the bare loop (the baseline, half of its time
