@@ -1,7 +1,7 @@
 # What an integrator installs: the three hosts, hostctl, host_controller.dll with its import
 # library and the one header an application includes, a CMake package (HostController:
-# find_package(HostController), HostController::controller), the documents and a small
-# example that builds against the installed package. `cmake --install` lays it out; CPack
+# find_package(HostController), HostController::controller), the documents and the
+# examples that build against the installed package (quick_start, multiview). `cmake --install` lays it out; CPack
 # makes the release archive (ZIP) of the same layout. The simulated runtimes and the test
 # programs are never part of it.
 include(GNUInstallDirs)
@@ -39,6 +39,9 @@ install(FILES docs/architecture.md docs/embedding.md docs/performance.md docs/pr
 install(FILES controller/examples/embed_example.c controller/examples/quick_start/CMakeLists.txt
               controller/examples/quick_start/quick_start.c
         DESTINATION ${HOSTS_PACKAGE_DOC_DIR}/examples)
+install(FILES controller/examples/multiview/CMakeLists.txt
+              controller/examples/multiview/multiview.cpp
+        DESTINATION ${HOSTS_PACKAGE_DOC_DIR}/examples/multiview)
 
 set(CPACK_PACKAGE_NAME ReceiverHosts)
 set(CPACK_PACKAGE_VENDOR "Receiver hosts")

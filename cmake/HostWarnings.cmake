@@ -17,6 +17,10 @@ function(host_target_defaults target)
                                              -fno-sanitize-recover=undefined)
     target_link_options(${target} PRIVATE -fsanitize=address,undefined)
   endif()
+  if(HOSTS_SANITIZE_THREAD AND NOT WIN32)
+    target_compile_options(${target} PRIVATE -fsanitize=thread -fno-omit-frame-pointer)
+    target_link_options(${target} PRIVATE -fsanitize=thread)
+  endif()
 endfunction()
 
 # Windows programs are linked statically so that they need no runtime DLLs beside them.

@@ -165,11 +165,23 @@ bool FramePresenter::ResizeSwapChain(int width, int height) {
 void FramePresenter::FollowFrameSize(int width, int height) {
     textureWidth_ = width;
     textureHeight_ = height;
+    if (sizing_ == nullptr || sizing_->FrameSizeChanged(width, height)) {
+        ResizeWindow(width, height);
+    }
+    ResizeSwapChain(width, height);
+}
+
+void FramePresenter::ResizeWindow(int width, int height) {
     if (window_ != nullptr) {
         SetWindowPos(window_, nullptr, 0, 0, width, height,
                      SWP_NOACTIVATE | SWP_NOZORDER | SWP_NOMOVE);
     }
-    ResizeSwapChain(width, height);
+}
+
+void FramePresenter::KeepWindowSize(bool kept) {
+    if (sizing_ != nullptr && sizing_->SetKept(kept, textureWidth_, textureHeight_)) {
+        ResizeWindow(textureWidth_, textureHeight_);
+    }
 }
 
 void CopyFrameRows(unsigned char* target, size_t targetPitch, const unsigned char* source,

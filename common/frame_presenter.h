@@ -18,6 +18,8 @@
 #include <d3d11.h>
 #include <wrl/client.h>
 
+#include "window_sizing.h"
+
 // The Direct3D calls whose results the presenter acts on.
 enum class PresenterCall { CreateDevice, CreateView, CreateTexture, Map, ResizeBuffers, Present };
 
@@ -49,6 +51,11 @@ public:
     bool CreateBackBufferView();
     bool CompileShaders();
     void ReleaseResources();
+
+    // Who sizes the window; none (the default): every new frame size. Borrowed.
+    void SetWindowSizing(WindowSizing* sizing) { sizing_ = sizing; }
+    // The controller's window_size command; given back, the window takes the frame size.
+    void KeepWindowSize(bool kept);
 
     // True once a call found the device removed or reset; drawing does nothing useful
     // until RecreateDevice succeeds.
@@ -82,6 +89,7 @@ protected:
     // Resizes the window and the swap chain to a new frame size.
     bool ResizeSwapChain(int width, int height);
     void FollowFrameSize(int width, int height);
+    void ResizeWindow(int width, int height);
 
     Microsoft::WRL::ComPtr<ID3D11Device> device_;
     Microsoft::WRL::ComPtr<ID3D11DeviceContext> context_;
@@ -93,6 +101,7 @@ protected:
     Microsoft::WRL::ComPtr<ID3D11Texture2D> frameTexture_;
     Microsoft::WRL::ComPtr<ID3D11ShaderResourceView> frameView_;
     HWND window_ = nullptr;
+    WindowSizing* sizing_ = nullptr;
     int backBufferWidth_ = 0;
     int backBufferHeight_ = 0;
     int textureWidth_ = 0;

@@ -17,6 +17,7 @@
 #include "startup_report.h"
 #include "status_relay.h"
 #include "win_text.h"
+#include "window_sizing.h"
 
 namespace {
 
@@ -36,6 +37,7 @@ struct Host {
     HostArgs args;
     HWND window = nullptr;
     std::unique_ptr<FramePresenter> presenter;
+    std::unique_ptr<WindowSizing> sizing;  // main thread, like the presenter
     std::unique_ptr<HostReceiver> receiver;
     std::unique_ptr<PipeClient> pipe;
     std::unique_ptr<StatusRelay> relay;
@@ -72,6 +74,7 @@ void ReleaseHost(Host& host) {
     host.pipe.reset();
     host.receiver.reset();
     host.presenter.reset();
+    host.sizing.reset();
     DestroyHostWindow(host.window);
 }
 
@@ -138,13 +141,23 @@ bool StartUp(HINSTANCE instance, Host& host, StartupProblem& problem) {
 
 void WireUp(Host& host) {
     host.pipe->SendHostReady(host.window, GetCurrentProcessId());
-    host.relay = std::make_unique<StatusRelay>(host.kind, *host.pipe);
+    host.relay = std::make_unique<StatusRelay>(host.kind, host.pipe->StatusSender());
     host.receiver->InstallCallbacks(host.window, host.relay->MakeCallback(),
-                                    MakeStatsCallback(*host.pipe));
+                                    host.pipe->StatsSender());
     PipeClient* pipe = host.pipe.get();
+    host.sizing = std::make_unique<WindowSizing>(
+        [pipe](int width, int height) { pipe->SendFrameSize(width, height); });
+    host.presenter->SetWindowSizing(host.sizing.get());
     host.listing = std::make_unique<SourceListing>(
-        host.receiver->CreateSourceFinder(), [pipe](const std::string& line) { pipe->Send(line); });
-    host.gate = std::make_unique<CommandGate>(*host.receiver, host.window, host.listing.get());
+        host.receiver->CreateSourceFinder(), [pipe](const std::string& line) { pipe->Send(line); },
+        [pipe] { return pipe->SentLinesWaiting(); });
+    HWND window = host.window;
+    host.gate = std::make_unique<CommandGate>(
+        *host.receiver,
+        MainLoopRequests{
+            [window] { PostMessageW(window, kQuitRequest, 0, 0); },
+            [window](bool kept) { PostMessageW(window, kWindowSizingRequest, kept ? 1 : 0, 0); }},
+        host.listing.get());
     Host* self = &host;
     host.pipe->StartReader(
         [self](const JsonObject& command) {
@@ -162,6 +175,8 @@ void RunMessageLoop(Host& host, DeviceRecovery& recovery) {
         if (message.message == kFrameNotification) {
             host.receiver->OnFrameNotification(*host.presenter);
             recovery.AfterDraw();
+        } else if (message.message == kWindowSizingRequest) {
+            host.presenter->KeepWindowSize(message.wParam != 0);
         } else if (message.message != kQuitRequest && !recovery.HandleMessage(message)) {
             TranslateMessage(&message);
             DispatchMessageW(&message);
@@ -193,11 +208,10 @@ bool StopThreads(Host& host) {
 
 }  // namespace
 
-int RunHost(HINSTANCE instance, const char* commandLine, HostKind kind,
-            ReceiverFactory createReceiver) {
+int RunHost(HINSTANCE instance, HostKind kind, ReceiverFactory createReceiver) {
     StartupReporter reporter;
     auto host = std::make_unique<Host>(kind);
-    std::string text = commandLine ? commandLine : "";
+    std::string text = ToUtf8(ArgumentsOf(GetCommandLineW()));
     HostLog("WinMain started, cmdLine='%s'", text.c_str());
     host->args = ParseHostArgs(kind, text);
     LogParsedArgs(kind, host->args);

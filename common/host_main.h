@@ -11,6 +11,7 @@
 
 using ReceiverFactory = std::unique_ptr<HostReceiver> (*)();
 
-// Returns the process exit code: 0 after a normal end, 1 for every start-up failure.
-int RunHost(HINSTANCE instance, const char* commandLine, HostKind kind,
-            ReceiverFactory createReceiver);
+// Reads the process's command line (wide, so that a pipe name or source outside the ANSI
+// code page survives) and runs the host. Returns the process exit code: 0 after a normal
+// end, 1 for every start-up failure.
+int RunHost(HINSTANCE instance, HostKind kind, ReceiverFactory createReceiver);

@@ -8,16 +8,16 @@
 #include <windows.h>
 
 #include "receiver_callbacks.h"
+#include "receiver_commands.h"
 #include "source_finder.h"
 #include "startup_failure.h"
 
 class FramePresenter;
 struct ID3D11Device;
 
-class HostReceiver {
+// Start, Stop and SetQuality come from ReceiverCommands (the command gate drives them).
+class HostReceiver : public ReceiverCommands {
 public:
-    virtual ~HostReceiver() = default;
-
     // Start-up: bind the receiving library, or take the presenter's device. False ends
     // the host with exit code 1 before the pipe is opened; `problem` then says why.
     virtual bool Prepare(FramePresenter& presenter, StartupProblem& problem) = 0;
@@ -31,10 +31,6 @@ public:
     // Start-up, after Prepare: what answers "list_sources" (null: listing not supported).
     // It may use the receiver's library, so it is destroyed before the receiver.
     virtual std::unique_ptr<SourceFinder> CreateSourceFinder() { return nullptr; }
-
-    virtual bool Start(const std::string& source, int quality) = 0;
-    virtual void Stop() = 0;
-    virtual void SetQuality(int quality) = 0;
 
     // Teardown, after Stop: drop whatever frame the slot still holds.
     virtual void ReleaseFrames() = 0;

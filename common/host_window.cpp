@@ -12,9 +12,13 @@ bool CreateHostWindow(HINSTANCE instance, const HostTraits& traits, int width, i
     windowClass.lpszClassName = traits.windowClass;
     RegisterClassExW(&windowClass);  // a failure shows up as a failed creation
 
+    // Made hidden and shown below without activation, which gives it WS_VISIBLE all the
+    // same: Wine activates a process's first window made visible by CreateWindowExW,
+    // whatever WS_EX_NOACTIVATE says, and a window manager then takes it as an application
+    // window of its own (one maximised it to the whole screen and gave it the focus).
     window = CreateWindowExW(WS_EX_NOACTIVATE | WS_EX_LAYERED | WS_EX_TOOLWINDOW,
-                             traits.windowClass, traits.windowTitle, WS_POPUP | WS_VISIBLE, 0, 0,
-                             width, height, nullptr, nullptr, instance, nullptr);
+                             traits.windowClass, traits.windowTitle, WS_POPUP, 0, 0, width, height,
+                             nullptr, nullptr, instance, nullptr);
     if (window == nullptr) {
         GetLastError();
         return false;

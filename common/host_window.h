@@ -11,6 +11,9 @@
 constexpr UINT kFrameNotification = WM_USER + 1;
 // The pipe reader's quit request, answered by the message loop with its own quit.
 constexpr UINT kQuitRequest = WM_APP + 1;
+// The controller's window_size command, taken to the main thread: wParam 1 keeps the
+// window's size, 0 lets it follow the frames again.
+constexpr UINT kWindowSizingRequest = WM_APP + 2;
 
 bool CreateHostWindow(HINSTANCE instance, const HostTraits& traits, int width, int height,
                       HWND& window);

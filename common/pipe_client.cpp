@@ -1,7 +1,13 @@
 #include "pipe_client.h"
 
+#include <atomic>
+#include <memory>
+#include <utility>
+
 #include "log.h"
+#include "pipe_write_channel.h"
 #include "protocol.h"
+#include "win_text.h"
 
 namespace {
 
@@ -15,30 +21,63 @@ bool IsBrokenPipe(DWORD error) {
 
 }  // namespace
 
+struct PipeClient::Reader {
+    Reader(HostKind hostKind, std::shared_ptr<UniqueHandle> pipeHandle)
+        : kind(hostKind), pipe(std::move(pipeHandle)) {
+        overlapped.hEvent = event.Get();
+    }
+
+    static DWORD WINAPI Main(LPVOID handedOver);
+    void Loop();
+    // Waits for the pending read; false when the reader must end.
+    bool WaitForRead(DWORD& count);
+    void Deliver(DWORD count);
+    void EndHost();
+    // Ends the pending read for good, so its buffer and record may go.
+    void CancelRead();
+    HANDLE Pipe() const { return pipe->Get(); }
+
+    HostKind kind;
+    std::shared_ptr<UniqueHandle> pipe;
+    std::atomic<bool> running{false};
+    CommandCallback onCommand;       // set before the thread starts
+    std::function<void()> onBroken;  // likewise
+    UniqueHandle event{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+    OVERLAPPED overlapped = {};
+    // Lives as long as the reader, so a read the system still holds after a cancel never
+    // writes into freed memory.
+    char buffer[4096] = {};
+    LineSplitter lines{kMaxCommandBytes};
+};
+
 bool PipeClient::Connect(const std::string& pipeName) {
     std::string path = "\\\\.\\pipe\\" + pipeName;
     HostLog("[Pipe] Connecting to '%s'...", path.c_str());
-    if (!WaitNamedPipeA(path.c_str(), 5000)) {
+    std::wstring widePath;
+    if (!ToWide(path, widePath)) {
+        SetLastError(ERROR_INVALID_NAME);
+        return false;
+    }
+    if (!WaitNamedPipeW(widePath.c_str(), 5000)) {
         GetLastError();
         return false;
     }
     // The server end may identify this client but never impersonate it.
-    pipe_ = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                        FILE_FLAG_OVERLAPPED | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION,
-                        nullptr);
-    if (pipe_ == INVALID_HANDLE_VALUE) {
-        GetLastError();
-        return false;
+    auto pipe = std::make_shared<UniqueHandle>(CreateFileW(
+        widePath.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+        FILE_FLAG_OVERLAPPED | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr));
+    if (!*pipe) {
+        return false;  // the system's error stays for the caller
     }
-    readEvent_.Reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    readOverlapped_ = {};
-    readOverlapped_.hEvent = readEvent_.Get();
     DWORD mode = PIPE_READMODE_BYTE | PIPE_WAIT;
-    SetNamedPipeHandleState(pipe_, &mode, nullptr, nullptr);
-    if (!writer_.Start(pipe_)) {
-        ClosePipe();
+    SetNamedPipeHandleState(pipe->Get(), &mode, nullptr, nullptr);
+    auto reader = std::make_shared<Reader>(kind_, pipe);
+    auto channel = std::make_shared<PipeWriteChannel>(pipe);
+    if (!reader->event || !channel->Valid() || !writer_.Start(std::move(channel))) {
         return false;
     }
+    pipe_ = std::move(pipe);
+    reader_ = std::move(reader);
     return true;
 }
 
@@ -46,7 +85,7 @@ void PipeClient::SendHostReady(HWND window, DWORD processId) {
     std::string json = BuildHostReady(static_cast<int64_t>(reinterpret_cast<intptr_t>(window)),
                                       static_cast<int32_t>(processId));
     HostLog("[Pipe] Sending: %s", json.c_str());
-    writer_.Post(MessageKind::Ordered, std::move(json));
+    writer_.Post(MessageKind::HostReady, std::move(json));
 }
 
 void PipeClient::SendStatus(const char* state, const char* source) {
@@ -66,45 +105,103 @@ void PipeClient::SendStats(float framesPerSecond, int width, int height) {
     writer_.Post(MessageKind::Stats, BuildStats(framesPerSecond, width, height));
 }
 
+void PipeClient::SendFrameSize(int width, int height) {
+    writer_.Post(MessageKind::FrameSize, BuildFrameSize(width, height));
+}
+
 void PipeClient::Send(const std::string& json) {
     writer_.Post(MessageKind::Ordered, json);
 }
 
-void PipeClient::CancelRead() {
-    CancelIoEx(pipe_, &readOverlapped_);
-    DWORD transferred = 0;
-    // Returns at once when the read already finished; otherwise when the cancel lands.
-    GetOverlappedResult(pipe_, &readOverlapped_, &transferred, TRUE);
-}
-
 void PipeClient::StartReader(CommandCallback callback, std::function<void()> onBroken) {
-    onCommand_ = std::move(callback);
-    onBroken_ = std::move(onBroken);
-    running_.exchange(true);
-    readerThread_.Reset(CreateThread(nullptr, 0, &PipeClient::ReaderMain, this, 0, nullptr));
-}
-
-DWORD WINAPI PipeClient::ReaderMain(LPVOID self) {
-    static_cast<PipeClient*>(self)->ReaderLoop();
-    return 0;
-}
-
-void PipeClient::EndHost() {
-    if (onBroken_) {
-        onBroken_();
+    if (!reader_ || readerThread_) {
+        return;
+    }
+    reader_->onCommand = std::move(callback);
+    reader_->onBroken = std::move(onBroken);
+    reader_->running.exchange(true);
+    auto* handedOver = new std::shared_ptr<Reader>(reader_);
+    readerThread_.Reset(CreateThread(nullptr, 0, &Reader::Main, handedOver, 0, nullptr));
+    if (!readerThread_) {
+        delete handedOver;
+        reader_->running.exchange(false);
     }
 }
 
-bool PipeClient::WaitForRead(DWORD& count) {
+bool PipeClient::StopReader() {
+    if (!reader_) {
+        return !readerStuck_;
+    }
+    reader_->running.exchange(false);
+    if (!readerThread_) {
+        return true;
+    }
+    // Only the read: the writer's write in flight must not be cut short.
+    CancelIoEx(reader_->Pipe(), &reader_->overlapped);
+    SetEvent(reader_->event.Get());
+    // A reader that outlasted one full wait is only looked at again.
+    if (WaitForSingleObject(readerThread_.Get(), readerStuck_ ? 0 : kReaderJoinMs) !=
+        WAIT_OBJECT_0) {
+        // Still inside a command: it keeps its state and the pipe while it runs.
+        readerStuck_ = true;
+        return false;
+    }
+    readerThread_.Reset();
+    readerStuck_ = false;
+    return true;
+}
+
+bool PipeClient::StopWriter(DWORD drainMs) {
+    return writer_.Stop(drainMs);
+}
+
+void PipeClient::ClosePipe() {
+    writer_.Stop(0);  // a writer that outlasts it keeps its channel, and the pipe with it
+    StopReader();     // likewise the reader, with its state
+    reader_.reset();
+    pipe_.reset();
+}
+
+void PipeClient::Close() {
+    StopReader();
+    StopWriter();
+    ClosePipe();
+}
+
+DWORD WINAPI PipeClient::Reader::Main(LPVOID handedOver) {
+    std::shared_ptr<Reader> self;
+    {
+        std::unique_ptr<std::shared_ptr<Reader>> held(
+            static_cast<std::shared_ptr<Reader>*>(handedOver));
+        self = std::move(*held);
+    }
+    self->Loop();
+    return 0;
+}
+
+void PipeClient::Reader::CancelRead() {
+    CancelIoEx(Pipe(), &overlapped);
+    DWORD transferred = 0;
+    // Returns at once when the read already finished; otherwise when the cancel lands.
+    GetOverlappedResult(Pipe(), &overlapped, &transferred, TRUE);
+}
+
+void PipeClient::Reader::EndHost() {
+    if (onBroken) {
+        onBroken();
+    }
+}
+
+bool PipeClient::Reader::WaitForRead(DWORD& count) {
     for (;;) {
-        if (!running_.load()) {
+        if (!running.load()) {
             CancelRead();
             return false;
         }
-        if (WaitForSingleObject(readEvent_.Get(), kStopPollMs) == WAIT_TIMEOUT) {
+        if (WaitForSingleObject(event.Get(), kStopPollMs) == WAIT_TIMEOUT) {
             continue;
         }
-        if (GetOverlappedResult(pipe_, &readOverlapped_, &count, FALSE)) {
+        if (GetOverlappedResult(Pipe(), &overlapped, &count, FALSE)) {
             return true;
         }
         DWORD error = GetLastError();
@@ -113,7 +210,7 @@ bool PipeClient::WaitForRead(DWORD& count) {
             return false;
         }
         if (error == ERROR_IO_INCOMPLETE) {
-            ResetEvent(readEvent_.Get());  // woken by StopReader; the read is still out
+            ResetEvent(event.Get());  // woken by StopReader; the read is still out
             continue;
         }
         count = 0;  // cancelled or failed: nothing read
@@ -121,22 +218,29 @@ bool PipeClient::WaitForRead(DWORD& count) {
     }
 }
 
-void PipeClient::DeliverLines(DWORD count) {
-    lines_.Append(readBuffer_, count, [this](const std::string& line) {
-        HostLog(kind_ == HostKind::Parlex ? "[Pipe] Received: %s" : "[Pipe] Received command: %s",
+void PipeClient::Reader::Deliver(DWORD count) {
+    lines.Append(
+        buffer, count,
+        [this](const std::string& line) {
+            HostLog(
+                kind == HostKind::Parlex ? "[Pipe] Received: %s" : "[Pipe] Received command: %s",
                 line.c_str());
-        JsonObject command = ParseJson(line);
-        if (onCommand_) {
-            onCommand_(command);
-        }
-    });
+            JsonObject command = ParseJson(line);
+            if (onCommand) {
+                onCommand(command);
+            }
+        },
+        [](size_t bytes) {
+            HostLog("[Pipe] WARNING: a command line of more than %u bytes is ignored (%lu seen)",
+                    static_cast<unsigned>(kMaxCommandBytes), static_cast<unsigned long>(bytes));
+        });
 }
 
-void PipeClient::ReaderLoop() {
-    while (running_.load() && pipe_ != INVALID_HANDLE_VALUE) {
+void PipeClient::Reader::Loop() {
+    while (running.load()) {
         DWORD count = 0;
-        ResetEvent(readEvent_.Get());
-        if (!ReadFile(pipe_, readBuffer_, kReadChunk, &count, &readOverlapped_)) {
+        ResetEvent(event.Get());
+        if (!ReadFile(Pipe(), buffer, kReadChunk, &count, &overlapped)) {
             DWORD error = GetLastError();
             if (error == ERROR_IO_PENDING) {
                 if (!WaitForRead(count)) {
@@ -146,64 +250,19 @@ void PipeClient::ReaderLoop() {
                 EndHost();
                 break;
             } else {
-                if (!running_.load()) {
+                if (!running.load()) {
                     break;
                 }
                 Sleep(10);
                 continue;
             }
         }
-        if (!running_.load()) {
+        if (!running.load()) {
             break;
         }
         if (count > 0) {
-            DeliverLines(count);
+            Deliver(count);
         }
     }
-    lines_.Clear();  // an unfinished line is never delivered
-}
-
-bool PipeClient::StopReader() {
-    running_.exchange(false);
-    if (!readerThread_) {
-        return !readerStuck_;
-    }
-    // Only the read: the writer's write in flight must not be cut short.
-    if (pipe_ != INVALID_HANDLE_VALUE) {
-        CancelIoEx(pipe_, &readOverlapped_);
-    }
-    if (readEvent_) {
-        SetEvent(readEvent_.Get());
-    }
-    if (WaitForSingleObject(readerThread_.Get(), kReaderJoinMs) != WAIT_OBJECT_0) {
-        // Still inside a command: it may use this client, the command handling and what
-        // they refer to for a while yet. The handle is closed, the thread left to run.
-        readerStuck_ = true;
-    }
-    readerThread_.Reset();
-    return !readerStuck_;
-}
-
-bool PipeClient::StopWriter(DWORD drainMs) {
-    return writer_.Stop(drainMs);
-}
-
-void PipeClient::ClosePipe() {
-    if (!writer_.Stop(0)) {
-        return;  // the writer may still use the handle
-    }
-    if (pipe_ != INVALID_HANDLE_VALUE) {
-        CloseHandle(pipe_);
-        pipe_ = INVALID_HANDLE_VALUE;
-    }
-}
-
-void PipeClient::Close() {
-    if (!StopReader() || !StopWriter()) {
-        return;  // a thread still running keeps the pipe, its events and the callbacks
-    }
-    ClosePipe();
-    readEvent_.Reset();
-    onCommand_ = nullptr;
-    onBroken_ = nullptr;
+    lines.Clear();  // an unfinished line is never delivered
 }

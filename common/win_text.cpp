@@ -46,3 +46,27 @@ std::string SystemErrorText(DWORD error) {
     }
     return words.empty() ? number : ToUtf8(words) + " (" + number + ")";
 }
+
+std::wstring ArgumentsOf(const wchar_t* commandLine) {
+    if (commandLine == nullptr) {
+        return std::wstring();
+    }
+    const wchar_t* at = commandLine;
+    if (*at == L'"') {
+        ++at;
+        while (*at != L'\0' && *at != L'"') {
+            ++at;
+        }
+        if (*at == L'"') {
+            ++at;
+        }
+    } else {
+        while (*at != L'\0' && *at != L' ' && *at != L'\t') {
+            ++at;
+        }
+    }
+    while (*at == L' ' || *at == L'\t') {
+        ++at;
+    }
+    return std::wstring(at);
+}

@@ -11,5 +11,10 @@
 bool ToWide(const std::string& text, std::wstring& wide);
 std::string ToUtf8(const std::wstring& wide);
 
+// What follows the program's name on a command line such as GetCommandLineW's: the name
+// is skipped as the system reads it (up to the closing quote when it begins with one,
+// else up to the first space or tab), and so are the blanks after it.
+std::wstring ArgumentsOf(const wchar_t* commandLine);
+
 // The system's words for an error code, as "not found (system error 2)".
 std::string SystemErrorText(DWORD error);

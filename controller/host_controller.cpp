@@ -19,78 +19,37 @@
 #include <string>
 #include <vector>
 
+#include "handle_lifetime.h"
 #include "host_process.h"
-#include "sent_message_wait.h"
+#include "host_view.h"
 #include "win_types.h"
 
-namespace {
-
-struct ThreadRecord {
-    int depth = 0;  // this thread's calls in progress (nested through dispatched messages)
-    std::string error;
-    unsigned long systemError = 0;
-    HostEvent polled;  // keeps the strings of this thread's last hc_next_event alive
-    std::vector<const char*> polledNames;  // the names of `polled`, as C strings
-    std::vector<std::string> listed;       // this thread's last hc_list_sources
-    std::vector<const char*> listedNames;  // the same, as C strings
-};
-
-}  // namespace
-
-struct hc_host {
+struct hc_host : HandleLifetime {
     HostProcess process;
-    std::mutex lock;
-    // The map is changed under `lock`; a record's contents belong to its thread.
-    std::map<DWORD, ThreadRecord> threads;
-    int calls = 0;                  // under lock: calls in progress, hc_destroy included
-    bool destroying = false;        // under lock
-    bool freeWithLastCall = false;  // under lock
-    UniqueHandle idle{CreateEventW(nullptr, TRUE, TRUE, nullptr)};  // set while calls == 0
-    unsigned endWaitMs = 10000;                                     // set by a successful start
+    HostView view{process};      // ends before the process
+    unsigned endWaitMs = 10000;  // set by a successful start
     std::atomic<bool> withCallback{false};
-    // Why the host could not start, once it has ended; set once under `lock`, then kept, so
-    // that the text stays where hc_get_startup_failure pointed.
+    // Why the host could not start, once it has ended; set once under startupLock, then
+    // kept, so that the text stays where hc_get_startup_failure pointed.
+    std::mutex startupLock;
     bool startupKnown = false;
     StartupProblem startup;
+
+private:
+    bool MustNotWait() override { return process.InsideCallback(); }
+    void EndHost() override {
+        process.End(endWaitMs);
+        process.StopCallbacks();
+    }
 };
 
 namespace {
 
-// One call on a handle, from its start to its return. The last call of a handle that
-// hc_destroy could not free frees it here.
-class Call {
-public:
-    explicit Call(hc_host* host) : host_(host) {
-        std::lock_guard<std::mutex> lock(host->lock);
-        record_ = &host->threads[GetCurrentThreadId()];
-        ++record_->depth;
-        if (host->calls++ == 0) {
-            ResetEvent(host->idle.Get());
-        }
-    }
-    ~Call() {
-        bool free = false;
-        {
-            std::lock_guard<std::mutex> lock(host_->lock);
-            --record_->depth;
-            if (--host_->calls == 0) {
-                SetEvent(host_->idle.Get());
-                free = host_->freeWithLastCall;
-            }
-        }
-        if (free) {
-            delete host_;
-        }
-    }
-    Call(const Call&) = delete;
-    Call& operator=(const Call&) = delete;
+using Call = HandleLifetime::Call;
 
-    ThreadRecord& record() { return *record_; }
-
-private:
-    hc_host* host_;
-    ThreadRecord* record_ = nullptr;
-};
+// A call during which hc_destroy began (from a message that the call's own wait
+// dispatched, say) returns no pointer into the handle, which may go as the call returns.
+const char* const kBeingDestroyed = "the handle is being destroyed";
 
 hc_result ToResult(HostError error) {
     switch (error) {
@@ -149,7 +108,7 @@ hc_result Guarded(hc_host* host, Body&& body) noexcept {
         return HC_INVALID_ARGUMENT;
     }
     try {
-        Call call(host);
+        Call call(*host);
         ThreadRecord& record = call.record();
         record.error.clear();
         record.systemError = 0;
@@ -198,13 +157,19 @@ static_assert(static_cast<int>(HostEventType::Exited) == HC_EVENT_EXITED &&
                   static_cast<int>(HostEventType::Unterminated) == HC_EVENT_UNTERMINATED &&
                   static_cast<int>(HostEventType::PipeOpened) == HC_EVENT_PIPE_OPENED &&
                   static_cast<int>(HostEventType::Fault) == HC_EVENT_FAULT &&
-                  static_cast<int>(HostEventType::Sources) == HC_EVENT_SOURCES,
+                  static_cast<int>(HostEventType::Sources) == HC_EVENT_SOURCES &&
+                  static_cast<int>(HostEventType::FrameSize) == HC_EVENT_FRAME_SIZE,
               "the C event numbers follow HostEventType");
 static_assert(HC_WAIT_FOREVER == kWaitForever && HC_WAIT_FOREVER == INFINITE,
               "one value means no limit");
 static_assert(HC_MAX_LINE_BYTES == kMaxHostLineBytes &&
                   HC_TERMINATED_EXIT_CODE == kTerminatedExitCode,
               "the C constants follow HostProcess");
+
+static_assert(static_cast<int>(ViewWay::Thumbnail) == HC_VIEW_THUMBNAIL &&
+                  static_cast<int>(ViewWay::OwnedWindow) == HC_VIEW_OWNED_WINDOW &&
+                  static_cast<int>(ViewWay::ChildWindow) == HC_VIEW_CHILD_WINDOW,
+              "the C view ways follow ViewWay");
 
 static_assert(static_cast<int>(StartupFailure::BadCommandLine) == HC_STARTUP_BAD_COMMAND_LINE &&
                   static_cast<int>(StartupFailure::PipeNotOpened) == HC_STARTUP_PIPE_NOT_OPENED &&
@@ -221,11 +186,35 @@ hc_start_options Defaults() {
     return options;
 }
 
-// Copies the caller's options as far as its struct reaches; the rest keeps the defaults.
-// Why they cannot be taken, or "".
+// How many bytes of the caller's options hold whole fields: a size that ends inside a
+// field (half a pointer) takes none of it.
+size_t WholeOptionFields(size_t size) {
+    const size_t ends[] = {
+        offsetof(hc_start_options, write_timeout_ms) + sizeof(unsigned),
+        offsetof(hc_start_options, end_wait_ms) + sizeof(unsigned),
+        offsetof(hc_start_options, max_queued_events) + sizeof(unsigned),
+        offsetof(hc_start_options, library_folder) + sizeof(const char*),
+        offsetof(hc_start_options, environment) + sizeof(const char* const*),
+        offsetof(hc_start_options, environment_count) + sizeof(int),
+    };
+    static_assert(
+        sizeof(hc_start_options) - (offsetof(hc_start_options, environment_count) + sizeof(int)) <
+            alignof(hc_start_options),
+        "a field appended to hc_start_options is listed here too");
+    size_t whole = sizeof(unsigned);  // size itself
+    for (size_t end : ends) {
+        if (end <= size) {
+            whole = end;
+        }
+    }
+    return whole;
+}
+
+// Copies the caller's options as far as its struct holds whole fields; the rest keeps the
+// defaults. Why they cannot be taken, or "".
 std::string ReadOptions(const hc_start_options& given, HostOptions& options) {
     hc_start_options all = Defaults();
-    std::memcpy(&all, &given, std::min<size_t>(given.size, sizeof all));
+    std::memcpy(&all, &given, std::min(WholeOptionFields(given.size), sizeof all));
     options.writeTimeoutMs = all.write_timeout_ms;
     options.endWaitMs = all.end_wait_ms;
     options.maxQueuedEvents = all.max_queued_events;
@@ -321,52 +310,12 @@ hc_result hc_create(hc_host** host) {
         return HC_INVALID_ARGUMENT;
     }
     *host = new (std::nothrow) hc_host;
-    if (*host != nullptr && !(*host)->idle) {
-        delete *host;
-        *host = nullptr;
-    }
     return *host ? HC_OK : HC_OUT_OF_MEMORY;
 }
 
 void hc_destroy(hc_host* host) {
-    if (host == nullptr) {
-        return;
-    }
-    bool nested = false;
-    {
-        std::lock_guard<std::mutex> lock(host->lock);
-        if (host->destroying) {
-            return;
-        }
-        host->destroying = true;
-        auto self = host->threads.find(GetCurrentThreadId());
-        nested = self != host->threads.end() && self->second.depth > 0;
-        if (host->calls++ == 0) {
-            ResetEvent(host->idle.Get());
-        }
-    }
-    // Calls on other threads may be waiting for this one (the callback thread, or the
-    // thread whose SendMessage this one is answering): they must be let go, not waited for.
-    bool mayWait = !nested && !host->process.InsideCallback();
-    host->process.End(host->endWaitMs);
-    host->process.StopCallbacks();
-    bool freeNow = false;
-    {
-        std::lock_guard<std::mutex> lock(host->lock);
-        if (--host->calls == 0) {
-            SetEvent(host->idle.Get());
-            freeNow = true;
-        } else if (!mayWait) {
-            host->freeWithLastCall = true;
-        }
-    }
-    if (mayWait && !freeNow) {
-        HANDLE idle = host->idle.Get();
-        WaitTakingSentMessages(1, &idle, INFINITE);
-        freeNow = true;
-    }
-    if (freeNow) {
-        delete host;
+    if (host != nullptr) {
+        HandleLifetime::Destroy(host);
     }
 }
 
@@ -448,7 +397,11 @@ hc_result hc_get_startup_failure(hc_host* host, hc_startup_info* info) {
         mine.text = "";
         if (host->process.HasExited()) {
             StartupProblem taken = host->process.startupProblem();
-            std::lock_guard<std::mutex> lock(host->lock);
+            if (host->Destroying()) {
+                std::memcpy(info, &mine, mine.size);
+                return Report(record, HC_WRONG_STATE, kBeingDestroyed);
+            }
+            std::lock_guard<std::mutex> lock(host->startupLock);
             if (!host->startupKnown) {
                 host->startup = std::move(taken);
                 host->startupKnown = true;
@@ -476,6 +429,9 @@ hc_result hc_next_event(hc_host* host, unsigned timeout_ms, hc_event* event) {
             return host->process.EventsOver()
                        ? Report(record, HC_NO_MORE_EVENTS, "the host has ended")
                        : Report(record, HC_TIMED_OUT, "no event in time");
+        }
+        if (host->Destroying()) {
+            return Report(record, HC_NO_MORE_EVENTS, kBeingDestroyed);
         }
         PointAt(record.polled.names, record.polledNames);
         hc_event full = ToC(record.polled, record.polledNames);
@@ -516,6 +472,11 @@ hc_result hc_list_sources(hc_host* host, unsigned timeout_ms, hc_source_list* li
             return Report(record, HC_INVALID_ARGUMENT, "no list to fill, or its size is not set");
         }
         HostResult result = host->process.ListSources(record.listed, timeout_ms);
+        if (host->Destroying()) {
+            record.listed.clear();
+            result.error = HostError::PipeClosed;
+            result.reason = kBeingDestroyed;
+        }
         PointAt(record.listed, record.listedNames);
         hc_source_list filled = {};
         filled.size = std::min<unsigned>(list->size, sizeof filled);
@@ -552,7 +513,7 @@ hc_result hc_end_many(hc_host* const* hosts, size_t count, unsigned wait_ms,
         std::vector<HostProcess*> processes;
         for (size_t i = 0; i < count; ++i) {
             if (hosts[i] != nullptr) {
-                calls.emplace_back(hosts[i]);
+                calls.emplace_back(*hosts[i]);
                 calls.back().record().error.clear();
                 calls.back().record().systemError = 0;
             }
@@ -605,6 +566,9 @@ hc_result hc_get_process(hc_host* host, hc_process_info* info) {
         if (!host->process.Started()) {
             return Report(record, HC_WRONG_STATE, "no host was started");
         }
+        if (host->Destroying()) {
+            return Report(record, HC_WRONG_STATE, kBeingDestroyed);
+        }
         hc_process_info mine = {};
         mine.size = std::min<unsigned>(info->size, sizeof mine);
         mine.process_id = host->process.processId();
@@ -638,7 +602,7 @@ const char* hc_last_error(hc_host* host) {
         return "no handle";
     }
     try {
-        Call call(host);
+        Call call(*host);
         return call.record().error.c_str();
     } catch (...) {
         return "out of memory";
@@ -650,11 +614,61 @@ unsigned long hc_last_system_error(hc_host* host) {
         return 0;
     }
     try {
-        Call call(host);
+        Call call(*host);
         return call.record().systemError;
     } catch (...) {
         return 0;
     }
+}
+
+hc_result hc_view_show(hc_host* host, void* container, int left, int top, int width, int height,
+                       unsigned flags) {
+    return Guarded(host, [&](ThreadRecord& record) {
+        if (width < 0 || height < 0) {
+            return Report(record, HC_INVALID_ARGUMENT, "a negative width or height");
+        }
+        unsigned ways = kViewByAnyWay;
+        ways &= (flags & HC_VIEW_NO_THUMBNAIL) ? ~kViewByThumbnail : ~0u;
+        ways &= (flags & HC_VIEW_NO_OWNED_WINDOW) ? ~kViewByOwnedWindow : ~0u;
+        ways &= (flags & HC_VIEW_NO_CHILD_WINDOW) ? ~kViewByChildWindow : ~0u;
+        RECT rect = {left, top, left + width, top + height};
+        return Report(
+            record,
+            host->view.Show(static_cast<HWND>(container), rect,
+                            (flags & HC_VIEW_FILL) ? ViewFit::Fill : ViewFit::Letterbox, ways));
+    });
+}
+
+hc_result hc_view_hide(hc_host* host) {
+    return Guarded(host, [&](ThreadRecord& record) { return Report(record, host->view.Hide()); });
+}
+
+hc_result hc_view_close(hc_host* host) {
+    return Guarded(host, [&](ThreadRecord& record) {
+        host->view.Close();
+        return Report(record, HC_OK, "");
+    });
+}
+
+hc_result hc_view_get(hc_host* host, hc_view_info* info) {
+    return Guarded(host, [&](ThreadRecord& record) {
+        if (info == nullptr || info->size < sizeof(unsigned)) {
+            return Report(record, HC_INVALID_ARGUMENT, "no info to fill, or its size is not set");
+        }
+        ViewState state = host->view.state();
+        hc_view_info mine = {};
+        mine.size = std::min<unsigned>(info->size, sizeof mine);
+        mine.way = static_cast<hc_view_way>(state.way);
+        mine.visible = state.visible ? 1 : 0;
+        mine.left = state.picture.left;
+        mine.top = state.picture.top;
+        mine.right = state.picture.right;
+        mine.bottom = state.picture.bottom;
+        mine.frame_width = state.frameWidth;
+        mine.frame_height = state.frameHeight;
+        std::memcpy(info, &mine, mine.size);
+        return Report(record, HC_OK, "");
+    });
 }
 
 }  // extern "C"

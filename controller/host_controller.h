@@ -17,19 +17,32 @@
  * overlap; each holds the handle for its whole length. Events go either to a callback or
  * to one polling thread (hc_next_event), never both. The callback runs on a thread of the
  * library, one event at a time, in order; it may call any function on its own handle,
- * hc_destroy included. Waits inside hc_wait_ready, hc_end and hc_destroy dispatch the
- * messages that other threads send to the waiting thread (posted messages and input stay
- * queued), so a callback may hand events to a user-interface thread with SendMessage
- * while that thread waits in the library.
+ * hc_destroy included. Waits inside hc_wait_ready, hc_get_startup_failure,
+ * hc_list_sources, hc_end, hc_end_many, hc_terminate and hc_destroy dispatch the messages
+ * that other threads send to the waiting thread (posted messages and input stay queued),
+ * so a callback may hand events to a user-interface thread with SendMessage while that
+ * thread waits in the library; your window procedure may then run inside those calls and
+ * may call the library there too. The library's threads are named "host_controller: ..."
+ * where the system keeps thread names.
  *
  * Waits: every wait of the library's own is bounded; the bounds are given with each
  * function. HC_WAIT_FOREVER, where a function takes a time, lifts that limit on request.
  * The one wait without a limit is hc_destroy's wait for your callback to return from the
  * event it is handling: that is your code.
  *
+ * A host that floods: a line over HC_MAX_LINE_BYTES, a host_ready that names another
+ * process or window, or a second host_ready ends the host (HC_EVENT_FAULT, then EXITED with
+ * HC_TERMINATED_EXIT_CODE). Past max_queued_events waiting events the oldest STATUS,
+ * STATS and OTHER events, and source listings that nobody asked for, are dropped
+ * (hc_dropped_events counts them); a listing that answers hc_list_sources or
+ * hc_request_sources is never dropped, and one listing keeps at most 16 MiB of names. So
+ * what a host makes the library keep is bounded whatever it writes, while your
+ * application takes no events at all.
+ *
  * Growth: structs the library fills or reads begin with `size`, which the caller sets to
  * sizeof the struct it knows; the library reads or fills no byte beyond it and fills
- * `size` with what it filled. Fields are only ever appended, so a program built against
+ * `size` with what it filled; a size that ends inside a field takes none of that field.
+ * Fields are only ever appended, so a program built against
  * an older header keeps working with a newer library and the other way round (test a
  * field with HC_EVENT_HAS). Event types and results may be added: treat unknown ones as
  * you would HC_EVENT_OTHER and a failure. hc_get_version says which interface the
@@ -55,8 +68,9 @@ extern "C" {
  * no size members, no hc_start_ex and one error text per handle. Version 2 had no source
  * listing (hc_list_sources, hc_request_sources, HC_EVENT_SOURCES), no start-up failure
  * reasons, no hc_end_many, hc_get_process, hc_terminate or hc_dropped_events, and no
- * library folder or environment in hc_start_options. */
-#define HC_INTERFACE_VERSION 3
+ * library folder or environment in hc_start_options. Version 3 had no view (hc_view_show,
+ * hc_view_hide, hc_view_close, hc_view_get) and no HC_EVENT_FRAME_SIZE. */
+#define HC_INTERFACE_VERSION 4
 
 /* A time limit that means no limit. */
 #define HC_WAIT_FOREVER 0xFFFFFFFFu
@@ -111,8 +125,11 @@ typedef enum hc_event_type {
     HC_EVENT_EXITED = 6,       /* exit_code; always the last event */
     HC_EVENT_FAULT = 7,        /* the library ended the host for breaking the protocol:
                                   line says how; EXITED follows */
-    HC_EVENT_SOURCES = 8       /* a source listing, closed by the sources_done in line:
-                                  names, name_count, error */
+    HC_EVENT_SOURCES = 8,      /* a source listing, closed by the sources_done in line:
+                                  names, name_count, error; never dropped when it
+                                  answers hc_list_sources or hc_request_sources */
+    HC_EVENT_FRAME_SIZE = 9    /* interface version 4: width, height of the frames shown
+                                  now; sent while a view holds the host window */
 } hc_event_type;
 
 typedef struct hc_event {
@@ -123,13 +140,14 @@ typedef struct hc_event {
     const char* state;        /* STATUS: connecting, connected, reconnecting, disconnected, error */
     const char* source;       /* STATUS: source name, error text, or "" */
     double fps;               /* STATS */
-    int width;                /* STATS */
-    int height;               /* STATS */
+    int width;                /* STATS, FRAME_SIZE */
+    int height;               /* STATS, FRAME_SIZE */
     long long window;         /* READY: the window's HWND as a number: (HWND)(intptr_t)window */
     unsigned long process_id; /* READY: the process the library started */
     unsigned long exit_code;  /* EXITED */
     const char* const* names; /* SOURCES: name_count names in the host's order, each as
-                                 hc_set_source takes it; they live as the strings do */
+                                 hc_set_source takes it (a name holding a NUL byte is
+                                 left out); they live as the strings do */
     unsigned int name_count;  /* SOURCES */
     const char* error;        /* SOURCES: why there is no list, or no whole one; "" */
 } hc_event;
@@ -149,7 +167,8 @@ typedef struct hc_start_options {
                                        shutdown, before termination; 10000 */
     unsigned int max_queued_events; /* events waiting for the callback or the poller;
                                        beyond it the oldest STATUS, STATS and OTHER events
-                                       are dropped (never the others); 4096 */
+                                       and listings nobody asked for are dropped (never
+                                       the others); 4096 */
     /* Interface version 3: */
     const char* library_folder;     /* an absolute folder put first on the host's PATH,
                                        where it looks for its receiving library after its
@@ -191,22 +210,36 @@ HC_API hc_result hc_create(hc_host** host);
 
 /* Ends the host if it still runs (as hc_end with end_wait_ms), stops the callbacks and
  * frees the handle. NULL is ignored. No call on the handle may start once hc_destroy has
- * been called. Calls in progress on other threads are waited for (they end within their
- * own bounds once the host has gone). When it returns no callback runs any more and no
- * thread of the library touches the handle, so host_controller.dll may be unloaded.
+ * been called. It waits for the calls in progress on other threads (they end within their
+ * own bounds once the host has gone), for the callback in progress to return, and for
+ * every thread of the library's for this handle to end. When it returns no callback runs,
+ * no code of the library runs for the handle, and host_controller.dll may be unloaded.
  * Waits: as hc_end, plus however long your callback takes to return from the event in
- * progress (no limit: your code).
- * Where it must not wait for the callback, because the callback may be waiting for it:
- * inside the callback, in a message dispatched during another call's wait on the same
- * thread, or in a message sent to the calling thread while a callback runs (the callback
- * handing its event over with SendMessage). There the host is ended and no callback
- * follows the one in progress, but the handle is freed only when the last call in
- * progress returns, and the library's callback thread ends once your callback has
- * returned: do not unload the library from there. */
+ * progress (no limit: your code), plus the calls in progress on other threads. Not from
+ * DllMain: a thread's end waits for the loader lock that DllMain holds.
+ * Where it must not wait, because what it would wait for waits for it: inside the
+ * callback; in a message that the callback sent this thread with SendMessage and waits
+ * for; in a message that a call of this thread on the handle dispatched while it waited
+ * (that call cannot end before this one). There the host is ended and no callback follows
+ * the one in progress, but hc_destroy returns without waiting: the handle is freed when the
+ * last call in progress on it returns (at once when there is none; a call of this thread
+ * that the destroy came from inside returns then, without pointers into the handle), and
+ * the library's threads end by themselves once your callback has returned. Each of them
+ * holds host_controller.dll loaded until it has ended, so unloading it is safe after
+ * hc_destroy has returned in these cases too; your `user` pointer must stay valid until
+ * the callback in progress has returned.
+ * A message from anyone else (another thread, another process, the system) that brings
+ * hc_destroy while the callback runs is waited through: the library asks the callback's
+ * thread, which answers only from inside a wait that takes sent messages (SendMessage's
+ * own among them). A callback that is itself in such a wait for a third thread at that
+ * moment (a SendMessage to another window's thread, a modal loop) is taken for one that
+ * waits for this thread, and hc_destroy does not wait for it. */
 HC_API void hc_destroy(hc_host* host);
 
 /* Starts `executable` with --pipeName=<an unguessable name> followed by `args`
- * (arg_count UTF-8 strings such as "--quality=low"). `executable` must be the absolute
+ * (arg_count UTF-8 strings such as "--quality=low"). Each reaches the host as one
+ * argument, whatever it holds: the library quotes it by the rules CommandLineToArgvW
+ * reads, and no text inside it can become an option of its own. `executable` must be the absolute
  * path of a .exe (C:\...\Tivane.exe); the host runs in its own folder. With a callback,
  * every event goes to it with `user`; with NULL, take events with hc_next_event. The
  * callback and user pointer are set only when the start succeeds; a handle is started
@@ -224,8 +257,8 @@ HC_API hc_result hc_start_ex(hc_host* host, const char* executable, const char* 
 /* Waits for host_ready; window and process_id may be NULL. The host_ready must name the
  * started process and a window of it, or the library ends the host (HC_HOST_FAULTY).
  * On a timeout the host keeps running until hc_end or hc_destroy.
- * Waits at most timeout_ms (HC_WAIT_FOREVER: no limit), plus at most 2 s for the exit
- * code of a host that ended first.
+ * Waits at most timeout_ms (HC_WAIT_FOREVER: no limit), plus at most 2 s in all for the
+ * exit code of a host that ended first and for what it said on its standard error.
  * HC_OK; HC_INVALID_ARGUMENT; HC_WRONG_STATE (not started, or the system refused the
  * wait: hc_last_system_error); HC_EXITED_BEFORE_PIPE;
  * HC_EXITED_BEFORE_READY (hc_exit_code has the code); HC_PIPE_NEVER_OPENED;
@@ -254,22 +287,24 @@ typedef enum hc_startup_failure {
 typedef struct hc_startup_info {
     unsigned int size; /* set it first (see Growth above) */
     hc_startup_failure failure;
-    const char* text; /* the host's own words, UTF-8, "" for HC_STARTUP_NONE; valid until
-                         hc_destroy */
+    const char* text; /* the host's own words, UTF-8, as one line (control bytes become
+                         spaces), "" for HC_STARTUP_NONE; valid until hc_destroy */
 } hc_startup_info;
 
 /* Once the host has ended: why it could not start, as it said. hc_last_error after
- * HC_EXITED_BEFORE_PIPE ends with the same text. No wait (the first call after the host's
- * end stops the library's reader of the host's standard error: a moment).
+ * HC_EXITED_BEFORE_PIPE ends with the same text. The first call after the host's end
+ * stops the library's reader of the host's standard error: it waits for that at most 1 s
+ * (a moment in practice), taking sent messages.
  * HC_OK (failure HC_STARTUP_NONE while the host runs, or when it started or did not say);
- * HC_INVALID_ARGUMENT (info NULL or its size below 4); HC_WRONG_STATE (not started). */
+ * HC_INVALID_ARGUMENT (info NULL or its size below 4); HC_WRONG_STATE (not started, or
+ * hc_destroy began during the call: text is then ""). */
 HC_API hc_result hc_get_startup_failure(hc_host* host, hc_startup_info* info);
 
 /* Without a callback: the next event, for one polling thread. Set event->size first.
  * Waits at most timeout_ms (HC_WAIT_FOREVER: until the next event or the end).
  * HC_OK; HC_INVALID_ARGUMENT (event NULL or its size below 8); HC_WRONG_STATE (not
- * started, or events go to a callback); HC_TIMED_OUT; HC_NO_MORE_EVENTS;
- * HC_OUT_OF_MEMORY. */
+ * started, or events go to a callback); HC_TIMED_OUT; HC_NO_MORE_EVENTS (also when
+ * hc_destroy began during the call: nothing is filled); HC_OUT_OF_MEMORY. */
 HC_API hc_result hc_next_event(hc_host* host, unsigned timeout_ms, hc_event* event);
 
 /* One command each. quality may be NULL: set_source then carries none. Each waits at
@@ -296,7 +331,9 @@ HC_API hc_result hc_shutdown(hc_host* host);
  * HC_LIST_FAILED (hc_last_error has the host's reason, such as "Source listing not
  * supported", or says what is missing; list has the names that did arrive);
  * HC_LIST_TIMED_OUT (the host keeps running); HC_OUT_OF_MEMORY. On any other failure
- * list->count is 0. */
+ * list->count is 0. When hc_destroy began during the call (from a message that its wait
+ * dispatched, say): HC_PIPE_CLOSED with count 0 and names NULL, for the handle goes as
+ * the call returns. */
 HC_API hc_result hc_list_sources(hc_host* host, unsigned timeout_ms, hc_source_list* list);
 /* Asks the host which sources it can see without waiting: the listing comes as an
  * HC_EVENT_SOURCES event. The results and the wait of hc_shutdown. */
@@ -340,24 +377,93 @@ typedef struct hc_process_info {
 
 /* The host process, right after a successful hc_start (interface version 3). No wait.
  * HC_OK; HC_INVALID_ARGUMENT (info NULL or its size below 4); HC_WRONG_STATE (not
- * started). */
+ * started, or hc_destroy has begun). */
 HC_API hc_result hc_get_process(hc_host* host, hc_process_info* info);
 /* Terminates the host at once with exit_code, without a shutdown (interface version 3).
  * EXITED follows with that code. Waits at most 5 s for the host to go.
  * HC_OK; HC_WRONG_STATE (not started, or the system refused: hc_last_system_error). */
 HC_API hc_result hc_terminate(hc_host* host, unsigned long exit_code);
-/* How many STATUS, STATS and OTHER events were dropped because max_queued_events were
- * waiting (interface version 3). No wait. HC_OK; HC_INVALID_ARGUMENT (count NULL);
+/* How many STATUS, STATS and OTHER events, and listings nobody asked for, were dropped
+ * because max_queued_events were waiting (interface version 3). No wait. HC_OK; HC_INVALID_ARGUMENT (count NULL);
  * HC_WRONG_STATE (not started). */
 HC_API hc_result hc_dropped_events(hc_host* host, unsigned long long* count);
 
 /* Why the calling thread's last call on this handle failed, as one line; "" after a
- * success. Valid until the same thread's next call on the handle, or hc_destroy. NULL
- * handle: a static text. */
+ * success. Valid until the same thread's next call on the handle, or hc_destroy. Each
+ * thread's results are its own and go once the thread has ended. NULL handle: a static
+ * text. */
 HC_API const char* hc_last_error(hc_host* host);
 /* The system's error code behind the calling thread's last call on this handle, 0 when
  * there was none. */
 HC_API unsigned long hc_last_system_error(hc_host* host);
+
+/* A view (interface version 4): the host's picture in a rectangle of your window, managed
+ * by the library. One view per handle. hc_view_show shows it, and moves or resizes it when
+ * called again; the picture keeps the frame's shape inside the rectangle (letterboxed: the
+ * rest of the rectangle stays yours, bars included) unless HC_VIEW_FILL is given. You never
+ * touch the host window yourself.
+ *
+ * The library chooses the way, in this order, and hc_view_get says which it took:
+ * - HC_VIEW_THUMBNAIL: a DWM thumbnail of the host window drawn into your top-level window,
+ *   where desktop composition runs (on Windows 8 and later it always does);
+ * - HC_VIEW_OWNED_WINDOW: the host window itself, owned by your top-level window, opaque
+ *   and never activated, kept over the rectangle as your window moves, changes its size,
+ *   its place in the z-order or its visibility (the way taken under Wine);
+ * - HC_VIEW_CHILD_WINDOW: the host window as a child of the container.
+ * While a view holds the host window, the host keeps the window at the view's size and
+ * reports each new frame size at once (HC_EVENT_FRAME_SIZE), so the picture takes a new
+ * shape within moments and never jumps to the frame's size.
+ *
+ * Threads: any, as every other function. The view follows your window on its own thread
+ * (a hook on that thread's messages) and the frame's size on the library's reader thread;
+ * neither waits for a call in progress. Close the view (or end the host) before you
+ * destroy the container. */
+typedef enum hc_view_way {
+    HC_VIEW_NONE = 0, /* not showing: never shown, closed, or the host has ended */
+    HC_VIEW_THUMBNAIL = 1,
+    HC_VIEW_OWNED_WINDOW = 2,
+    HC_VIEW_CHILD_WINDOW = 3
+} hc_view_way;
+
+/* hc_view_show flags: HC_VIEW_FILL stretches the picture to the whole rectangle; the
+ * others leave a way out. */
+#define HC_VIEW_FILL 0x1u
+#define HC_VIEW_NO_THUMBNAIL 0x2u
+#define HC_VIEW_NO_OWNED_WINDOW 0x4u
+#define HC_VIEW_NO_CHILD_WINDOW 0x8u
+
+typedef struct hc_view_info {
+    unsigned int size; /* set it first (see Growth above) */
+    hc_view_way way;
+    int visible;                  /* the picture is on show now */
+    int left, top, right, bottom; /* where the picture is, in the container's client
+                                     coordinates (right and bottom excluded) */
+    int frame_width;              /* the frame's size as the view knows it, 0 before any */
+    int frame_height;
+} hc_view_info;
+
+/* Shows the host's picture in the rectangle (left, top, width, height) of `container`'s
+ * client area (an HWND: a top-level window or any child of one; the part of the rectangle
+ * outside the client area is left out). The first call, and one with another container,
+ * takes the host window by the first way the system offers; later calls move and resize at
+ * once. The picture's own move is done by the host's thread moments later.
+ * Waits a few milliseconds; the first call also writes window_size to the host (at most
+ * write_timeout_ms) and, as a child window, re-parents it (under Wine without a window
+ * manager about 2 s).
+ * HC_OK; HC_INVALID_ARGUMENT (container is no window, a negative size, every way excluded);
+ * HC_WRONG_STATE (no host_ready yet, the host has ended, or the system offered none of the
+ * ways allowed: hc_last_error says which). */
+HC_API hc_result hc_view_show(hc_host* host, void* container, int left, int top, int width,
+                              int height, unsigned flags);
+/* Takes the picture off the screen until the next hc_view_show; the view keeps the window.
+ * HC_OK. No wait. */
+HC_API hc_result hc_view_hide(hc_host* host);
+/* Gives the host window back as the view found it: no owner or parent, alpha 0, its old
+ * place, its size to the host again. The next hc_view_show takes it anew. hc_destroy does
+ * this too. HC_OK. Waits a few milliseconds (a child window: the re-parenting). */
+HC_API hc_result hc_view_close(hc_host* host);
+/* What the view does now. HC_OK; HC_INVALID_ARGUMENT (info NULL or its size below 4). */
+HC_API hc_result hc_view_get(hc_host* host, hc_view_info* info);
 
 #ifdef __cplusplus
 }

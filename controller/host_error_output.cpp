@@ -2,7 +2,9 @@
 
 #include <utility>
 
+#include "library_thread.h"
 #include "secure_pipe.h"
+#include "sent_message_wait.h"
 #include "win_text.h"
 
 namespace {
@@ -10,8 +12,6 @@ namespace {
 // Far more than the one line a host writes; a library's chatter beyond it is dropped from
 // the front.
 constexpr size_t kKeptBytes = 64 * 1024;
-// The draining thread waits for its read or the stop, and leaves at once.
-constexpr DWORD kStopMs = 1000;
 
 }  // namespace
 
@@ -27,6 +27,12 @@ struct HostErrorOutput::Drain {
     void Run() {
         char buffer[4096];
         for (;;) {
+            // A writer that keeps the pipe full completes every read at once: the stop is
+            // looked at before each.
+            if (WaitForSingleObject(stop.Get(), 0) == WAIT_OBJECT_0) {
+                TakeTheRest(buffer, sizeof buffer);
+                return;
+            }
             OVERLAPPED overlapped = {};
             overlapped.hEvent = readEvent.Get();
             ResetEvent(readEvent.Get());
@@ -51,11 +57,14 @@ struct HostErrorOutput::Drain {
         }
     }
 
-    // What a writer that is still there (a child of the host) has put in the pipe so far.
+    // What a writer that is still there (a child of the host) has put in the pipe so far,
+    // and no more: one that keeps writing must not keep the drain from ending.
     void TakeTheRest(char* buffer, DWORD size) {
         DWORD available = 0;
-        while (PeekNamedPipe(pipe.Get(), nullptr, 0, nullptr, &available, nullptr) &&
-               available > 0) {
+        if (!PeekNamedPipe(pipe.Get(), nullptr, 0, nullptr, &available, nullptr)) {
+            return;
+        }
+        while (available > 0) {
             OVERLAPPED overlapped = {};
             overlapped.hEvent = readEvent.Get();
             ResetEvent(readEvent.Get());
@@ -67,6 +76,7 @@ struct HostErrorOutput::Drain {
                 return;
             }
             Keep(buffer, count);
+            available -= count < available ? count : available;
         }
     }
 
@@ -79,20 +89,8 @@ struct HostErrorOutput::Drain {
     }
 };
 
-namespace {
-
-DWORD WINAPI DrainMain(LPVOID context) {
-    // The thread's own reference: the drain outlives a HostErrorOutput that stopped waiting.
-    auto* drain = static_cast<std::shared_ptr<HostErrorOutput::Drain>*>(context);
-    (*drain)->Run();
-    delete drain;
-    return 0;
-}
-
-}  // namespace
-
 HostErrorOutput::~HostErrorOutput() {
-    Stop(kStopMs);
+    Stop(INFINITE);
 }
 
 bool HostErrorOutput::Start(const std::string& name, UniqueHandle& hostEnd, DWORD& error) {
@@ -107,10 +105,9 @@ bool HostErrorOutput::Start(const std::string& name, UniqueHandle& hostEnd, DWOR
     }
     std::wstring path;
     ToWide("\\\\.\\pipe\\" + name, path);
-    SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
-    // One instance: once we hold the other end, nobody else can open it.
-    hostEnd.Reset(
-        CreateFileW(path.c_str(), GENERIC_WRITE, 0, &inheritable, OPEN_EXISTING, 0, nullptr));
+    // One instance: once we hold the other end, nobody else can open it. Not inheritable:
+    // the launch lets only the host inherit it (host_launch.h).
+    hostEnd.Reset(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
     if (!hostEnd) {
         error = GetLastError();
         return false;
@@ -125,11 +122,10 @@ bool HostErrorOutput::Start(const std::string& name, UniqueHandle& hostEnd, DWOR
         hostEnd.Reset();
         return false;
     }
-    auto* reference = new std::shared_ptr<Drain>(drain);
-    thread_.Reset(CreateThread(nullptr, 0, &DrainMain, reference, 0, nullptr));
+    // The thread's own reference: the drain outlives a HostErrorOutput that stopped waiting.
+    thread_ = StartLibraryThread(L"standard error", [drain] { drain->Run(); });
     if (!thread_) {
         error = GetLastError();
-        delete reference;
         hostEnd.Reset();
         return false;
     }
@@ -137,23 +133,26 @@ bool HostErrorOutput::Start(const std::string& name, UniqueHandle& hostEnd, DWOR
     return true;
 }
 
+// The drain leaves its wait at once when told to stop: waitMs only covers a busy machine.
+// Sent messages are taken meanwhile, as in every wait of the caller's.
 void HostErrorOutput::Stop(DWORD waitMs) {
     if (drain_) {
         SetEvent(drain_->stop.Get());
     }
     if (thread_) {
-        WaitForSingleObject(thread_.Get(), waitMs);
+        HANDLE thread = thread_.Get();
+        WaitTakingSentMessages(1, &thread, waitMs);
     }
 }
 
-StartupProblem HostErrorOutput::Take(HANDLE process) {
+StartupProblem HostErrorOutput::Take(HANDLE process, DWORD waitMs) {
     std::lock_guard<std::mutex> guard(takeLock_);
     if (taken_ || !drain_ || WaitForSingleObject(process, 0) != WAIT_OBJECT_0) {
         return problem_;
     }
     taken_ = true;
     // The host wrote before it ended: what it wrote is read, or in the pipe still.
-    Stop(kStopMs);
+    Stop(waitMs);
     std::string output;
     {
         std::lock_guard<std::mutex> kept(drain_->lock);

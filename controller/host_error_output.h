@@ -15,19 +15,21 @@
 class HostErrorOutput {
 public:
     HostErrorOutput() = default;
-    // Stops the draining thread.
+    // Stops the draining thread and waits for its end (a moment), taking sent messages.
     ~HostErrorOutput();
     HostErrorOutput(const HostErrorOutput&) = delete;
     HostErrorOutput& operator=(const HostErrorOutput&) = delete;
 
     // Makes the pipe \\.\pipe\<name> (as the host's own pipe is made: for the current user
-    // alone) and starts draining it. `hostEnd` is for the host's STARTUPINFO (inheritable);
-    // the caller closes it once the host has started. False with the system's error.
+    // alone) and starts draining it. `hostEnd` is for the host's STARTUPINFO (not
+    // inheritable: LaunchHostInJob passes it); the caller closes it once the host has
+    // started. False with the system's error.
     bool Start(const std::string& name, UniqueHandle& hostEnd, DWORD& error);
     // Once `process` has ended: the start-up failure it reported, read at the first such
     // call and kept (reason None when it reported none); the draining stops then, which
-    // takes a moment. Before the end: None.
-    StartupProblem Take(HANDLE process);
+    // takes a moment: waits at most waitMs for it, taking sent messages. Before the end:
+    // None.
+    StartupProblem Take(HANDLE process, DWORD waitMs);
 
     struct Drain;
 

@@ -1,5 +1,6 @@
 #include "host_launch.h"
 
+#include <mutex>
 #include <vector>
 
 namespace {
@@ -64,10 +65,20 @@ bool LaunchHostInJob(const std::wstring& application, const std::wstring& comman
     void* block = environment != nullptr ? const_cast<wchar_t*>(environment->c_str()) : nullptr;
     PROCESS_INFORMATION info = {};
     step = "start";
-    BOOL started =
-        CreateProcessW(application.c_str(), line.data(), nullptr, nullptr, TRUE, flags, block,
-                       folder.empty() ? nullptr : folder.c_str(), &startup.StartupInfo, &info);
-    error = started ? 0 : GetLastError();
+    BOOL started = FALSE;
+    {
+        // A handle list takes only inheritable handles, and while ours is one, any other
+        // start in this process that inherits handles without a list would take it along:
+        // so it is inheritable for this call alone. Our own starts take turns here.
+        static std::mutex inheritance;
+        std::lock_guard<std::mutex> turn(inheritance);
+        SetHandleInformation(inherited, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
+        started =
+            CreateProcessW(application.c_str(), line.data(), nullptr, nullptr, TRUE, flags, block,
+                           folder.empty() ? nullptr : folder.c_str(), &startup.StartupInfo, &info);
+        error = started ? 0 : GetLastError();
+        SetHandleInformation(inherited, HANDLE_FLAG_INHERIT, 0);
+    }
     DeleteProcThreadAttributeList(list);
     if (!started) {
         return false;

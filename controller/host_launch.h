@@ -19,7 +19,8 @@ struct LaunchedHost {
 // Starts `application` (an absolute path, so the system searches nowhere) with
 // `commandLine`, in `folder`, with `environment` (a block of EnvironmentBlock's form;
 // null: ours), suspended and with none of our inheritable handles but `standardError`
-// (inheritable), which becomes its standard error; puts it in the job, then lets it run.
+// (not inheritable: it is made so only for the system's call that starts the host), which
+// becomes its standard error; puts it in the job, then lets it run.
 // On failure nothing is left running; `error` holds the system's code and `step` names
 // what failed.
 bool LaunchHostInJob(const std::wstring& application, const std::wstring& commandLine,

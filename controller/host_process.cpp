@@ -9,6 +9,7 @@
 #include "host_commands.h"
 #include "host_environment.h"
 #include "host_process_state.h"
+#include "library_thread.h"
 #include "secure_pipe.h"
 #include "sent_message_wait.h"
 #include "win_text.h"
@@ -21,6 +22,8 @@ using State = HostProcess::State;
 constexpr DWORD kDrainAfterExitMs = 2000;
 // A reader told to stop leaves its wait at once; this only covers a busy machine.
 constexpr DWORD kReaderStopMs = kReaderEndMs - kDrainAfterExitMs;
+// The reader of the host's standard error stops at once; this only covers a busy machine.
+constexpr DWORD kStartupReadMs = 1000;
 // After a flush that ran out of time, the disconnect ends it at once.
 constexpr DWORD kFlushCancelMs = 1000;
 
@@ -52,71 +55,32 @@ DWORD Remaining(ULONGLONG start, unsigned limitMs) {
     return spent >= limitMs ? 0 : static_cast<DWORD>(limitMs - spent);
 }
 
-bool IsWaiting(State& s, DWORD thread) {
-    std::lock_guard<std::mutex> lock(s.waitersLock);
-    return std::find(s.waiters.begin(), s.waiters.end(), thread) != s.waiters.end();
+HANDLE Native(const Signal& signal) {
+    return static_cast<HANDLE>(signal.NativeHandle());
 }
 
-// A wait of the caller's thread: it takes sent messages, and a call that one of them makes
-// on this thread knows that it runs inside this wait.
-DWORD CallerWait(State& s, DWORD count, const HANDLE* handles, DWORD timeoutMs) {
-    DWORD self = GetCurrentThreadId();
-    {
-        std::lock_guard<std::mutex> lock(s.waitersLock);
-        s.waiters.push_back(self);
-    }
-    DWORD woken = WaitTakingSentMessages(count, handles, timeoutMs);
-    std::lock_guard<std::mutex> lock(s.waitersLock);
-    s.waiters.erase(std::find(s.waiters.begin(), s.waiters.end(), self));
-    return woken;
+// A wait of the caller's thread: it takes sent messages, so that a callback handing an
+// event to this thread with SendMessage is answered meanwhile.
+DWORD CallerWait(DWORD count, const HANDLE* handles, DWORD timeoutMs) {
+    return WaitTakingSentMessages(count, handles, timeoutMs);
 }
 
-DWORD CallerWait(State& s, HANDLE handle, DWORD timeoutMs) {
-    return CallerWait(s, 1, &handle, timeoutMs);
+DWORD CallerWait(HANDLE handle, DWORD timeoutMs) {
+    return CallerWait(1, &handle, timeoutMs);
 }
 
-// The callback thread cannot wait for itself, and a thread that answers a sent message,
-// from inside another wait or in its own loop, while a callback runs may be answering
-// that very callback's SendMessage: waiting for the callback would wait for itself.
 bool InsideCallback(State& s) {
-    DWORD self = GetCurrentThreadId();
-    return s.callbackThread && (self == s.callbackThreadId || IsWaiting(s, self) ||
-                                (s.inCallback.load() && InSendMessage()));
+    return s.callbacks && s.callbacks->InsideCallback();
 }
 
-bool MayWaitForCallbacks(State& s) {
-    return s.callbackThread && !InsideCallback(s);
-}
-
+// A thread of the library's that holds the state until it has finished with it.
 template <void (*Body)(State&)>
-DWORD WINAPI ThreadMain(LPVOID context) {
-    // The thread's own reference keeps the state alive until the thread has finished.
-    auto* reference = static_cast<std::shared_ptr<State>*>(context);
-    Body(**reference);
-    delete reference;
-    return 0;
-}
-
-template <void (*Body)(State&)>
-UniqueHandle StartThread(const std::shared_ptr<State>& state, DWORD* threadId = nullptr) {
-    auto* reference = new std::shared_ptr<State>(state);
-    UniqueHandle thread(CreateThread(nullptr, 0, &ThreadMain<Body>, reference, 0, threadId));
-    if (!thread) {
-        delete reference;
-    }
-    return thread;
+UniqueHandle StartThread(const wchar_t* what, const std::shared_ptr<State>& state) {
+    return StartLibraryThread(what, [state] { Body(*state); });
 }
 
 void RunCallbacks(State& s) {
-    HostEvent event;
-    while (!s.detached.load() && s.queue.Pop(event, kWaitForever)) {
-        if (s.detached.load()) {
-            break;
-        }
-        s.inCallback.store(true);
-        s.options.onEvent(event);
-        s.inCallback.store(false);
-    }
+    s.callbacks->Run();
 }
 
 // FlushFileBuffers waits until the host has read everything, with no limit of its own,
@@ -127,11 +91,9 @@ void RunFlush(State& s) {
 
 bool CreateEvents(State& s) {
     s.control.Reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
-    s.pipeOpened.Reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    s.readyArrived.Reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    s.readingEnded.Reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     s.writeEvent.Reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    return s.control && s.pipeOpened && s.readyArrived && s.readingEnded && s.writeEvent;
+    return s.control && s.pipeOpened.Valid() && s.readyArrived.Valid() && s.readingEnded.Valid() &&
+           s.writeEvent;
 }
 
 HostResult CheckOptions(const HostOptions& options) {
@@ -236,9 +198,9 @@ HostResult Launch(State& s) {
 }
 
 HostResult StartThreads(const std::shared_ptr<State>& s) {
-    s->readerThread = StartThread<RunPipeReader>(s);
+    s->readerThread = StartThread<RunPipeReader>(L"pipe reader", s);
     if (s->readerThread && s->options.onEvent) {
-        s->callbackThread = StartThread<RunCallbacks>(s, &s->callbackThreadId);
+        s->callbackThread = StartThread<RunCallbacks>(L"callbacks", s);
     }
     if (!s->readerThread || (s->options.onEvent && !s->callbackThread)) {
         DWORD error = GetLastError();
@@ -272,7 +234,7 @@ HostResult Write(State& s, const std::string& bytes, unsigned timeoutMs) {
     if (Signalled(s.host.process)) {
         return Fail(HostError::PipeClosed, "the host has ended; not sent");
     }
-    if (!Signalled(s.pipeOpened)) {
+    if (!s.pipeOpened.IsSet()) {
         return Fail(HostError::WrongState, "the host has not opened the pipe yet");
     }
     // After a write cut off part-way, an LF first ends that fragment, so that this line is
@@ -309,13 +271,24 @@ HostResult Write(State& s, const std::string& bytes, unsigned timeoutMs) {
     return HostResult();
 }
 
+// A listing that answers a request is never dropped from the events; the reader counts
+// the requests written to tell.
+HostResult WriteListingRequest(State& s, unsigned timeoutMs) {
+    s.listings.NoteRequest();
+    HostResult result = Write(s, ListSourcesCommand() + "\n", timeoutMs);
+    if (!result) {
+        s.listings.WithdrawRequest();
+    }
+    return result;
+}
+
 // No write follows; the handle itself goes once neither the reader nor a flush can be
 // using it, else with the state.
 void RetirePipe(State& s) {
     std::lock_guard<std::timed_mutex> lock(s.writeLock);
     s.pipeClosed = true;
     bool flushing = s.flushThread && !Signalled(s.flushThread);
-    if (Signalled(s.readingEnded) && !flushing) {
+    if (s.readingEnded.IsSet() && !flushing) {
         s.pipe.Reset();
     }
 }
@@ -327,7 +300,7 @@ bool AskToEnd(State& s, ULONGLONG start, unsigned waitMs) {
     if (Signalled(s.host.process)) {
         return true;
     }
-    bool mayHear = Signalled(s.pipeOpened);
+    bool mayHear = s.pipeOpened.IsSet();
     if (mayHear && !s.shutdownSent.exchange(true)) {
         unsigned writeMs = std::min<unsigned>(s.options.writeTimeoutMs, Remaining(start, waitMs));
         mayHear = Write(s, ShutdownCommand() + "\n", writeMs).error != HostError::WrongState;
@@ -345,21 +318,41 @@ void ResumeForTheEnd(State& s) {
 // in the pipe; waits that share one start add up to the longest, not to their sum.
 void AwaitDrain(State& s, ULONGLONG start) {
     if (Signalled(s.host.process)) {
-        CallerWait(s, s.readerThread.Get(), Remaining(start, kDrainAfterExitMs));
+        CallerWait(s.readerThread.Get(), Remaining(start, kDrainAfterExitMs));
     }
 }
 
 void StopReader(State& s, ULONGLONG start) {
     s.stopping.store(true);
     SetEvent(s.control.Get());
-    CallerWait(s, s.readerThread.Get(), Remaining(start, kReaderStopMs));
+    CallerWait(s.readerThread.Get(), Remaining(start, kReaderStopMs));
     s.queue.Close();
 }
 
 // The callback takes the events still queued, Exited among them.
 void AwaitCallbacks(State& s, ULONGLONG start) {
-    if (MayWaitForCallbacks(s)) {
-        CallerWait(s, s.callbackThread.Get(), Remaining(start, kCallbackDrainMs));
+    if (s.callbacks) {
+        s.callbacks->AwaitEnd(Remaining(start, kCallbackDrainMs));
+    }
+}
+
+// Every thread of the library's for this host, to its end, taking sent messages while it
+// waits: once the owner has gone, no code of the library's runs for it. Not where waiting
+// for the callback thread could mean waiting for this very thread (inside the callback):
+// the threads then end by themselves, each holding the library loaded until it has.
+void JoinThreads(State& s) {
+    if (s.callbacks && s.callbacks->AwaitEnd(kWaitForever) != CallbackRunner::Awaited::Ended) {
+        return;
+    }
+    HANDLE flush = nullptr;
+    {
+        std::lock_guard<std::timed_mutex> lock(s.writeLock);
+        flush = s.flushThread.Get();
+    }
+    for (HANDLE thread : {s.readerThread.Get(), s.callbackThread.Get(), flush}) {
+        if (thread != nullptr) {
+            CallerWait(thread, INFINITE);
+        }
     }
 }
 
@@ -367,6 +360,8 @@ void AwaitCallbacks(State& s, ULONGLONG start) {
 
 HostProcess::HostProcess() = default;
 
+// The state goes with the last thread of the library's that holds it: here, once they are
+// joined, and with it the drain of the host's standard error (joined as it goes).
 HostProcess::~HostProcess() {
     std::shared_ptr<State> held = Held();
     if (!held) {
@@ -374,6 +369,7 @@ HostProcess::~HostProcess() {
     }
     End(held->options.endWaitMs);
     StopCallbacks();
+    JoinThreads(*held);
 }
 
 std::shared_ptr<HostProcess::State> HostProcess::Held() const {
@@ -416,10 +412,10 @@ HostResult HostProcess::WaitForReady(unsigned timeoutMs, HostReady* ready) {
         return NotStarted();
     }
     State& s = *held;
-    HANDLE waits[2] = {s.readyArrived.Get(), s.readingEnded.Get()};
-    DWORD woken = CallerWait(s, 2, waits, timeoutMs == kWaitForever ? INFINITE : timeoutMs);
-    bool opened = Signalled(s.pipeOpened);
-    if (Signalled(s.readyArrived)) {
+    HANDLE waits[2] = {Native(s.readyArrived), Native(s.readingEnded)};
+    DWORD woken = CallerWait(2, waits, timeoutMs == kWaitForever ? INFINITE : timeoutMs);
+    bool opened = s.pipeOpened.IsSet();
+    if (s.readyArrived.IsSet()) {
         if (ready) {
             *ready = s.ready;
         }
@@ -429,12 +425,15 @@ HostResult HostProcess::WaitForReady(unsigned timeoutMs, HostReady* ready) {
         if (!s.fault.empty()) {
             return Fail(HostError::HostFaulty, s.fault);
         }
-        if (CallerWait(s, s.host.process.Get(), kDrainAfterExitMs) != WAIT_OBJECT_0) {
+        // The host's end and what it said on its standard error share one bound.
+        ULONGLONG ended = GetTickCount64();
+        if (CallerWait(s.host.process.Get(), kDrainAfterExitMs) != WAIT_OBJECT_0) {
             return Fail(HostError::PipeClosed, "the host closed the pipe before host_ready");
         }
         DWORD code = 0;
         GetExitCodeProcess(s.host.process.Get(), &code);
-        StartupProblem startup = s.host.errorOutput.Take(s.host.process.Get());
+        StartupProblem startup =
+            s.host.errorOutput.Take(s.host.process.Get(), Remaining(ended, kDrainAfterExitMs));
         std::string why =
             startup.reason == StartupFailure::None
                 ? ""
@@ -514,7 +513,11 @@ HostResult HostProcess::SendRaw(const std::string& bytes) {
 }
 
 HostResult HostProcess::RequestSources() {
-    return SendLine(ListSourcesCommand());
+    std::shared_ptr<State> held = Held();
+    if (!held) {
+        return NotStarted();
+    }
+    return WriteListingRequest(*held, held->options.writeTimeoutMs);
 }
 
 HostResult HostProcess::ListSources(std::vector<std::string>& names, unsigned timeoutMs) {
@@ -525,37 +528,21 @@ HostResult HostProcess::ListSources(std::vector<std::string>& names, unsigned ti
     }
     State& s = *held;
     ULONGLONG start = GetTickCount64();
-    UniqueHandle answered(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    if (!answered) {
-        DWORD error = GetLastError();
-        return Fail(HostError::WrongState, "cannot wait: " + SystemErrorText(error), error);
-    }
     // Registered before the request is written: a host that answers at once is not missed.
-    ListingWaiter waiter;
-    waiter.answered = answered.Get();
-    {
-        std::lock_guard<std::mutex> lock(s.listingLock);
-        s.listingWaiters.push_back(&waiter);
-    }
-    unsigned writeMs = std::min(s.options.writeTimeoutMs, timeoutMs);
-    HostResult result = Write(s, ListSourcesCommand() + "\n", writeMs);
+    ListingWaiters::Waiter waiter(s.listings);
+    HostResult result = WriteListingRequest(s, std::min(s.options.writeTimeoutMs, timeoutMs));
+    ListingWaiters::Waiter::Outcome outcome = ListingWaiters::Waiter::Outcome::TimedOut;
     if (result) {
-        HANDLE waits[2] = {answered.Get(), s.readingEnded.Get()};
-        CallerWait(s, 2, waits, Remaining(start, timeoutMs));
-    }
-    {
-        std::lock_guard<std::mutex> lock(s.listingLock);
-        s.listingWaiters.erase(
-            std::find(s.listingWaiters.begin(), s.listingWaiters.end(), &waiter));
+        outcome = waiter.Await(s.readingEnded, Remaining(start, timeoutMs));
     }
     if (!result) {
         return result;
     }
-    if (waiter.filled) {
+    if (outcome == ListingWaiters::Waiter::Outcome::Answered) {
         names = std::move(waiter.names);
         return waiter.error.empty() ? HostResult() : Fail(HostError::ListingFailed, waiter.error);
     }
-    if (Signalled(s.readingEnded)) {
+    if (outcome == ListingWaiters::Waiter::Outcome::ReadingEnded) {
         return Fail(HostError::PipeClosed,
                     "the host ended or closed the pipe before it answered "
                     "list_sources");
@@ -596,15 +583,15 @@ HostResult HostProcess::ClosePipe() {
     }
     s.closeRequested.store(true);
     SetEvent(s.control.Get());
-    CallerWait(s, s.readingEnded.Get(), kReaderEndMs);
+    CallerWait(Native(s.readingEnded), kReaderEndMs);
     UniqueHandle flush;
-    if (Signalled(s.pipeOpened) && !Signalled(s.host.process)) {
-        flush = StartThread<RunFlush>(held);
+    if (s.pipeOpened.IsSet() && !Signalled(s.host.process)) {
+        flush = StartThread<RunFlush>(L"pipe flush", held);
     }
-    if (flush && CallerWait(s, flush.Get(), s.options.writeTimeoutMs) != WAIT_OBJECT_0) {
+    if (flush && CallerWait(flush.Get(), s.options.writeTimeoutMs) != WAIT_OBJECT_0) {
         // The host does not read: what it has not read goes with the connection.
         DisconnectNamedPipe(s.pipe.Get());
-        CallerWait(s, flush.Get(), kFlushCancelMs);
+        CallerWait(flush.Get(), kFlushCancelMs);
     }
     {
         std::lock_guard<std::timed_mutex> lock(s.writeLock);
@@ -626,14 +613,12 @@ HostResult HostProcess::End(unsigned waitMs, uint32_t* exitCode) {
 
 void HostProcess::StopCallbacks() {
     std::shared_ptr<State> held = Held();
-    if (!held || !held->callbackThread) {
+    if (!held || !held->callbacks) {
         return;
     }
-    held->detached.store(true);
+    held->callbacks->Stop();
     held->queue.Close();
-    if (MayWaitForCallbacks(*held)) {
-        CallerWait(*held, held->callbackThread.Get(), INFINITE);
-    }
+    held->callbacks->AwaitEnd(kWaitForever);
 }
 
 HostResult HostProcess::Terminate(uint32_t exitCode) {
@@ -646,7 +631,17 @@ HostResult HostProcess::Terminate(uint32_t exitCode) {
         DWORD error = GetLastError();
         return Fail(HostError::WrongState, "cannot terminate: " + SystemErrorText(error), error);
     }
-    CallerWait(*held, process, kTerminateWaitMs);
+    CallerWait(process, kTerminateWaitMs);
+    return HostResult();
+}
+
+HostResult HostProcess::WatchFrameSizes(std::function<void(const HostEvent&)> watch) {
+    std::shared_ptr<State> s = Held();
+    if (!s) {
+        return NotStarted();
+    }
+    std::lock_guard<std::mutex> lock(s->frameWatchLock);
+    s->frameWatch = std::move(watch);
     return HostResult();
 }
 
@@ -702,7 +697,8 @@ size_t HostProcess::droppedEvents() const {
 
 StartupProblem HostProcess::startupProblem() const {
     std::shared_ptr<State> held = Held();
-    return held ? held->host.errorOutput.Take(held->host.process.Get()) : StartupProblem();
+    return held ? held->host.errorOutput.Take(held->host.process.Get(), kStartupReadMs)
+                : StartupProblem();
 }
 
 // End's steps, each taken for every host before the next, and each step's waits sharing
@@ -727,7 +723,7 @@ std::vector<HostResult> HostProcess::EndMany(const std::vector<HostProcess*>& ho
     }
     for (size_t i = 0; i < states.size(); ++i) {
         if (mayHear[i]) {
-            CallerWait(*states[i], states[i]->host.process.Get(), Remaining(start, waitMs));
+            CallerWait(states[i]->host.process.Get(), Remaining(start, waitMs));
         }
     }
     for (const std::shared_ptr<State>& s : states) {
@@ -737,7 +733,7 @@ std::vector<HostResult> HostProcess::EndMany(const std::vector<HostProcess*>& ho
     }
     ULONGLONG step = GetTickCount64();
     for (const std::shared_ptr<State>& s : states) {
-        CallerWait(*s, s->host.process.Get(), Remaining(step, kTerminateWaitMs));
+        CallerWait(s->host.process.Get(), Remaining(step, kTerminateWaitMs));
     }
     step = GetTickCount64();
     for (const std::shared_ptr<State>& s : states) {

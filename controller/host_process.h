@@ -65,8 +65,10 @@ struct HostOptions {
     // The absolute path of Tivane.exe, Parlex.exe or Grelm.exe. The host runs in its own
     // folder.
     std::string executable;
-    std::vector<std::string> arguments;  // host options after --pipeName=, e.g. --quality=low
-    std::string pipeName;                // empty: an unguessable name is made
+    // Host options after --pipeName=, e.g. --quality=low; each reaches the host as one
+    // argument, whatever it holds (quoted by the rules CommandLineToArgvW reads).
+    std::vector<std::string> arguments;
+    std::string pipeName;  // empty: an unguessable name is made
     std::string pipeNamePrefix = "host";
     bool passPipeName = true;  // false only to see how a host without one fails
     // The pipe's buffer each way. A small one (0: every write waits for our read) shows
@@ -75,7 +77,9 @@ struct HostOptions {
     // Called on the controller's callback thread, once per event, in order. Empty: the
     // application takes events with NextEvent instead.
     std::function<void(const HostEvent&)> onEvent;
-    size_t maxQueuedEvents = 4096;  // beyond it the oldest reports are dropped
+    // Beyond it the oldest status, stats and other events, and listings nobody asked for,
+    // are dropped; a listing that answers ListSources or RequestSources never is.
+    size_t maxQueuedEvents = 4096;
     unsigned writeTimeoutMs = 5000;
     unsigned endWaitMs = 10000;  // how long the destructor waits after shutdown
     // An absolute folder put first on the host's PATH, where the host looks for its
@@ -111,7 +115,10 @@ constexpr unsigned kListSourcesWaitMs = 5000;
 class HostProcess {
 public:
     HostProcess();
-    // Ends the host as End(endWaitMs) does, when it still runs, then StopCallbacks.
+    // Ends the host as End(endWaitMs) does, when it still runs, then StopCallbacks, then
+    // waits for every thread of the library's for this host to end: once it has returned
+    // no code of the library runs for it. Except where InsideCallback(): the threads then
+    // end by themselves once the callback in progress has returned.
     ~HostProcess();
     HostProcess(const HostProcess&) = delete;
     HostProcess& operator=(const HostProcess&) = delete;
@@ -119,8 +126,9 @@ public:
     // Makes the pipe and starts the host on it; returns once the process runs. A failed
     // Start changes nothing: it may be tried again.
     HostResult Start(HostOptions options);
-    // Waits at most timeoutMs (kWaitForever: no limit) for host_ready, plus at most 2 s
-    // for the exit code of a host that ended first. The host_ready must name the process
+    // Waits at most timeoutMs (kWaitForever: no limit) for host_ready, plus at most 2 s in
+    // all for the exit code of a host that ended first and for what it said on its
+    // standard error. The host_ready must name the process
     // that was started and a window of that process; otherwise the host is ended and the
     // result is HostFaulty. On a timeout the host keeps running; End or the destructor
     // ends it.
@@ -192,18 +200,28 @@ public:
     // Ends no host: call End first.
     void StopCallbacks();
     // True where waiting for the callback could mean waiting for oneself: on the callback
-    // thread, in a message that another wait of this HostProcess dispatched on this
-    // thread, and in any message sent to this thread while a callback runs (its sender may
-    // be that callback, handing its event over with SendMessage).
+    // thread, and in a message that the callback in progress sent this thread with
+    // SendMessage and waits for. In a message that another thread sent while a callback
+    // runs it asks the callback's thread, taking sent messages meanwhile: that thread
+    // answers only from inside a wait that takes sent messages, so the call waits until
+    // the callback has returned or has shown itself blocked in such a wait (see
+    // host_controller.h's hc_destroy for the one case this cannot tell).
     bool InsideCallback() const;
     // Terminates the host at once with `exitCode`; waits at most kTerminateWaitMs.
     HostResult Terminate(uint32_t exitCode);
+
+    // For a view (host_view.h): `watch` runs on the reader thread with every Stats and
+    // FrameSize event, before it is queued, so that a new frame size is followed at once
+    // whoever takes the events. One watch at a time; an empty one ends it, waiting for a
+    // call in progress (so never from inside the watch). WrongState before the start.
+    HostResult WatchFrameSizes(std::function<void(const HostEvent&)> watch);
 
     bool Started() const;
     // True once the host process has ended; its exit code goes to exitCode.
     bool HasExited(uint32_t* exitCode = nullptr) const;
     // Once the host has ended: why it could not start, as it said (reason None when it
-    // started, or ended without saying).
+    // started, or ended without saying). The first call after the end stops the reader of
+    // the host's standard error: it waits at most 1 s for that, taking sent messages.
     StartupProblem startupProblem() const;
     const std::string& pipeName() const;
     const std::string& commandLine() const;

@@ -5,28 +5,28 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
+#include "callback_runner.h"
 #include "event_queue.h"
 #include "host_launch.h"
 #include "host_process.h"
+#include "listing_waiters.h"
 #include "source_gatherer.h"
+#include "thread_wait.h"
 #include "win_types.h"
-
-// One ListSources call waiting for its answer: the first listing the reader closes after
-// the call registered it.
-struct ListingWaiter {
-    HANDLE answered = nullptr;  // the call's own manual-reset event
-    bool filled = false;        // under listingLock, as are the two below
-    std::vector<std::string> names;
-    std::string error;
-};
 
 struct HostProcess::State {
     explicit State(const HostOptions& hostOptions)
-        : options(hostOptions), queue(hostOptions.maxQueuedEvents) {}
+        : options(hostOptions), queue(hostOptions.maxQueuedEvents) {
+        if (options.onEvent) {
+            callbacks = std::make_unique<CallbackRunner>(queue, options.onEvent);
+        }
+    }
 
     HostOptions options;
     std::string pipeName;
@@ -52,31 +52,26 @@ struct HostProcess::State {
     std::atomic<bool> closeRequested{false};
     std::atomic<bool> suspended{false};
 
-    // Manual-reset events the reader sets, each once, in this order.
-    UniqueHandle pipeOpened;
-    UniqueHandle readyArrived;
-    UniqueHandle readingEnded;
+    // The reader sets each once, in this order.
+    Signal pipeOpened;
+    Signal readyArrived;
+    Signal readingEnded;
     HostReady ready;    // written before readyArrived is set
     std::string fault;  // written before readingEnded is set: why the host was ended
 
     UniqueHandle readerThread;
     UniqueHandle callbackThread;
-    DWORD callbackThreadId = 0;
-    std::atomic<bool> detached{false};    // StopCallbacks: no more callbacks
-    std::atomic<bool> inCallback{false};  // the callback thread is in the application's code
+    std::unique_ptr<CallbackRunner> callbacks;  // with an event callback only
     std::atomic<bool> shutdownSent{false};
-
-    // Threads inside a wait of this state that takes sent messages: a call that such a
-    // message makes on the same thread must not wait for the callback thread, which may
-    // be the sender.
-    std::mutex waitersLock;
-    std::vector<DWORD> waiters;  // under waitersLock
 
     // Source listings: the reader gathers each one and hands it to the ListSources calls
     // waiting at that moment, then queues it as a Sources event.
     SourceGatherer gatherer;  // reader thread only
-    std::mutex listingLock;
-    std::vector<ListingWaiter*> listingWaiters;  // under listingLock
+    ListingWaiters listings;
+
+    // A view's watch of the frame sizes, called by the reader under frameWatchLock.
+    std::mutex frameWatchLock;
+    std::function<void(const HostEvent&)> frameWatch;  // under frameWatchLock
 
     double ElapsedMs() const {
         LARGE_INTEGER now;

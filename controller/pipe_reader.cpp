@@ -111,21 +111,26 @@ void EndFaultyHost(State& s, const std::string& reason) {
 }
 
 // A listing the host has closed goes to every ListSources call waiting for one, then to
-// the application's events.
+// the application's events: kept there when it answers a request, else dropped like a
+// report when the application does not keep up.
 void CloseListing(State& s, HostEvent& listing) {
     listing.receivedMs = s.ElapsedMs();
-    {
-        std::lock_guard<std::mutex> lock(s.listingLock);
-        for (ListingWaiter* waiter : s.listingWaiters) {
-            if (!waiter->filled) {
-                waiter->filled = true;
-                waiter->names = listing.names;
-                waiter->error = listing.error;
-                SetEvent(waiter->answered);
-            }
-        }
+    if (s.listings.Close(listing)) {
+        s.queue.Push(std::move(listing));
+    } else {
+        s.queue.PushDroppable(std::move(listing));  // nobody asked: a host that floods them
     }
-    s.queue.Push(std::move(listing));
+}
+
+// A view follows the frame's size from here, before the application takes the event.
+void TellFrameWatch(State& s, const HostEvent& event) {
+    if (event.type != HostEventType::Stats && event.type != HostEventType::FrameSize) {
+        return;
+    }
+    std::lock_guard<std::mutex> lock(s.frameWatchLock);
+    if (s.frameWatch) {
+        s.frameWatch(event);
+    }
 }
 
 // Queues the complete lines among `bytes`. False once the host has been found faulty.
@@ -154,21 +159,21 @@ bool Deliver(State& s, LineSplitter& lines, const char* bytes, DWORD count) {
         event.receivedMs = s.ElapsedMs();
         bool ready = event.type == HostEventType::Ready;
         if (ready) {
-            std::string problem = CheckReady(event, s.host.processId);
+            // Once: each host_ready is an event that is never dropped.
+            std::string problem = s.readyArrived.IsSet() ? "the host sent host_ready again"
+                                                         : CheckReady(event, s.host.processId);
             if (!problem.empty()) {
                 faulty = true;
                 EndFaultyHost(s, problem);
                 return;
             }
-        }
-        bool first = ready && WaitForSingleObject(s.readyArrived.Get(), 0) != WAIT_OBJECT_0;
-        if (first) {
             s.ready.window = reinterpret_cast<HWND>(static_cast<intptr_t>(event.window));
             s.ready.processId = s.host.processId;
         }
+        TellFrameWatch(s, event);
         s.queue.Push(std::move(event));
-        if (first) {
-            SetEvent(s.readyArrived.Get());
+        if (ready) {
+            s.readyArrived.Set();
         }
     });
     if (!faulty && lines.pending().size() > kMaxHostLineBytes) {
@@ -259,10 +264,10 @@ void RunPipeReader(State& s) {
         opened.type = HostEventType::PipeOpened;
         opened.receivedMs = s.ElapsedMs();
         s.queue.Push(std::move(opened));
-        SetEvent(s.pipeOpened.Get());
+        s.pipeOpened.Set();
         ReadLines(s);
     }
-    SetEvent(s.readingEnded.Get());
+    s.readingEnded.Set();
     AwaitExit(s);
     s.queue.Close();
 }

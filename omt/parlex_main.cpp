@@ -15,7 +15,8 @@ std::unique_ptr<HostReceiver> CreateParlexReceiver() {
 
 }  // namespace
 
-int WINAPI WinMain(_In_ HINSTANCE instance, _In_opt_ HINSTANCE /*previous*/, _In_ LPSTR commandLine,
+// The command line is read wide by RunHost: this one is in the ANSI code page.
+int WINAPI WinMain(_In_ HINSTANCE instance, _In_opt_ HINSTANCE /*previous*/, _In_ LPSTR /*ansi*/,
                    _In_ int /*showCommand*/) {
-    return RunHost(instance, commandLine, HostKind::Parlex, &CreateParlexReceiver);
+    return RunHost(instance, HostKind::Parlex, &CreateParlexReceiver);
 }

@@ -1,8 +1,9 @@
 #include "spout_receiver.h"
 
-#include <cstring>
+#include <vector>
 
 #include "log.h"
+#include "mapped_view.h"
 #include "performance_counter.h"
 
 using Microsoft::WRL::ComPtr;
@@ -63,19 +64,15 @@ bool SpoutReceiver::ReadSenderRecord(const std::string& senderName, SenderRecord
     if (senderName.empty()) {
         return false;
     }
-    // A fresh mapping per read: a sender that closed is simply not found next time.
-    UniqueHandle mapping(OpenFileMappingA(FILE_MAP_READ, FALSE, senderName.c_str()));
-    if (!mapping) {
+    // A fresh mapping per read: a sender that closed is simply not found next time. A
+    // record that cannot be read whole counts as a missing one.
+    std::vector<unsigned char> bytes;
+    if (ReadMapping(senderName.c_str(), kSenderRecordBytes, kSenderRecordBytes, bytes) !=
+            MappedRead::Read ||
+        bytes.size() < kSenderRecordBytes) {
         return false;
     }
-    const void* view = MapViewOfFile(mapping.Get(), FILE_MAP_READ, 0, 0, kSenderRecordBytes);
-    if (view == nullptr) {
-        return false;
-    }
-    unsigned char bytes[kSenderRecordBytes];
-    std::memcpy(bytes, view, sizeof(bytes));
-    UnmapViewOfFile(view);
-    record = DecodeSenderRecord(bytes);
+    record = DecodeSenderRecord(bytes.data());
     return IsValidSenderRecord(record);
 }
 

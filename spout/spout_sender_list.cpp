@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "log.h"
+#include "mapped_view.h"
 #include "win_types.h"
 
 namespace {
@@ -11,22 +12,8 @@ namespace {
 constexpr DWORD kMutexWaitMs = 200;
 
 // The list's bytes, copied under its mutex where it has one; false when the mapping exists
-// but cannot be viewed. A list that does not exist reads as no bytes.
+// but cannot be read. A list that does not exist reads as no bytes.
 bool CopyList(const std::string& listName, std::vector<unsigned char>& bytes) {
-    UniqueHandle mapping(OpenFileMappingA(FILE_MAP_READ, FALSE, listName.c_str()));
-    if (!mapping) {
-        return true;  // no sender has entered the list
-    }
-    const void* view = MapViewOfFile(mapping.Get(), FILE_MAP_READ, 0, 0, 0);
-    if (view == nullptr) {
-        return false;
-    }
-    // The mapping's size is what its first creator chose; its view is that, in pages.
-    MEMORY_BASIC_INFORMATION region = {};
-    size_t size = VirtualQuery(view, &region, sizeof region) == sizeof region
-                      ? static_cast<size_t>(region.RegionSize)
-                      : 0;
-    size = size < SpoutSenderList::kMaxListBytes ? size : SpoutSenderList::kMaxListBytes;
     UniqueHandle mutex(
         OpenMutexA(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, (listName + "_mutex").c_str()));
     DWORD waited = mutex ? WaitForSingleObject(mutex.Get(), kMutexWaitMs) : WAIT_FAILED;
@@ -36,13 +23,14 @@ bool CopyList(const std::string& listName, std::vector<unsigned char>& bytes) {
         // be writing meanwhile is checked name by name below.
         HostLog("[Spout] sender list mutex not free after %lu ms; reading anyway", kMutexWaitMs);
     }
-    const auto* first = static_cast<const unsigned char*>(view);
-    bytes.assign(first, first + size);
+    const MappedRead read = ReadMapping(listName.c_str(), 0, SpoutSenderList::kMaxListBytes, bytes);
     if (locked) {
         ReleaseMutex(mutex.Get());
     }
-    UnmapViewOfFile(view);
-    return true;
+    if (read == MappedRead::Unreadable) {
+        HostLog("[Spout] sender list '%s' exists but cannot be read", listName.c_str());
+    }
+    return read != MappedRead::Unreadable;
 }
 
 bool SenderRecordExists(const std::string& name) {

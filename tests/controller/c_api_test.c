@@ -8,6 +8,8 @@
 
 #include <windows.h>
 
+#include <tlhelp32.h>
+
 #include "host_controller.h"
 
 static int passed = 0;
@@ -36,9 +38,33 @@ static double now_ms(void) {
     return (double)now.QuadPart * 1000.0 / (double)frequency.QuadPart;
 }
 
-/* The longest hc_end and hc_destroy of the run, against the bound the header gives. */
+/* The longest hc_end, hc_destroy, hc_wait_ready (past its own timeout) and
+ * hc_get_startup_failure of the run, against the bounds the header gives. */
 static double longest_end_ms = 0;
 static double longest_destroy_ms = 0;
+static double longest_ready_ms = 0;
+static double longest_ready_past_ms = 0;
+static double longest_startup_ms = 0;
+
+static hc_result wait_ready_timed(hc_host* host, unsigned timeout_ms, long long* window,
+                                  unsigned long* process_id) {
+    double begin = now_ms();
+    hc_result result = hc_wait_ready(host, timeout_ms, window, process_id);
+    double took = now_ms() - begin;
+    longest_ready_ms = took > longest_ready_ms ? took : longest_ready_ms;
+    if (took - timeout_ms > longest_ready_past_ms) {
+        longest_ready_past_ms = took - timeout_ms;
+    }
+    return result;
+}
+
+static hc_result startup_failure_timed(hc_host* host, hc_startup_info* info) {
+    double begin = now_ms();
+    hc_result result = hc_get_startup_failure(host, info);
+    double took = now_ms() - begin;
+    longest_startup_ms = took > longest_startup_ms ? took : longest_startup_ms;
+    return result;
+}
 
 static hc_result end_timed(hc_host* host, unsigned wait_ms, unsigned long* code) {
     double begin = now_ms();
@@ -81,6 +107,51 @@ static hc_result take_until(hc_host* host, hc_event* event, hc_event_type type) 
         event->size = sizeof *event;
     }
     return taken;
+}
+
+typedef HRESULT(WINAPI* thread_name_fn)(HANDLE, PWSTR*);
+
+/* How many threads of this process have a name that begins with `prefix`
+ * ("host_controller: " for every thread of the library's); -1 where the system keeps no
+ * thread names. */
+static int named_threads(const wchar_t* prefix) {
+    thread_name_fn name_of = (thread_name_fn)(void (*)(void))GetProcAddress(
+        GetModuleHandleA("kernel32.dll"), "GetThreadDescription");
+    THREADENTRY32 entry;
+    HANDLE snapshot;
+    int count = 0;
+    BOOL more;
+    if (name_of == NULL) {
+        return -1;
+    }
+    snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    entry.dwSize = sizeof entry;
+    for (more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
+        HANDLE thread =
+            entry.th32OwnerProcessID == GetCurrentProcessId()
+                ? OpenThread(THREAD_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ThreadID)
+                : NULL;
+        PWSTR name = NULL;
+        if (thread != NULL && SUCCEEDED(name_of(thread, &name)) && name != NULL) {
+            count += wcsncmp(name, prefix, wcslen(prefix)) == 0;
+        }
+        LocalFree(name);
+        if (thread != NULL) {
+            CloseHandle(thread);
+        }
+    }
+    CloseHandle(snapshot);
+    return count;
+}
+
+/* Checks `count` of `prefix`'s threads, or says that it cannot. */
+static void check_named_threads(const wchar_t* prefix, int at_most, const char* what) {
+    int count = named_threads(prefix);
+    if (count < 0) {
+        printf("SKIP %s (no thread names here)\n", what);
+    } else {
+        check(count <= at_most, what, NULL);
+    }
 }
 
 /* What a callback saw; the events are set on the library's callback thread. */
@@ -139,6 +210,7 @@ static void on_event(void* user, const hc_event* event) {
 }
 
 static void callbacks_drive_a_whole_life(void) {
+    int before = named_threads(L"host_controller: ");
     seen s;
     hc_host* host = NULL;
     hc_event event;
@@ -150,7 +222,7 @@ static void callbacks_drive_a_whole_life(void) {
     seen_init(&s);
     check(hc_create(&host) == HC_OK, "create", NULL);
     check(hc_start(host, tivane, args, 1, on_event, &s) == HC_OK, "start", hc_last_error(host));
-    check(hc_wait_ready(host, 30000, &window, &pid) == HC_OK && window != 0 && pid != 0,
+    check(wait_ready_timed(host, 30000, &window, &pid) == HC_OK && window != 0 && pid != 0,
           "host_ready with window and process id", hc_last_error(host));
     event.size = sizeof event;
     check(hc_next_event(host, 0, &event) == HC_WRONG_STATE, "no polling beside a callback", NULL);
@@ -173,6 +245,8 @@ static void callbacks_drive_a_whole_life(void) {
     check(hc_shutdown(host) == HC_PIPE_CLOSED && hc_last_error(host)[0] != '\0',
           "no command after the end", hc_last_error(host));
     destroy_timed(host);
+    check_named_threads(L"host_controller: ", before,
+                        "no thread of the library's runs once hc_destroy returned");
     seen_close(&s);
 }
 
@@ -247,13 +321,13 @@ static void failures_are_told(void) {
     hc_create(&host);
     check(hc_start(host, tivane, NULL, 0, NULL, NULL) == HC_OK, "start without the runtime",
           hc_last_error(host));
-    check(hc_wait_ready(host, 30000, NULL, NULL) == HC_EXITED_BEFORE_PIPE &&
+    check(wait_ready_timed(host, 30000, NULL, NULL) == HC_EXITED_BEFORE_PIPE &&
               strstr(hc_last_error(host), "exited with code 1") != NULL &&
               strstr(hc_last_error(host), "library_not_found") != NULL,
           "exited before the pipe, with the reason", hc_last_error(host));
     check(hc_exit_code(host, &code) == HC_OK && code == 1, "exit code 1", NULL);
     startup.size = sizeof startup;
-    check(hc_get_startup_failure(host, &startup) == HC_OK &&
+    check(startup_failure_timed(host, &startup) == HC_OK &&
               startup.failure == HC_STARTUP_LIBRARY_NOT_FOUND &&
               strstr(startup.text, "Processing.NDI.Lib.x64.dll not found") != NULL,
           "the host's own reason", startup.text);
@@ -318,6 +392,9 @@ static void a_failed_start_changes_nothing(void) {
  * calls hc_end itself. */
 #define EVENT_MESSAGE (WM_APP + 1)
 
+#define HOLD_MESSAGE (WM_APP + 2)    /* held until `release`: a call in progress stays so */
+#define DESTROY_MESSAGE (WM_APP + 3) /* destroys `destroy_now` */
+
 typedef struct ui_state {
     HWND window;
     int stats;
@@ -325,6 +402,12 @@ typedef struct ui_state {
     hc_host* destroy_on_exit; /* destroyed by the window procedure when EXITED comes */
     int destroyed;
     HANDLE entered; /* set once a sent message arrived: the thread is inside a wait */
+    HANDLE held;    /* set once HOLD_MESSAGE arrived */
+    HANDLE release;
+    volatile LONG hold_returned; /* HOLD_MESSAGE's window procedure has returned */
+    hc_host* destroy_now;
+    volatile LONG callback_busy; /* a callback busy in its own code */
+    int callback_busy_at_destroy_return;
 } ui_state;
 
 static ui_state ui;
@@ -341,6 +424,18 @@ static LRESULT CALLBACK ui_proc(HWND window, UINT message, WPARAM wparam, LPARAM
             }
         }
         SetEvent(ui.entered);
+        return 0;
+    }
+    if (message == HOLD_MESSAGE) {
+        SetEvent(ui.held);
+        WaitForSingleObject(ui.release, 20000);
+        InterlockedExchange(&ui.hold_returned, 1);
+        return 0;
+    }
+    if (message == DESTROY_MESSAGE) {
+        hc_destroy(ui.destroy_now);
+        ui.callback_busy_at_destroy_return = (int)ui.callback_busy;
+        ui.destroyed = 1;
         return 0;
     }
     return DefWindowProcW(window, message, wparam, lparam);
@@ -371,7 +466,7 @@ static void ending_from_a_ui_thread_that_events_are_sent_to(void) {
     ui.exited_at = 0;
     hc_create(&host);
     check(hc_start(host, tivane, NULL, 0, send_to_ui, NULL) == HC_OK &&
-              hc_wait_ready(host, 30000, NULL, NULL) == HC_OK &&
+              wait_ready_timed(host, 30000, NULL, NULL) == HC_OK &&
               hc_set_source(host, "pattern:64x64@30", NULL) == HC_OK,
           "started", hc_last_error(host));
     pump_until(&ui.stats, 20000);
@@ -388,7 +483,7 @@ static void ending_from_a_ui_thread_that_events_are_sent_to(void) {
     hc_create(&host);
     ui.destroy_on_exit = host;
     check(start_fake(host, "stats", send_to_ui, NULL) == HC_OK &&
-              hc_wait_ready(host, 30000, NULL, NULL) == HC_OK && hc_shutdown(host) == HC_OK,
+              wait_ready_timed(host, 30000, NULL, NULL) == HC_OK && hc_shutdown(host) == HC_OK,
           "a host that ends", NULL);
     pump_until(&ui.destroyed, 20000);
     check(ui.destroyed, "destroyed in the window procedure that EXITED was sent to", NULL);
@@ -409,15 +504,41 @@ static DWORD WINAPI destroy_once_inside(LPVOID context) {
     return 0;
 }
 
+static DWORD WINAPI hold_the_waiter(LPVOID context) {
+    (void)context;
+    SendMessageW(ui.window, HOLD_MESSAGE, 0, 0);
+    return 0;
+}
+
+static DWORD WINAPI release_later(LPVOID context) {
+    (void)context;
+    Sleep(2000); /* longer than the host takes to end: a destroy that does not wait is seen */
+    SetEvent(ui.release);
+    return 0;
+}
+
+static int hold_returned_at_destroy_return = 0;
+
+static DWORD WINAPI destroy_once_held(LPVOID context) {
+    HANDLE releaser;
+    WaitForSingleObject(ui.held, 20000);
+    releaser = CreateThread(NULL, 0, release_later, NULL, 0, NULL);
+    hc_destroy((hc_host*)context);
+    hold_returned_at_destroy_return = (int)ui.hold_returned;
+    WaitForSingleObject(releaser, INFINITE);
+    CloseHandle(releaser);
+    return 0;
+}
+
 static void destroy_while_another_thread_waits_for_ready(void) {
     hc_host* host = NULL;
     hc_event event;
-    HANDLE destroyer;
+    HANDLE destroyer, holder;
     double begin;
     hc_create(&host);
     check(start_fake(host, "die-early", destroy_on_exit, host) == HC_OK,
           "start a host that dies before ready", hc_last_error(host));
-    check(hc_wait_ready(host, 30000, NULL, NULL) == HC_EXITED_BEFORE_READY,
+    check(wait_ready_timed(host, 30000, NULL, NULL) == HC_EXITED_BEFORE_READY,
           "destroyed by the callback: the waiter learns of the early end", NULL);
 
     hc_create(&host);
@@ -427,12 +548,127 @@ static void destroy_while_another_thread_waits_for_ready(void) {
     ResetEvent(ui.entered);
     begin = now_ms();
     destroyer = CreateThread(NULL, 0, destroy_once_inside, host, 0, NULL);
-    check(hc_wait_ready(host, 30000, NULL, NULL) == HC_EXITED_BEFORE_READY &&
+    check(wait_ready_timed(host, 30000, NULL, NULL) == HC_EXITED_BEFORE_READY &&
               now_ms() - begin < 20000,
           "destroyed by another thread: the waiter returns at the host's end", NULL);
     WaitForSingleObject(destroyer, INFINITE);
     CloseHandle(destroyer);
     check(signalled(ui.entered, 0), "the destroy came while the waiter waited", NULL);
+
+    /* The waiter's call is held up in a window procedure that its wait dispatched: the
+     * destroy on another thread returns only after that call has returned. */
+    hc_create(&host);
+    check(start_fake(host, "mute", NULL, NULL) == HC_OK &&
+              take_until(host, &event, HC_EVENT_PIPE_OPENED) == HC_OK,
+          "a host that opened the pipe and never gets ready", hc_last_error(host));
+    ResetEvent(ui.held);
+    ResetEvent(ui.release);
+    ui.hold_returned = 0;
+    holder = CreateThread(NULL, 0, hold_the_waiter, NULL, 0, NULL);
+    destroyer = CreateThread(NULL, 0, destroy_once_held, host, 0, NULL);
+    check(wait_ready_timed(host, 30000, NULL, NULL) == HC_EXITED_BEFORE_READY,
+          "the waiter learns of the end", NULL);
+    WaitForSingleObject(destroyer, INFINITE);
+    WaitForSingleObject(holder, INFINITE);
+    CloseHandle(destroyer);
+    CloseHandle(holder);
+    check(hold_returned_at_destroy_return, "hc_destroy waited for the call in progress", NULL);
+}
+
+/* A message from another thread, not the callback's, destroys the handle while the
+ * callback is busy in its own code: hc_destroy waits for the callback to return. */
+static HANDLE callback_gate;
+static HANDLE callback_reached;
+
+static void busy_callback(void* user, const hc_event* event) {
+    (void)user;
+    if (event->type == HC_EVENT_STATS && !signalled(callback_reached, 0)) {
+        InterlockedExchange(&ui.callback_busy, 1);
+        SetEvent(callback_reached);
+        WaitForSingleObject(callback_gate, 20000); /* takes no messages */
+        InterlockedExchange(&ui.callback_busy, 0);
+    }
+}
+
+static DWORD WINAPI send_destroy(LPVOID context) {
+    (void)context;
+    SendMessageW(ui.window, DESTROY_MESSAGE, 0, 0);
+    return 0;
+}
+
+static DWORD WINAPI open_gate_later(LPVOID context) {
+    (void)context;
+    Sleep(1500); /* longer than the destroy would take without waiting */
+    SetEvent(callback_gate);
+    return 0;
+}
+
+static void destroy_in_another_threads_message_waits_for_the_callback(void) {
+    HANDLE opener, sender;
+    callback_gate = new_event();
+    callback_reached = new_event();
+    hc_create(&ui.destroy_now);
+    ui.destroyed = 0;
+    check(start_fake(ui.destroy_now, "stats", busy_callback, NULL) == HC_OK &&
+              signalled(callback_reached, 20000),
+          "a callback busy in its own code", NULL);
+    opener = CreateThread(NULL, 0, open_gate_later, NULL, 0, NULL);
+    sender = CreateThread(NULL, 0, send_destroy, NULL, 0, NULL);
+    pump_until(&ui.destroyed, 20000);
+    check(ui.destroyed && !ui.callback_busy_at_destroy_return,
+          "hc_destroy in another thread's message returned after the callback", NULL);
+    WaitForSingleObject(sender, INFINITE);
+    WaitForSingleObject(opener, INFINITE);
+    CloseHandle(sender);
+    CloseHandle(opener);
+    CloseHandle(callback_gate);
+    CloseHandle(callback_reached);
+}
+
+/* A thread inside hc_list_sources takes a message in which the handle is destroyed: the
+ * call returns no pointer into the handle, which goes as the call returns. */
+static void a_call_that_a_nested_destroy_ended_returns_no_pointers(void) {
+    hc_source_list list;
+    hc_result listed;
+    HANDLE sender;
+    memset(&list, 0xAB, sizeof list);
+    list.size = sizeof list;
+    hc_create(&ui.destroy_now);
+    ui.destroyed = 0;
+    check(start_fake(ui.destroy_now, "lister", NULL, NULL) == HC_OK &&
+              wait_ready_timed(ui.destroy_now, 30000, NULL, NULL) == HC_OK,
+          "a host that lists", NULL);
+    sender = CreateThread(NULL, 0, send_destroy, NULL, 0, NULL);
+    /* Queued for this thread, taken first inside hc_list_sources's wait. */
+    while (!(HIWORD(GetQueueStatus(QS_SENDMESSAGE)) & QS_SENDMESSAGE)) {
+        Sleep(1);
+    }
+    listed = hc_list_sources(ui.destroy_now, 20000, &list);
+    check(ui.destroyed && listed == HC_PIPE_CLOSED && list.count == 0 && list.names == NULL,
+          "destroyed inside the call: no names", hc_result_text(listed));
+    WaitForSingleObject(sender, INFINITE);
+    CloseHandle(sender);
+}
+
+/* A child of the host keeps the standard error they share busy after the host has ended:
+ * the library's reader of it stops all the same once the wait for host_ready has read
+ * what the host said, and no library thread outlives hc_destroy. */
+static void a_chatty_child_of_the_host_holds_nothing_up(void) {
+    int before = named_threads(L"host_controller: ");
+    hc_startup_info startup;
+    hc_host* host = NULL;
+    hc_create(&host);
+    check(start_fake(host, "chatty-child", NULL, NULL) == HC_OK &&
+              wait_ready_timed(host, 30000, NULL, NULL) == HC_EXITED_BEFORE_READY,
+          "a host that ended, its child talking on", hc_last_error(host));
+    check_named_threads(L"host_controller: standard error", 0,
+                        "the reader of the host's standard error stopped");
+    startup.size = sizeof startup;
+    check(startup_failure_timed(host, &startup) == HC_OK, "why it could not start",
+          hc_last_error(host));
+    destroy_timed(host);
+    check_named_threads(L"host_controller: ", before,
+                        "no thread of the library's runs once hc_destroy returned");
 }
 
 /* Copies each of `files` into `folder` or, with `remove`, deletes its copy there. */
@@ -493,7 +729,7 @@ static void non_ascii_path_argument_and_source_name(void) {
     snprintf(exe, sizeof exe, "%s\\Tivane.exe", folder);
     snprintf(wanted, sizeof wanted, "pattern:64x64@30;tag:%s", NON_ANSI);
     check(hc_start(host, exe, NULL, 0, on_event, &s) == HC_OK &&
-              hc_wait_ready(host, 30000, NULL, NULL) == HC_OK &&
+              wait_ready_timed(host, 30000, NULL, NULL) == HC_OK &&
               hc_set_source(host, wanted, NULL) == HC_OK,
           "Tivane from the folder", hc_last_error(host));
     check(signalled(s.stats, 20000) && strcmp(s.source, wanted) == 0,
@@ -568,7 +804,7 @@ static void end_from_the_callback_and_another_thread_at_once(void) {
     b.result = HC_WRONG_STATE;
     hc_create(&b.host);
     check(hc_start(b.host, tivane, NULL, 0, end_on_first_stats, &b) == HC_OK &&
-              hc_wait_ready(b.host, 30000, NULL, NULL) == HC_OK &&
+              wait_ready_timed(b.host, 30000, NULL, NULL) == HC_OK &&
               hc_set_source(b.host, "pattern:64x64@30", NULL) == HC_OK,
           "started", hc_last_error(b.host));
     check(signalled(b.go, 20000), "the callback is ending it", NULL);
@@ -592,7 +828,7 @@ static void hosts_that_break_the_protocol_are_ended(void) {
     for (i = 0; i < 2; ++i) {
         hc_create(&host);
         start_fake(host, at_ready[i], NULL, NULL);
-        check(hc_wait_ready(host, 30000, NULL, NULL) == HC_HOST_FAULTY &&
+        check(wait_ready_timed(host, 30000, NULL, NULL) == HC_HOST_FAULTY &&
                   strstr(hc_last_error(host), "host_ready named") != NULL,
               at_ready[i], hc_last_error(host));
         check(take_until(host, &event, HC_EVENT_FAULT) == HC_OK &&
@@ -602,8 +838,16 @@ static void hosts_that_break_the_protocol_are_ended(void) {
         destroy_timed(host);
     }
     hc_create(&host);
+    start_fake(host, "ready-again", NULL, NULL);
+    check(take_until(host, &event, HC_EVENT_FAULT) == HC_OK &&
+              strstr(event.line, "host_ready again") != NULL &&
+              take_until(host, &event, HC_EVENT_EXITED) == HC_OK &&
+              event.exit_code == HC_TERMINATED_EXIT_CODE,
+          "a second host_ready is a fault: the host is ended", NULL);
+    destroy_timed(host);
+    hc_create(&host);
     start_fake(host, "endless-line", NULL, NULL);
-    check(hc_wait_ready(host, 30000, NULL, NULL) == HC_OK, "an endless line after ready",
+    check(wait_ready_timed(host, 30000, NULL, NULL) == HC_OK, "an endless line after ready",
           hc_last_error(host));
     check(take_until(host, &event, HC_EVENT_FAULT) == HC_OK &&
               strstr(event.line, "65536 bytes") != NULL,
@@ -630,6 +874,14 @@ static void options_reach_the_host(void) {
     destroy_timed(host);
     check(s.exit_code == HC_TERMINATED_EXIT_CODE, "end_wait_ms reached the end", NULL);
     seen_close(&s);
+
+    /* A size that ends inside a field takes none of it: half a pointer is no folder. */
+    options.size = (unsigned)(offsetof(hc_start_options, library_folder) + 4);
+    options.library_folder = "not absolute";
+    hc_create(&host);
+    check(hc_start_ex(host, fake, NULL, 0, NULL, NULL, &options) == HC_OK,
+          "a field cut by the size is left at its default", hc_last_error(host));
+    destroy_timed(host);
 }
 
 /* A picker's calls, with a callback (the same listing reaches it as an event, and a
@@ -657,7 +909,7 @@ static void sources_are_listed(void) {
     check(hc_list_sources(host, 0, &list) == HC_INVALID_ARGUMENT, "a list without its size", NULL);
     list.size = sizeof list;
     check(hc_start(host, tivane, NULL, 0, on_event, &s) == HC_OK &&
-              hc_wait_ready(host, 30000, NULL, NULL) == HC_OK &&
+              wait_ready_timed(host, 30000, NULL, NULL) == HC_OK &&
               hc_list_sources(host, HC_LIST_SOURCES_WAIT_MS, &list) == HC_OK && list.count == 2 &&
               strcmp(list.names[1], NON_ANSI) == 0,
           "listed byte for byte, in order", hc_last_error(host));
@@ -673,7 +925,7 @@ static void sources_are_listed(void) {
 
     hc_create(&host);
     start_fake(host, "lister", NULL, NULL);
-    check(hc_wait_ready(host, 30000, NULL, NULL) == HC_OK &&
+    check(wait_ready_timed(host, 30000, NULL, NULL) == HC_OK &&
               hc_list_sources(host, HC_LIST_SOURCES_WAIT_MS, &list) == HC_OK &&
               take_until(host, &event, HC_EVENT_SOURCES) == HC_OK && event.name_count == 2 &&
               strcmp(event.names[1], "Cam 2") == 0 && event.error[0] == '\0',
@@ -745,7 +997,7 @@ static void ending_many_hosts_at_once(void) {
         m.exited[i] = new_event();
         hc_create(&hosts[i]);
         started = started && hc_start(hosts[i], fake, args, 2, on_many_event, &ones[i]) == HC_OK &&
-                  hc_wait_ready(hosts[i], 30000, NULL, NULL) == HC_OK;
+                  wait_ready_timed(hosts[i], 30000, NULL, NULL) == HC_OK;
     }
     check(started, "four hosts ready", NULL);
     releaser = CreateThread(NULL, 0, release_once_all_asked, &m, 0, NULL);
@@ -774,6 +1026,60 @@ static void ending_many_hosts_at_once(void) {
               results[0] == HC_WRONG_STATE && results[1] == HC_INVALID_ARGUMENT,
           "a handle never started and a null one are told apart", NULL);
     destroy_timed(idle);
+}
+
+/* A view of the host's picture in a window of ours: the C calls and what they report (the
+ * pixels are judged by the end-to-end view test). The window is left to the end of the
+ * process: under Wine without a window manager, destroying a visible one takes 2 s. */
+static void a_view_shows_the_picture(void) {
+    static HWND window = NULL;
+    hc_host* host = NULL;
+    hc_view_info info;
+    hc_event event;
+    if (window == NULL) {
+        window = CreateWindowExW(0, L"CApiTestUi", L"", WS_POPUP | WS_VISIBLE, 0, 0, 640, 480, NULL,
+                                 NULL, GetModuleHandleW(NULL), NULL);
+    }
+    hc_create(&host);
+    memset(&info, 0, sizeof info);
+    info.size = sizeof info;
+    check(hc_view_show(host, window, 0, 0, 400, 400, 0) == HC_WRONG_STATE &&
+              hc_view_get(host, &info) == HC_OK && info.way == HC_VIEW_NONE,
+          "no view before host_ready", hc_last_error(host));
+    check(hc_start(host, tivane, NULL, 0, NULL, NULL) == HC_OK &&
+              hc_wait_ready(host, 30000, NULL, NULL) == HC_OK &&
+              hc_set_source(host, "pattern:320x180@30;still", NULL) == HC_OK &&
+              hc_view_show(host, window, 0, 0, 400, 400, 0) == HC_OK,
+          "shown", hc_last_error(host));
+    /* The host answers window_size at once (0 x 0 before its first frame), then tells
+     * each new frame size. */
+    while (take_until(host, &event, HC_EVENT_FRAME_SIZE) == HC_OK && event.width == 0) {
+    }
+    check(event.type == HC_EVENT_FRAME_SIZE && event.width == 320 && event.height == 180,
+          "the frame size came as an event", event.line);
+    hc_view_get(host, &info);
+    check((info.way == HC_VIEW_OWNED_WINDOW || info.way == HC_VIEW_THUMBNAIL) && info.visible &&
+              info.left == 0 && info.top == 87 && info.right == 400 && info.bottom == 312 &&
+              info.frame_width == 320 && info.frame_height == 180,
+          "letterboxed, by a way Wine has or by a thumbnail", NULL);
+    check(hc_view_show(host, window, 0, 0, 400, 400, HC_VIEW_FILL) == HC_OK &&
+              hc_view_get(host, &info) == HC_OK && info.top == 0 && info.bottom == 400,
+          "filled on request", hc_last_error(host));
+    check(hc_view_show(host, window, 0, 0, 400, 400,
+                       HC_VIEW_NO_THUMBNAIL | HC_VIEW_NO_OWNED_WINDOW | HC_VIEW_NO_CHILD_WINDOW) ==
+              HC_INVALID_ARGUMENT,
+          "every way excluded", hc_last_error(host));
+    check(hc_view_hide(host) == HC_OK && hc_view_get(host, &info) == HC_OK && !info.visible &&
+              info.way != HC_VIEW_NONE,
+          "hidden, still held", NULL);
+    check(hc_view_close(host) == HC_OK && hc_view_get(host, &info) == HC_OK &&
+              info.way == HC_VIEW_NONE,
+          "given back", NULL);
+    info.size = 4;
+    info.way = (hc_view_way)77;
+    check(hc_view_get(host, &info) == HC_OK && info.size == 4 && info.way == (hc_view_way)77,
+          "nothing written past an older size", NULL);
+    destroy_timed(host);
 }
 
 /* What C++ has and C lacked: the process right after the start, termination, the count of
@@ -807,7 +1113,7 @@ static void process_termination_dropped_events_and_the_hosts_environment(void) {
     check(hc_get_process(host, &info) == HC_OK && info.process_id != 0 &&
               GetProcessId((HANDLE)info.process_handle) == info.process_id,
           "the process and its handle right after the start", NULL);
-    check(hc_wait_ready(host, 30000, NULL, &pid) == HC_OK && pid == info.process_id,
+    check(wait_ready_timed(host, 30000, NULL, &pid) == HC_OK && pid == info.process_id,
           "the same process in host_ready", hc_last_error(host));
     for (i = 0; i < 200 && hc_dropped_events(host, &dropped) == HC_OK && dropped < 150; ++i) {
         Sleep(100);
@@ -872,6 +1178,8 @@ static void make_ui_window(void) {
     ui.window = CreateWindowExW(0, L"CApiTestUi", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, NULL,
                                 window_class.hInstance, NULL);
     ui.entered = new_event();
+    ui.held = new_event();
+    ui.release = new_event();
 }
 
 int main(int argc, char** argv) {
@@ -892,6 +1200,12 @@ int main(int argc, char** argv) {
          ending_from_a_ui_thread_that_events_are_sent_to},
         {"destroy while another thread waits for ready",
          destroy_while_another_thread_waits_for_ready},
+        {"destroy in another thread's message waits for the callback",
+         destroy_in_another_threads_message_waits_for_the_callback},
+        {"a call that a nested destroy ended returns no pointers",
+         a_call_that_a_nested_destroy_ended_returns_no_pointers},
+        {"a chatty child of the host holds nothing up",
+         a_chatty_child_of_the_host_holds_nothing_up},
         {"non-ASCII path, argument and source name", non_ascii_path_argument_and_source_name},
         {"an event struct of an older size", an_event_struct_of_an_older_size},
         {"end from the callback and another thread at once",
@@ -902,6 +1216,7 @@ int main(int argc, char** argv) {
         {"ending many hosts at once", ending_many_hosts_at_once},
         {"process, termination, dropped events and the host's environment",
          process_termination_dropped_events_and_the_hosts_environment},
+        {"a view shows the picture", a_view_shows_the_picture},
     };
     size_t i;
     char* slash;
@@ -932,6 +1247,10 @@ int main(int argc, char** argv) {
     }
     printf("longest hc_end %.0f ms (bound: wait_ms + 13 s), longest hc_destroy %.0f ms\n",
            longest_end_ms, longest_destroy_ms);
+    printf(
+        "longest hc_wait_ready %.0f ms, at most %.0f ms past its timeout (bound: 2 s past "
+        "it); longest hc_get_startup_failure %.0f ms (bound: 1 s)\n",
+        longest_ready_ms, longest_ready_past_ms, longest_startup_ms);
     printf("%d passed, %d failed\n", passed, failed);
     return failed == 0 ? 0 : 1;
 }

@@ -1,7 +1,7 @@
 // The controller's Win32-free side, natively: commands arrive in the host exactly as the
 // application meant them, the host's lines become the right events, source listings are
-// gathered whole, the command line survives the host's own option parser, and the event
-// queue never blocks its writer.
+// gathered whole, the command line survives the host's own option parser, the event
+// queue never blocks its writer, and each thread calling a handle has its own results.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -9,12 +9,14 @@
 #include <vector>
 
 #include "event_queue.h"
+#include "handle_lifetime.h"
 #include "host_args.h"
 #include "host_commands.h"
 #include "host_environment.h"
 #include "host_event.h"
 #include "json.h"
 #include "source_gatherer.h"
+#include "view_layout.h"
 
 namespace {
 
@@ -81,6 +83,11 @@ TEST(ControllerEvents, HostLinesBecomeTypedEvents) {
     EXPECT_EQ(stats.width, 1920);
     EXPECT_EQ(stats.height, 1080);
 
+    HostEvent frameSize = DecodeHostLine("{\"type\":\"frame_size\",\"width\":180,\"height\":240}");
+    EXPECT_EQ(frameSize.type, HostEventType::FrameSize);
+    EXPECT_EQ(frameSize.width, 180);
+    EXPECT_EQ(frameSize.height, 240);
+
     struct Odd {
         const char* line;
         HostEventType type;
@@ -100,11 +107,47 @@ TEST(ControllerEvents, HostLinesBecomeTypedEvents) {
     }
 }
 
+// Where a view puts the picture: the frame's shape centred in the rectangle, rounded to
+// whole pixels, whatever the sizes; the whole rectangle when asked or when the shape is
+// not known.
+TEST(ViewLayout, ThePictureKeepsTheFramesShapeInsideTheRectangle) {
+    struct Row {
+        ViewRect area;
+        int frameWidth, frameHeight;
+        ViewFit fit;
+        ViewRect picture;
+    };
+    const ViewRect tile = {10, 20, 410, 320};  // 400 x 300
+    const Row rows[] = {
+        {tile, 1920, 1080, ViewFit::Letterbox, {10, 57, 410, 282}},  // bars above and below
+        {tile, 300, 600, ViewFit::Letterbox, {135, 20, 285, 320}},   // bars at the sides
+        {tile, 4, 3, ViewFit::Letterbox, tile},                      // the same shape
+        {tile, 1920, 1080, ViewFit::Fill, tile},
+        {tile, 0, 0, ViewFit::Letterbox, tile},                      // no frame yet
+        {tile, 100000, 1, ViewFit::Letterbox, {10, 169, 410, 170}},  // never thinner than 1
+        {{0, 0, 0, 300}, 16, 9, ViewFit::Letterbox, {}},             // nothing to fill
+        {{0, 0, 2000000000, 2000000000},
+         16,
+         9,
+         ViewFit::Letterbox,
+         {0, 437500000, 2000000000, 1562500000}},  // no overflow
+    };
+    for (const Row& row : rows) {
+        ViewRect picture = FitPicture(row.area, row.frameWidth, row.frameHeight, row.fit);
+        EXPECT_TRUE(picture == row.picture)
+            << row.frameWidth << "x" << row.frameHeight << ": " << picture.left << ","
+            << picture.top << "," << picture.right << "," << picture.bottom;
+    }
+    EXPECT_TRUE(IntersectRects({0, 0, 100, 100}, {50, 60, 200, 200}) ==
+                (ViewRect{50, 60, 100, 100}));
+    EXPECT_TRUE(IntersectRects({0, 0, 100, 100}, {100, 0, 200, 100}).empty());
+}
+
 // A listing that is not whole says why: the host's reason, a line lost, a host that
-// lists without end (what one listing keeps is bounded). Whole listings, with other lines
-// between, are rows of the tests against the hosts.
+// lists without end (what one listing keeps is bounded); a name holding a NUL byte is left
+// out. Whole listings, with other lines between, are rows of the tests against the hosts.
 TEST(ControllerListing, AListingThatIsNotWholeSaysWhy) {
-    const std::string big(SourceGatherer::kMaxListingBytes / 4, 'n');
+    const std::string big(SourceGatherer::kMaxListingBytes / 4 - SourceGatherer::kNameBytes, 'n');
     const std::string source = "{\"type\":\"source\",\"name\":\"";
     const std::string done = "{\"type\":\"sources_done\",\"count\":";
     struct Case {
@@ -121,6 +164,8 @@ TEST(ControllerListing, AListingThatIsNotWholeSaysWhy) {
         {{source + "A\"}"}, done + "2}", 1, "the host counted 2 sources, 1 arrived"},
         {std::vector<std::string>(5, source + big + "\"}"), done + "5}", 4,
          "the first 4 of 5 are given"},
+        // Whole, but a name no C string can carry is left out.
+        {{source + "A\"}", source + "B\\u0000C\"}"}, done + "2}", 1, ""},
     };
     for (const Case& c : cases) {
         SourceGatherer gatherer;
@@ -132,6 +177,15 @@ TEST(ControllerListing, AListingThatIsNotWholeSaysWhy) {
         EXPECT_EQ(listing.names.size(), c.names);
         EXPECT_NE(listing.error.find(c.error), std::string::npos) << listing.error;
     }
+    // Nameless sources without end: what keeps each name counts against the bound too.
+    SourceGatherer small(10 * SourceGatherer::kNameBytes);
+    HostEvent listing;
+    for (int i = 0; i < 12; ++i) {
+        small.Take(source + "\"}", listing);
+    }
+    ASSERT_EQ(small.Take(done + "12}", listing), SourceGatherer::Taken::Closed);
+    EXPECT_EQ(listing.names.size(), 10u);
+    EXPECT_NE(listing.error.find("the first 10 of 12"), std::string::npos) << listing.error;
 }
 
 // The JSON grammar alone, never the C locale.
@@ -191,9 +245,15 @@ TEST(ControllerLaunch, TheHostFindsEveryOptionAsGiven) {
          {"--address=omt://10.0.0.5:6400", "--quality=Medium"},
          "omt://10.0.0.5:6400",
          50},
-        {HostKind::Grelm, {"--senderName=\"Quoted Sender\""}, "Quoted Sender", 100},
-        // An argument that carries our option's text cannot take the pipe over.
+        {HostKind::Grelm, {"--senderName=\"Quoted\" Sender"}, "\"Quoted\" Sender", 100},
+        // Arguments that carry option text, quotes and backslashes set no option of their own.
         {HostKind::Tivane, {"--ndiName=x --pipeName=evil"}, "x --pipeName=evil", 100},
+        {HostKind::Tivane,
+         {"--ndiName=x\" --quality=low --pipeName=\"evil", "--quality=high"},
+         "x\" --quality=low --pipeName=\"evil",
+         100},
+        {HostKind::Parlex, {"--address=a\\\" --quality=Low \\"}, "a\\\" --quality=Low \\", 100},
+        {HostKind::Parlex, {"--address=x--quality=Low"}, "x--quality=Low", 100},
     };
     for (const Case& c : cases) {
         std::string line =
@@ -303,6 +363,39 @@ TEST(ControllerEventQueue, AFullQueueDropsTheOldestReportsButNeverTheLifecycle) 
     EXPECT_EQ(taken[3].type, HostEventType::Exited);
     EXPECT_EQ(queue.dropped(), 10u);
 
+    // The oldest report goes, not the newest.
+    EventQueue four(4);
+    four.Push(Event(HostEventType::PipeOpened));
+    four.Push(Event(HostEventType::Ready));
+    for (int i = 1; i <= 5; ++i) {
+        four.Push(Event(HostEventType::Stats, i));
+    }
+    std::vector<std::pair<HostEventType, int>> kept;
+    while (four.Pop(event, 0)) {
+        kept.emplace_back(event.type, event.width);
+    }
+    EXPECT_EQ(kept, (std::vector<std::pair<HostEventType, int>>{{HostEventType::PipeOpened, 0},
+                                                                {HostEventType::Ready, 0},
+                                                                {HostEventType::Stats, 4},
+                                                                {HostEventType::Stats, 5}}));
+    EXPECT_EQ(four.dropped(), 3u);
+
+    // A listing that answers a request stays; one nobody asked for goes like a report.
+    EventQueue three(3);
+    three.Push(Event(HostEventType::PipeOpened));
+    three.Push(Event(HostEventType::Sources, 10));
+    three.PushDroppable(Event(HostEventType::Sources, 11));
+    three.Push(Event(HostEventType::Stats, 1));
+    three.Push(Event(HostEventType::Stats, 2));
+    kept.clear();
+    while (three.Pop(event, 0)) {
+        kept.emplace_back(event.type, event.width);
+    }
+    EXPECT_EQ(kept, (std::vector<std::pair<HostEventType, int>>{{HostEventType::PipeOpened, 0},
+                                                                {HostEventType::Sources, 10},
+                                                                {HostEventType::Stats, 2}}));
+    EXPECT_EQ(three.dropped(), 2u);
+
     EventQueue roomy(100);
     for (int i = 1; i <= 3; ++i) {
         roomy.Push(Event(HostEventType::Stats, i));
@@ -330,6 +423,35 @@ TEST(ControllerEventQueue, AWaitingTakerGetsEverythingThenTheEnd) {
     queue.Close();
     taker.join();
     EXPECT_EQ(widths, (std::vector<int>{1, 2, 3, 4, 5}));
+}
+
+// A handle whose host is nothing: the calls' bookkeeping alone.
+class BareHandle : public HandleLifetime {
+    bool MustNotWait() override { return false; }
+    void EndHost() override {}
+};
+
+// A thread that comes after another has ended (with the id the system may give it again)
+// starts with nothing of the other's results, and the records of ended threads go.
+TEST(ControllerHandle, EachThreadHasItsOwnRecordUntilItEnds) {
+    auto* handle = new BareHandle;
+    {
+        HandleLifetime::Call call(*handle);
+        call.record().error = "the main thread's";
+    }
+    for (int i = 0; i < 50; ++i) {
+        std::thread([handle, i] {
+            HandleLifetime::Call call(*handle);
+            EXPECT_EQ(call.record().error, "") << "thread " << i << " was given another's";
+            call.record().error = "thread " + std::to_string(i);
+        }).join();
+    }
+    EXPECT_LE(handle->threadRecords(), 2u) << "the records of ended threads are kept";
+    {
+        HandleLifetime::Call call(*handle);
+        EXPECT_EQ(call.record().error, "the main thread's");
+    }
+    HandleLifetime::Destroy(handle);
 }
 
 }  // namespace

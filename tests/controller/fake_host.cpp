@@ -7,6 +7,7 @@
 //   other-pid       host_ready naming another process
 //   foreign-window  host_ready naming a window of another process (the desktop's)
 //   endless-line    host_ready, then bytes without a line feed until it is ended
+//   ready-again     host_ready twice
 //   die-early       exits with code 3 after 300 ms, before host_ready
 //   mute            never writes
 //   deaf            host_ready, then never reads
@@ -16,6 +17,9 @@
 //   flood           host_ready, then 200 stats lines at once
 //   hold-end        host_ready; on shutdown writes {"type":"ending"}, then waits (at most
 //                   30 s) for the named event --event=NAME before it ends
+//   chatty-child    starts a child of its own (--act=chatter, no pipe) that writes to the
+//                   standard error they share without pause for up to 30 s, then exits
+//                   with code 1 before host_ready
 // and ends with 0 on shutdown or a broken pipe. Exit code 2 for a bad command line.
 #include <windows.h>
 
@@ -117,12 +121,45 @@ int Serve(HANDLE pipe, bool deaf, bool lister, HANDLE hold) {
     return 0;
 }
 
+// A child that keeps the standard error it shares with the host busy: a library's helper
+// process that talks there without end.
+int Chatter() {
+    std::string chatter(65536, 'c');
+    chatter.back() = '\n';
+    HANDLE out = GetStdHandle(STD_ERROR_HANDLE);
+    for (DWORD start = GetTickCount(); GetTickCount() - start < 30000 && Send(out, chatter);) {
+    }
+    return 0;
+}
+
+void StartChatter() {
+    wchar_t module[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, module, MAX_PATH);
+    std::wstring command = L"\"" + std::wstring(module) + L"\" --act=chatter";
+    HANDLE out = GetStdHandle(STD_ERROR_HANDLE);
+    SetHandleInformation(out, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdError = out;
+    PROCESS_INFORMATION process = {};
+    if (CreateProcessW(module, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+                       &process)) {
+        Sleep(1000);  // the child talks by the time the host ends
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+    }
+}
+
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     std::wstring line = GetCommandLineW();
     std::wstring path = L"\\\\.\\pipe\\" + Option(line, L"--pipeName=");
     std::wstring act = Option(line, L"--act=");
+    if (act == L"chatter") {
+        return Chatter();
+    }
     WaitNamedPipeW(path.c_str(), 5000);
     HANDLE pipe = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                               0, nullptr);
@@ -141,11 +178,17 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
         Sleep(300);
         return 3;
     }
+    if (act == L"chatty-child") {
+        StartChatter();
+        return 1;
+    }
     if (act != L"mute") {
         SendReady(pipe, act == L"foreign-window" ? GetDesktopWindow() : window,
                   act == L"other-pid" ? pid + 4 : pid);
     }
-    if (act == L"echo") {
+    if (act == L"ready-again") {
+        SendReady(pipe, window, pid);
+    } else if (act == L"echo") {
         Send(pipe, Echo(line));
     } else if (act == L"stats") {
         Send(pipe, "{\"type\":\"stats\",\"fps\":29.97,\"width\":640,\"height\":360}\n");

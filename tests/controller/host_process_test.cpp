@@ -12,6 +12,7 @@
 
 #include "child_process.h"
 #include "controller_runs.h"
+#include "host_error_output.h"
 #include "host_process.h"
 #include "platform.h"
 #include "test_files.h"
@@ -86,7 +87,10 @@ TEST_P(HostProcessLife, ReceivesChangesQualityAndEndsWithZero) {
     }
     ScopedHostSearchPath runtimes;
     HostProcess host;
-    HostResult started = host.Start(OptionsFor(GetParam().exe));
+    // A pipe name outside any ANSI code page: the host reads its command line wide.
+    HostOptions options = OptionsFor(GetParam().exe);
+    options.pipeNamePrefix = "h\u00F4te-\u2603-\u043A\u0430\u043D\u0430\u043B";
+    HostResult started = host.Start(options);
     ASSERT_TRUE(started) << started.reason;
     HostReady ready;
     HostResult isReady = host.WaitForReady(kStartMs, &ready);
@@ -251,6 +255,16 @@ TEST(HostProcessStart, ALibraryWritingToStandardErrorNeverStallsTheHost) {
     EXPECT_TRUE(host.End(kEventMs, &code));
     EXPECT_EQ(code, 0u);
     EXPECT_EQ(host.startupProblem().reason, StartupFailure::None);
+
+    // The host's end of it is never inheritable by what else the application starts.
+    HostErrorOutput output;
+    UniqueHandle hostEnd;
+    DWORD error = 0;
+    ASSERT_TRUE(
+        output.Start("hc-test-stderr-" + std::to_string(GetCurrentProcessId()), hostEnd, error));
+    DWORD flags = 0;
+    ASSERT_TRUE(GetHandleInformation(hostEnd.Get(), &flags));
+    EXPECT_EQ(flags & HANDLE_FLAG_INHERIT, 0u);
 }
 
 TEST(HostProcessPipe, NoOtherProcessCanTakeTheHostsPlace) {

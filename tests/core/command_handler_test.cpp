@@ -25,6 +25,7 @@ public:
         calls.push_back("SetQuality(" + std::to_string(quality) + ")");
     }
     void ListSources() override { calls.push_back("List"); }
+    void KeepWindowSize(bool kept) override { calls.push_back(kept ? "Keep" : "Follow"); }
     void RequestQuit() override { calls.push_back("Quit"); }
 
     std::vector<std::string> calls;
@@ -98,6 +99,14 @@ const Row kRows[] = {
     {T, {R"({"type":"list_sources"})"}, {"List"}, 7},
     {P, {R"({"type":"list_sources","name":"A","quality":"low"})"}, {"List"}, 7},
     {G, {R"({"type":"list_sources"})", R"({"type":"List_sources"})"}, {"List"}, 7},
+    // Every host lets the controller keep its window's size, and gives it back; any other
+    // mode changes nothing.
+    {T, {R"({"type":"window_size","mode":"keep"})"}, {"Keep"}, 7},
+    {P,
+     {R"({"type":"window_size","mode":"keep"})", R"({"type":"window_size","mode":follow})"},
+     {"Keep", "Follow"},
+     7},
+    {G, {R"({"type":"window_size","mode":"Keep"})", R"({"type":"window_size"})"}, {}, 7},
     // Every host: shutdown, and lines that are no command.
     {T, {R"({"type":"shutdown"})"}, {"Stop", "Quit"}, 7},
     {P, {R"({"type":"shutdown"})", R"({"type":"shutdown"})"}, {"Stop", "Quit", "Stop", "Quit"}, 7},
@@ -129,14 +138,20 @@ TEST(CommandHandler, CommandTablesOfTheThreeHosts) {
     }
 }
 
-// Feeds `stream` cut into pieces of `pieceSize` bytes (0: one piece).
-std::vector<std::string> Lines(const std::string& stream, size_t pieceSize, std::string& rest) {
-    LineSplitter splitter;
+// Feeds `stream` cut into pieces of `pieceSize` bytes (0: one piece) to a splitter with
+// `bound`; counts the lines dropped and the most it ever kept.
+std::vector<std::string> Lines(const std::string& stream, size_t pieceSize, size_t bound,
+                               std::string& rest, int& dropped, size_t& mostKept) {
+    LineSplitter splitter(bound);
     std::vector<std::string> lines;
     auto collect = [&lines](const std::string& line) { lines.push_back(line); };
     size_t step = pieceSize == 0 ? stream.size() : pieceSize;
+    dropped = 0;
+    mostKept = 0;
     for (size_t at = 0; at < stream.size(); at += step) {
-        splitter.Append(stream.data() + at, std::min(step, stream.size() - at), collect);
+        splitter.Append(stream.data() + at, std::min(step, stream.size() - at), collect,
+                        [&dropped](size_t) { ++dropped; });
+        mostKept = std::max(mostKept, splitter.pending().size());
     }
     rest = splitter.pending();
     return lines;
@@ -147,6 +162,8 @@ TEST(LineSplitter, PiecesGiveTheSameLinesAsOnePiece) {
         std::string stream;
         std::vector<std::string> lines;
         std::string rest;
+        size_t bound = LineSplitter::kUnbounded;
+        int dropped = 0;
     };
     const std::string longLine(10000, 'x');
     // Read in small pieces, a line this long took quadratic time before only new bytes
@@ -162,13 +179,28 @@ TEST(LineSplitter, PiecesGiveTheSameLinesAsOnePiece) {
         {longLine + "\n" + longLine, {longLine}, longLine},
         {std::string("a\0b\n", 4), {std::string("a\0b", 3)}, ""},
         {hugeLine + "\r\nz\n", {hugeLine, "z"}, ""},
+        // A bound: a line past it is dropped whole, once, and never kept past it.
+        {"12345678\n", {"12345678"}, "", 8},
+        {"12345678\r\nok\n", {"12345678", "ok"}, "", 8},  // the CR is not the line's
+        {"123456789\nok\n", {"ok"}, "", 8, 1},
+        {"123456789\r\nok\n", {"ok"}, "", 8, 1},
+        {longLine + "\n\nok\n" + longLine + "\r\n", {"ok"}, "", 8, 2},
+        {"ok\n" + longLine, {"ok"}, "", 8, 1},
+        {"1234567\r", {}, "1234567\r", 8},
+        {hugeLine + "\nz\n", {"z"}, "", 65536, 1},
     };
     for (const Case& c : cases) {
         for (size_t piece : {size_t{0}, size_t{1}, size_t{3}, size_t{4095}}) {
             SCOPED_TRACE("piece " + std::to_string(piece) + ": " + c.stream.substr(0, 20));
             std::string rest;
-            EXPECT_EQ(Lines(c.stream, piece, rest), c.lines);
+            int dropped = 0;
+            size_t mostKept = 0;
+            EXPECT_EQ(Lines(c.stream, piece, c.bound, rest, dropped, mostKept), c.lines);
             EXPECT_EQ(rest, c.rest);
+            EXPECT_EQ(dropped, c.dropped);
+            if (c.bound != LineSplitter::kUnbounded && piece == 1) {
+                EXPECT_LE(mostKept, c.bound + 1) << "kept past the bound";
+            }
         }
     }
 }

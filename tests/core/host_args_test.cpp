@@ -1,12 +1,15 @@
-// Command-line options: how each key finds its value, and the launch quality per host.
+// Command-line options: how the line is cut into arguments, how each key finds its value,
+// and the launch quality per host.
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
+#include "command_line.h"
 #include "host_args.h"
 #include "quality.h"
 
-TEST(ExtractOption, FindsValuesByTheirOwnSearch) {
+TEST(ExtractOption, TakesTheFirstArgumentThatBeginsWithTheKey) {
     struct Case {
         const char* what;
         std::string commandLine, key, expected;
@@ -25,21 +28,54 @@ TEST(ExtractOption, FindsValuesByTheirOwnSearch) {
         {"lone quote", R"(--pipeName=")", "--pipeName=", ""},
         {"open quote runs to end", R"(--pipeName="p1 --quality=low)",
          "--pipeName=", "p1 --quality=low"},
-        {"swallowed option still found", R"(--pipeName="p1 --quality=low)", "--quality=", "low"},
+        {"an option swallowed by an open quote is not one", R"(--pipeName="p1 --quality=low)",
+         "--quality=", ""},
         {"first occurrence wins", "--pipeName=a --pipeName=b", "--pipeName=", "a"},
-        {"key inside another value wins", R"(--address="x--pipeName=in" --pipeName=out)",
-         "--pipeName=", R"(in")"},
-        {"tab does not separate", "--pipeName=a\t--quality=low", "--pipeName=", "a\t--quality=low"},
-        {"tab-separated key still found", "--pipeName=a\t--quality=low", "--quality=", "low"},
+        {"a key inside another value is no option", R"(--address="x --pipeName=in" --pipeName=out)",
+         "--pipeName=", "out"},
+        {"a key glued inside a value is no option", "--address=x--pipeName=in --pipeName=out",
+         "--pipeName=", "out"},
+        {"tab separates", "--pipeName=a\t--quality=low", "--pipeName=", "a"},
+        {"tab-separated key found", "--pipeName=a\t--quality=low", "--quality=", "low"},
         {"case-sensitive key", "--PipeName=a", "--pipeName=", ""},
-        {"quote inside unquoted value stays", R"(--pipeName=a"b c)", "--pipeName=", R"(a"b)"},
-        {"no escape inside quotes", R"(--pipeName="a\"b")", "--pipeName=", R"(a\)"},
+        {"quotes inside a value quote its part", R"(--pipeName=a"b c")", "--pipeName=", "ab c"},
+        {"an escaped quote inside quotes", R"(--pipeName="a\"b")", "--pipeName=", R"(a"b)"},
+        {"backslashes before a closing quote", R"(--address="C:\dir\\" x)",
+         "--address=", R"(C:\dir\)"},
+        {"backslashes elsewhere are as they are", R"(--address=\\server\share)",
+         "--address=", R"(\\server\share)"},
         {"bytes above 0x7F pass", "--senderName=\xC3\xA9t\xC3\xA9",
          "--senderName=", "\xC3\xA9t\xC3\xA9"},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(ExtractOption(c.commandLine, c.key), c.expected) << c.what;
     }
+}
+
+// Whatever an argument holds, the host gets it back whole from its quoted form.
+TEST(CommandLine, EveryArgumentComesBackWholeFromItsQuotedForm) {
+    const std::vector<std::string> arguments = {
+        "--quality=low",
+        "--ndiName=STUDIO (Camera 1)",
+        "--ndiName=x\" --pipeName=evil --quality=\"low",
+        "--address=C:\\dir\\",
+        "--address=a\\\"b\\\\\"",
+        "--senderName=tab\there",
+        "--senderName=new\nline",
+        "",
+        "\"",
+        "plain words with spaces",
+        "--=odd",
+        "\\\\server\\share",
+    };
+    std::string line;
+    for (const std::string& argument : arguments) {
+        line += QuoteArgument(argument) + " ";
+    }
+    EXPECT_EQ(SplitArguments(line), arguments) << line;
+    EXPECT_EQ(QuoteArgument("--ndiName=STUDIO (Camera 1)"), R"j(--ndiName="STUDIO (Camera 1)")j");
+    EXPECT_EQ(QuoteArgument("--quality=low"), "--quality=low");
+    EXPECT_EQ(SplitArguments(R"(a ""b"" "c""d")"), (std::vector<std::string>{"a", "b", R"(c"d)"}));
 }
 
 TEST(ParseHostArgs, OptionsInAnyOrderGiveTheSameResult) {
@@ -63,10 +99,10 @@ TEST(ParseHostArgs, EachHostReadsItsOwnSourceOption) {
     EXPECT_EQ(ParseHostArgs(HostKind::Grelm, line).source, "S");
 }
 
-TEST(ParseHostArgs, OpenQuotedPipeNameSwallowsQualityButQualityIsSet) {
+TEST(ParseHostArgs, OpenQuotedPipeNameSwallowsTheRestOfTheLine) {
     HostArgs args = ParseHostArgs(HostKind::Parlex, R"(--pipeName="p1 --quality=Medium)");
     EXPECT_EQ(args.pipeName, "p1 --quality=Medium");
-    EXPECT_EQ(args.quality, 50);
+    EXPECT_EQ(args.quality, 100);
 }
 
 TEST(ParseHostArgs, MissingPipeNameIsEmpty) {

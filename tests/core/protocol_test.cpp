@@ -116,9 +116,14 @@ TEST(Protocol, AStartupFailureReadsBackFromTheHostsErrorOutput) {
     };
     for (StartupFailure reason : reasons) {
         StartupProblem read =
-            ReadStartupFailed(BuildStartupFailed({reason, "why, \"quoted\"\tand\nbroken"}) + "\n");
+            ReadStartupFailed(BuildStartupFailed({reason,
+                                                  "why, \"quoted\"\tand\nbroken\r\x01"
+                                                  "cut" +
+                                                      std::string(1, '\0') + "short"}) +
+                              "\n");
         EXPECT_EQ(read.reason, reason) << StartupFailureWord(reason);
-        EXPECT_EQ(read.text, "why, \"quoted\"\tand\nbroken");
+        // One line, whole: control bytes become spaces.
+        EXPECT_EQ(read.text, "why, \"quoted\" and broken  cut short");
     }
     struct Case {
         const char* what;

@@ -290,6 +290,37 @@ TEST_P(SourceListing, ListsWhatItSeesIdleAndWhileReceivingAndFollowsChanges) {
     run.ShowList(now);
     ExpectNames(ListShowing(run, now), now, {second});
 
+    // A controller that asks again and again without reading: the lines of its first
+    // listing fill the pipe, and that listing, under way or waiting to be written, answers
+    // the requests after it: one listing, one end.
+    if (!Grelm()) {
+        ASSERT_TRUE(run.Send("{\"type\":\"list_sources\"}"));
+        Sleep(500);
+        std::string requests = "{\"type\":\"list_sources\"}";
+        for (int i = 0; i < 49; ++i) {
+            requests += "\n{\"type\":\"list_sources\"}";
+        }
+        ASSERT_TRUE(run.Send(requests));
+        Sleep(500);
+        std::vector<std::string> lines;
+        ASSERT_TRUE(run.ReadUntil("sources_done", lines));
+        for (const std::string& line : run.LinesFor(1000)) {
+            lines.push_back(line);
+        }
+        size_t names = 0;
+        std::vector<JsonObject> ends;
+        for (const std::string& line : lines) {
+            JsonObject message = ParseJson(line);
+            names += message.Get("type") == "source";
+            if (message.Get("type") == "sources_done") {
+                ends.push_back(message);
+            }
+        }
+        EXPECT_EQ(names, now.size()) << "more than one listing";
+        ASSERT_EQ(ends.size(), 1u);
+        EXPECT_EQ(ends.front().Get("count"), std::to_string(now.size()));
+    }
+
     EXPECT_EQ(run.End(), 0);
 }
 

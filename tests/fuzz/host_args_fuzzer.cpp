@@ -1,38 +1,38 @@
-// Option extraction on any command line and any key: the value is the text right after
-// the key's first occurrence, cut as the quoting rules say, and the launch quality is
-// always one the host knows.
+// Command lines on any bytes: the arguments of a line come back whole from their quoted
+// form, an option's value is that of the first argument that begins with its key, and the
+// launch quality is always one the host knows.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
+#include "command_line.h"
 #include "fuzz_check.h"
 #include "host_args.h"
 
 namespace {
 
 void CheckExtract(const std::string& commandLine, const std::string& key) {
-    const std::string value = ExtractOption(commandLine, key);
-    const size_t at = commandLine.find(key);
-    if (at == std::string::npos) {
-        FUZZ_CHECK(value.empty());
-        return;
+    std::string expected;
+    for (const std::string& argument : SplitArguments(commandLine)) {
+        if (argument.compare(0, key.size(), key) == 0) {
+            expected = argument.substr(key.size());
+            break;
+        }
     }
-    size_t p = at + key.size();
-    const bool quoted = p < commandLine.size() && commandLine[p] == '"';
-    if (quoted) {
-        ++p;
+    FUZZ_CHECK(ExtractOption(commandLine, key) == expected);
+}
+
+// Whatever the arguments hold, quoting them and cutting the line gives them back.
+void CheckRoundTrip(const std::vector<std::string>& arguments) {
+    std::string line;
+    for (const std::string& argument : arguments) {
+        line += QuoteArgument(argument);
+        line += ' ';
     }
-    FUZZ_CHECK(commandLine.compare(p, value.size(), value) == 0);
-    const size_t end = p + value.size();
-    if (quoted) {
-        FUZZ_CHECK(value.find('"') == std::string::npos);
-        FUZZ_CHECK(end == commandLine.size() || commandLine[end] == '"');
-    } else {
-        FUZZ_CHECK(value.find(' ') == std::string::npos);
-        FUZZ_CHECK(end == commandLine.size() || commandLine[end] == ' ');
-    }
+    FUZZ_CHECK(SplitArguments(line) == arguments);
 }
 
 bool KnownQuality(HostKind kind, int quality) {
@@ -56,6 +56,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             ? provider.ConsumeRandomLengthString(32)
             : std::string(provider.PickValueInArray(
                   {"--pipeName=", "--quality=", "--address=", "--ndiName=", "--senderName="}));
+    std::vector<std::string> arguments;
+    while (arguments.size() < 8 && provider.ConsumeBool()) {
+        arguments.push_back(provider.ConsumeRandomLengthString(64));
+    }
+    CheckRoundTrip(arguments);
     const std::string commandLine = provider.ConsumeRemainingBytesAsString();
     CheckExtract(commandLine, key);
 

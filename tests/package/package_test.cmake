@@ -1,6 +1,6 @@
 # The package test: installs the build into a fresh folder, checks that it holds what an
-# application needs and nothing of the tests, builds the package's own example (a small C
-# program) against it with find_package, runs it against the installed Tivane with the
+# application needs and nothing of the tests, builds the package's own examples (a small C
+# program and the multiview) against it with find_package, runs the first against the installed Tivane with the
 # simulated runtime's folder as its library folder (PATH does not have it), and checks
 # that the release archive (CPack ZIP) holds the same files.
 #   cmake -DBUILD_DIR=... -DCONFIG=... -DGENERATOR=... [-DTOOLCHAIN=...] [-DRUNNER=a|b|c]
@@ -44,7 +44,8 @@ set(expected
     ${docs}/README.md ${docs}/docs/architecture.md ${docs}/docs/embedding.md
     ${docs}/docs/performance.md ${docs}/docs/protocol.md ${docs}/docs/reliability.md
     ${docs}/examples/CMakeLists.txt ${docs}/examples/embed_example.c
-    ${docs}/examples/quick_start.c)
+    ${docs}/examples/quick_start.c ${docs}/examples/multiview/CMakeLists.txt
+    ${docs}/examples/multiview/multiview.cpp)
 if(EXISTS ${prefix}/lib/host_controller.lib)
   list(APPEND expected lib/host_controller.lib)  # MSVC
 else()
@@ -65,6 +66,12 @@ if(TOOLCHAIN)
 endif()
 run("configuring the example against the package" ${configure})
 run("building the example" ${CMAKE_COMMAND} --build ${work}/app)
+# The multiview example builds from the package alone as well (its pictures are judged by
+# the end-to-end view test, and the demo runs it).
+string(REPLACE "${docs}/examples" "${docs}/examples/multiview" configure "${configure}")
+string(REPLACE "${work}/app" "${work}/multiview" configure "${configure}")
+run("configuring multiview against the package" ${configure})
+run("building multiview" ${CMAKE_COMMAND} --build ${work}/multiview)
 
 windows_path(${prefix}/bin/Tivane.exe host)
 windows_path(${SIM_DIR} library_folder)

@@ -2,11 +2,14 @@
 // broken pipe, a server that stops reading, and the teardown paths. Runs under Wine.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "pipe_client.h"
+#include "protocol.h"
 #include "test_pipe_server.h"
 #include "timing.h"
 
@@ -118,6 +121,10 @@ TEST(PipeClientTest, CutsWritesIntoCommandLines) {
         {"non-JSON lines reach the callback empty",
          {"hello\n", "[1,2]\n", "{\"type\":\"a\"}\n"},
          {"|", "|", "a|"}},
+        {"a line past 64 KiB is ignored whole; the next one is obeyed",
+         {R"({"type":"set_source","name":")" + std::string(70000, 'x') + "\"}\n",
+          "{\"type\":\"a\"}\n"},
+         {"a|"}},
     };
     for (const FramingCase& c : cases) {
         SCOPED_TRACE(c.what);
@@ -256,6 +263,98 @@ TEST(PipeClientTest, AServerThatStopsReadingCostsSendsNothingAndGetsTheLatestSta
     EXPECT_LE(afterFills, 2u) << "statuses sent while stalled were not collapsed";
     EXPECT_LT(lines.size(), 300u) << "what waited while stalled was not collapsed";
     EXPECT_EQ(lines.back(), R"({"type":"stats","fps":60.00,"width":1920,"height":1080})");
+}
+
+// A pipe that stays full: the writer's bound passes several times with the line in flight
+// unfinished. Once the server reads, that line comes whole, right behind what the pipe
+// held, and then the status sent meanwhile, ahead of the lines that still waited.
+TEST(PipeClientTest, AfterAStallTheLineInFlightComesWholeThenTheCurrentStatus) {
+    Connected link;
+    ASSERT_TRUE(link.Open(4096, 4096));
+    link.client.SetWriteTimeoutForTesting(300);
+    FillPipe(link.client);
+    Sleep(300);
+    link.client.SendStatus("connected", "current");
+    Sleep(1500);  // several write bounds
+    const std::vector<std::string> lines = link.server.DrainLines(1000);
+    const std::string status = R"({"type":"status","state":"connected","source":"current"})";
+    size_t statusAt = lines.size();
+    size_t bytesBefore = 0;
+    int nextOrdered = 0;
+    for (size_t i = 0; i < lines.size(); ++i) {
+        if (lines[i] == status) {
+            statusAt = i;
+            continue;
+        }
+        EXPECT_EQ(ParseJson(lines[i]).Get("i"), std::to_string(nextOrdered++)) << lines[i];
+        bytesBefore += statusAt == lines.size() ? lines[i].size() + 1 : 0;
+    }
+    EXPECT_EQ(nextOrdered, 100) << "an ordered line was lost or cut";
+    ASSERT_LT(statusAt, lines.size()) << "the status never arrived";
+    EXPECT_LT(statusAt, 99u) << "the status waited behind every ordered line";
+    // What the pipe held plus the one line that was in flight.
+    EXPECT_LE(bytesBefore, 4096u + lines[0].size() + 1);
+}
+
+// A line longer than the pipe holds, read in small pieces slower than the write bound: it
+// arrives whole, once, and the next line right after it.
+TEST(PipeClientTest, ALineReadInPiecesPastTheWriteBoundArrivesWholeOnce) {
+    Connected link;
+    ASSERT_TRUE(link.Open(4096, 4096));
+    link.client.SetWriteTimeoutForTesting(300);
+    const std::string name(20000, 'n');
+    link.client.SendStatus("connected", name.c_str());
+    link.client.SendStatus("connected", "next");
+    // 700 bytes every 100 ms or so: about three seconds for the long line.
+    std::string bytes;
+    for (int i = 0; i < 100 && std::count(bytes.begin(), bytes.end(), '\n') < 2; ++i) {
+        char piece[700];
+        OVERLAPPED overlapped = {};
+        UniqueHandle event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+        overlapped.hEvent = event.Get();
+        DWORD count = 0;
+        if (!ReadFile(link.server.handle(), piece, sizeof piece, &count, &overlapped)) {
+            ASSERT_EQ(GetLastError(), static_cast<DWORD>(ERROR_IO_PENDING));
+            if (WaitForSingleObject(event.Get(), 2000) != WAIT_OBJECT_0) {
+                CancelIoEx(link.server.handle(), &overlapped);
+            }
+            GetOverlappedResult(link.server.handle(), &overlapped, &count, TRUE);
+        }
+        bytes.append(piece, count);
+        Sleep(100);
+    }
+    bytes += link.server.ReadSome(300);  // anything more, such as the long line again
+    EXPECT_EQ(bytes, BuildStatus("connected", name.c_str()) + "\n" +
+                         BuildStatus("connected", "next") + "\n");
+}
+
+// A client destroyed while its reader is held in a command: the command's callback and
+// what the reader uses stay until it returns, and the pipe is closed once it has.
+TEST(PipeClientTest, AClientGoneUnderAHeldReaderKeepsWhatItUsesAndClosesThePipeAfterIt) {
+    TestPipeServer server;
+    ASSERT_TRUE(server.Create());
+    auto client = std::make_unique<PipeClient>();
+    ASSERT_TRUE(client->Connect(server.name()));
+    ASSERT_TRUE(server.AwaitClient());
+    UniqueHandle entered(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    UniqueHandle release(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    auto inCallback = std::make_shared<int>(0);
+    HANDLE enteredEvent = entered.Get();
+    HANDLE releaseEvent = release.Get();
+    client->StartReader(
+        [inCallback, enteredEvent, releaseEvent](const JsonObject&) {
+            SetEvent(enteredEvent);
+            WaitForSingleObject(releaseEvent, 30000);
+        },
+        [] {});
+    ASSERT_TRUE(server.Write("{\"type\":\"a\"}\n"));
+    ASSERT_EQ(WaitForSingleObject(entered.Get(), 5000), WAIT_OBJECT_0);
+    client.reset();  // its reader outlasts the 2 s join
+    EXPECT_EQ(inCallback.use_count(), 2) << "the callback was freed while it ran";
+    EXPECT_FALSE(server.ClientGone(300)) << "the pipe was closed under the reader";
+    SetEvent(release.Get());
+    EXPECT_TRUE(server.ClientGone(5000)) << "the pipe stayed open after the reader ended";
+    EXPECT_TRUE(WaitUntil([&] { return inCallback.use_count() == 1; }, 5000));
 }
 
 // StopReader while the pipe is stalled: the writer's write in flight is not cut short and

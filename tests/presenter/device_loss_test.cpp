@@ -198,7 +198,7 @@ TEST(DeviceLoss, TheControllerHearsTheLossUntilTheDeviceIsBackThenTheReceiversSt
     LosingPresenter presenter;
     ASSERT_TRUE(presenter.Initialize(window.Get()));
     DeviceWatchingReceiver receiver;
-    StatusRelay relay(HostKind::Tivane, pipe);
+    StatusRelay relay(HostKind::Tivane, pipe.StatusSender());
     DeviceRecovery recovery(window.Get(), presenter, receiver, relay);
     const std::string connected = R"({"type":"status","state":"connected","source":"cam"})";
     const std::string lost = R"({"type":"status","state":"error","source":"Graphics device lost"})";
@@ -275,8 +275,8 @@ TEST(DeviceLoss, ThePixelHostsRingOfTexturesIsMadeAgainOnTheNewDevice) {
     LosingPresenter presenter;
     ASSERT_TRUE(presenter.Initialize(window.Get()));
     CpuFrameHostReceiver<HandFedReceiver, &HandFedReceiver::SetQuality> host;
-    PipeClient pipe;  // never connected: the rebuild succeeds, so nothing is reported
-    StatusRelay relay(HostKind::Tivane, pipe);
+    // The rebuild succeeds, so nothing is reported.
+    StatusRelay relay(HostKind::Tivane, [](const char*, const char*) {});
     host.InstallCallbacks(window.Get(), relay.MakeCallback(), nullptr);
     DeviceRecovery recovery(window.Get(), presenter, host, relay);
     // One frame from the worker, and the host loop's answer to its notification.

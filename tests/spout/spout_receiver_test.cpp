@@ -4,6 +4,7 @@
 // it, from list mappings of any size and content.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <functional>
@@ -97,6 +98,24 @@ std::string UniqueName(const char* base) {
     return std::string("GrelmTest_") + base + "_" + std::to_string(GetCurrentProcessId());
 }
 
+// A mapping of `size` bytes whose pages are only reserved, but for the first `committed`
+// bytes, which hold `bytes`.
+UniqueHandle ReservedMapping(const std::string& name, size_t size, size_t committed,
+                             const std::string& bytes = std::string()) {
+    UniqueHandle mapping(CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr,
+                                            PAGE_READWRITE | SEC_RESERVE, 0,
+                                            static_cast<DWORD>(size), name.c_str()));
+    if (mapping && committed > 0) {
+        void* view = MapViewOfFile(mapping.Get(), FILE_MAP_WRITE, 0, 0, 0);
+        if (view == nullptr || !VirtualAlloc(view, committed, MEM_COMMIT, PAGE_READWRITE)) {
+            return UniqueHandle();
+        }
+        std::memcpy(view, bytes.data(), bytes.size() < committed ? bytes.size() : committed);
+        UnmapViewOfFile(view);
+    }
+    return mapping;
+}
+
 TEST(SpoutReceiverTest, ReadsOnlyValidRecordsAndTreatsBrokenMappingsAsMissing) {
     struct Case {
         uint32_t handle, width, height;
@@ -120,6 +139,10 @@ TEST(SpoutReceiverTest, ReadsOnlyValidRecordsAndTreatsBrokenMappingsAsMissing) {
     FakeSender tooShort(UniqueName("small"), 4);
     ASSERT_TRUE(tooShort.open());
     EXPECT_FALSE(SpoutReceiver::ReadSenderRecord(UniqueName("small"), record));
+    // Another process may make a record whose pages are reserved and never committed.
+    UniqueHandle reserved(ReservedMapping(UniqueName("reserved"), kSenderMappingBytes, 0));
+    ASSERT_TRUE(reserved);
+    EXPECT_FALSE(SpoutReceiver::ReadSenderRecord(UniqueName("reserved"), record));
 }
 
 TEST(SpoutReceiverTest, WaitsQuietlyForAMissingSenderAndStopsWithDisconnected) {
@@ -206,11 +229,13 @@ TEST(SpoutReceiverTest, WithoutADeviceWaitsQuietlyUntilOneComes) {
     EXPECT_EQ(recorder.reports()[1].state, "connected");
 }
 
-// The bytes of a sender list: one name a slot, the rest zero.
+// The bytes of a sender list: one name a slot, the rest zero, cut at `size`.
 std::string ListBytes(const std::vector<std::string>& slots, size_t size) {
     std::string bytes(size, '\0');
-    for (size_t i = 0; i < slots.size(); ++i) {
-        bytes.replace(i * kSenderNameBytes, slots[i].size(), slots[i]);
+    for (size_t i = 0; i < slots.size() && i * kSenderNameBytes < size; ++i) {
+        const size_t room = size - i * kSenderNameBytes;
+        bytes.replace(i * kSenderNameBytes, std::min(slots[i].size(), room),
+                      slots[i].substr(0, room));
     }
     return bytes;
 }
@@ -236,13 +261,19 @@ TEST(SpoutSenderListTest, ListsTheLiveSendersOfWhateverTheListHolds) {
     FakeSender senderA(a), senderC(c), senderD(d);
     const std::string stale = UniqueName("stale_b");  // in the list, its record gone
     const std::string garbage(4 * kSenderNameBytes, '\xEE');
-    std::vector<std::string> crowd(4200, "not a sender");  // beyond the bound of 4096 slots
+    // Live senders right at and right past the bound of 4096 slots.
+    std::vector<std::string> crowd(SpoutSenderList::kMaxListBytes / kSenderNameBytes - 1,
+                                   "not a sender");
     crowd.push_back(a);
+    crowd.push_back(c);
+    constexpr size_t kAll = ~size_t{0};
     struct Case {
         const char* what;
         size_t size;
         std::string bytes;
         std::vector<std::string> listed;
+        size_t committed = kAll;  // the rest only reserved
+        const char* error = "";
     } cases[] = {
         {"live and stale senders, up to the first empty slot",
          64 * kSenderNameBytes,
@@ -257,24 +288,45 @@ TEST(SpoutSenderListTest, ListsTheLiveSendersOfWhateverTheListHolds) {
          5 * kSenderNameBytes,
          a + std::string(kSenderNameBytes - a.size(), '\0') + garbage,
          {a}},
-        {"a huge list is read only to its bound",
+        {"a huge list is read to its bound, no slot further",
          4400 * kSenderNameBytes,
          ListBytes(crowd, 4400 * kSenderNameBytes),
-         {}},
+         {a}},
+        {"a list exactly as large as the bound, full to its end",
+         SpoutSenderList::kMaxListBytes,
+         ListBytes(crowd, SpoutSenderList::kMaxListBytes),
+         {a}},
+        {"a list whose pages are only reserved",
+         64 * kSenderNameBytes,
+         "",
+         {},
+         0,
+         "Cannot read sender list"},
+        {"a list committed only as far as its first page",
+         64 * kSenderNameBytes,
+         ListBytes({d, c}, 4096),
+         {d, c},
+         4096},
     };
     const std::string listName = UniqueName("list");
     EXPECT_TRUE(SpoutSenderList(listName).Find().names.empty()) << "no list at all";
     for (const Case& test : cases) {
         SCOPED_TRACE(test.what);
-        UniqueHandle list(CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
-                                             static_cast<DWORD>(test.size), listName.c_str()));
-        ASSERT_TRUE(list);
-        void* view = MapViewOfFile(list.Get(), FILE_MAP_WRITE, 0, 0, test.size);
-        ASSERT_NE(view, nullptr);
-        std::memcpy(view, test.bytes.data(), test.bytes.size());
-        UnmapViewOfFile(view);
+        UniqueHandle list;
+        if (test.committed == kAll) {
+            list.Reset(CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
+                                          static_cast<DWORD>(test.size), listName.c_str()));
+            ASSERT_TRUE(list);
+            void* view = MapViewOfFile(list.Get(), FILE_MAP_WRITE, 0, 0, test.size);
+            ASSERT_NE(view, nullptr);
+            std::memcpy(view, test.bytes.data(), test.bytes.size());
+            UnmapViewOfFile(view);
+        } else {
+            list = ReservedMapping(listName, test.size, test.committed, test.bytes);
+            ASSERT_TRUE(list);
+        }
         FoundSources found = SpoutSenderList(listName).Find();
-        EXPECT_EQ(found.error, "");
+        EXPECT_EQ(found.error, test.error);
         EXPECT_EQ(found.names, test.listed);
     }
     // A sender that keeps the list's mutex does not keep the list from being read.

@@ -99,6 +99,35 @@ public:
         return std::string(buffer, count);
     }
 
+    // True once the client's end is closed (a read finds the pipe broken) within timeoutMs.
+    // Bytes the client still sends meanwhile are kept for ReadLine.
+    bool ClientGone(DWORD timeoutMs) {
+        const ULONGLONG end = GetTickCount64() + timeoutMs;
+        for (;;) {
+            char buffer[4096];
+            OVERLAPPED overlapped = {};
+            overlapped.hEvent = event_.Get();
+            DWORD count = 0;
+            BOOL done = ReadFile(pipe_, buffer, sizeof buffer, &count, &overlapped);
+            if (!done && GetLastError() == ERROR_IO_PENDING) {
+                const ULONGLONG now = GetTickCount64();
+                if (WaitForSingleObject(event_.Get(), now < end ? static_cast<DWORD>(end - now)
+                                                                : 0) != WAIT_OBJECT_0) {
+                    CancelIoEx(pipe_, &overlapped);
+                }
+                done = GetOverlappedResult(pipe_, &overlapped, &count, TRUE);
+            }
+            if (!done) {
+                const DWORD error = GetLastError();
+                return error == ERROR_BROKEN_PIPE || error == ERROR_PIPE_NOT_CONNECTED;
+            }
+            lines_.Append(buffer, count, [&](const std::string& l) { ready_.push_back(l); });
+            if (GetTickCount64() >= end) {
+                return false;
+            }
+        }
+    }
+
     // The next complete line from the client, without its LF.
     bool ReadLine(std::string& line, DWORD timeoutMs = 5000) {
         ULONGLONG end = GetTickCount64() + timeoutMs;

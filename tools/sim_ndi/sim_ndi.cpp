@@ -16,6 +16,7 @@
 //   stall:MS          the capture call after a connection's first video frame blocks MS ms,
 //                     ignoring its timeout (a runtime that hangs)
 //   stall-create:MS   every receiver create blocks MS ms before it answers
+//   still             a still picture instead of the stripes (sim_still.h), no frame number
 // At the lowest bandwidth the picture is half as wide and half as high.
 //
 // Pixels are BGRA: moving vertical stripes; the first pixel of the first row carries the
@@ -47,6 +48,7 @@
 
 #include "ndi_api.h"
 #include "sim_source_list.h"
+#include "sim_still.h"
 #include "sim_tokens.h"
 
 namespace {
@@ -62,6 +64,7 @@ struct Script {
     bool audioMeta = false;
     bool nullData = false;
     bool paddedStride = false;
+    bool still = false;
     long stallMs = 0;
     long stallCreateMs = 0;
 };
@@ -180,6 +183,8 @@ void ApplyToken(const std::string& token, Script& script) {
         script.nullData = true;
     } else if (token == "padded-stride") {
         script.paddedStride = true;
+    } else if (token == "still") {
+        script.still = true;
     } else if (StartsWith(token, "stall-create:")) {
         script.stallCreateMs = NumberAfter(token, 13);
     } else if (StartsWith(token, "stall:")) {
@@ -249,7 +254,11 @@ void FillVideo(Instance& instance, ndi::VideoFrameV2* video) {
     video->data = nullptr;
     if (!s.nullData) {
         video->data = new uint8_t[static_cast<size_t>(stride) * static_cast<size_t>(height)];
-        DrawPattern(video->data, width, height, stride, frame);
+        if (s.still) {
+            DrawStillPicture(video->data, width, height, stride);
+        } else {
+            DrawPattern(video->data, width, height, stride, frame);
+        }
     }
     InterlockedIncrement(&gOutstanding);
     SimLog("capture -> video %dx%d stride=%d frame=%ld data=%s", width, height, stride, frame,

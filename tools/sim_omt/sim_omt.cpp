@@ -19,6 +19,8 @@
 //   stall-create:MS  every create blocks MS ms before it answers
 //   stderr:N         every frame delivered comes with a line of N bytes on the process's
 //                    standard error (a library that talks there, as some do)
+//   still            a still picture instead of the gradient (sim_still.h): no frame
+//                    number, no quality, no bar
 //   tag:TEXT         ignored; keeps otherwise equal addresses apart
 // Unknown items are ignored. An empty address fails every create.
 //
@@ -53,6 +55,7 @@
 
 #include "omt_api.h"
 #include "sim_source_list.h"
+#include "sim_still.h"
 #include "sim_tokens.h"
 #include "win_types.h"
 
@@ -89,6 +92,7 @@ struct SourcePlan {
     bool zeroLength = false;
     bool paddedStride = false;
     bool shortData = false;
+    bool still = false;
     int stallMs = 0;
     int stallCreateMs = 0;
     int stderrBytes = 0;
@@ -205,6 +209,8 @@ void ApplyItem(const std::string& item, SourcePlan& plan) {
         plan.paddedStride = true;
     else if (name == "short-data")
         plan.shortData = true;
+    else if (name == "still")
+        plan.still = true;
     else if (name == "stall")
         plan.stallMs = ToInt(value, 0);
     else if (name == "stall-create")
@@ -273,7 +279,12 @@ OmtMediaFrame* MakeFrame(Instance& instance) {
     int width = ScaledSize(plan.width, instance.quality);
     int height = ScaledSize(plan.height, instance.quality);
     int stride = width * 4 + (plan.paddedStride ? 64 : 0);
-    DrawFrame(instance, width, height, stride);
+    if (plan.still) {
+        instance.pixels.assign(static_cast<size_t>(stride) * height, 0);
+        DrawStillPicture(instance.pixels.data(), width, height, stride);
+    } else {
+        DrawFrame(instance, width, height, stride);
+    }
     ++instance.framesSent;
 
     OmtMediaFrame& record = instance.record;
