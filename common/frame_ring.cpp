@@ -19,10 +19,15 @@ void Release(TextureList& textures) {
     textures.clear();
 }
 
-// Under the lock: moves the textures `gone` says out of the slot.
+// Under the lock: moves the textures `gone` says out of the slot (nothing is allocated
+// when there are none, as after most frames).
 template <typename Predicate>
 TextureList TakeOut(FrameSlot& slot, Predicate gone) {
     TextureList out;
+    if (std::none_of(slot.textures.begin(), slot.textures.end(),
+                     [&gone](const auto& texture) { return gone(*texture); })) {
+        return out;
+    }
     TextureList kept;
     for (auto& texture : slot.textures) {
         (gone(*texture) ? out : kept).push_back(std::move(texture));
