@@ -1,5 +1,6 @@
 // The host adapter of the two pixel-row hosts (Parlex, Tivane): a receiver whose
-// FrameCallback copies into the frame slot, and the main thread that draws from it.
+// FrameCallback copies into the frame slot's textures, and the main thread that draws
+// from them.
 // SetQualityOf is the receiver's quality setter (NdiReceiver::SetBandwidth,
 // OmtReceiver::SetQuality).
 #pragma once
@@ -29,6 +30,12 @@ public:
     }
     void OnFrameNotification(FramePresenter& presenter) override {
         DrawPendingFrame(*slot_, presenter);
+    }
+    // The ring's textures belong to the device; the next frame makes a ring on the new one.
+    void OnDeviceChanged(ID3D11Device* device) override {
+        if (device == nullptr) {
+            RetireFrameTextures(*slot_);
+        }
     }
     std::unique_ptr<SourceFinder> CreateSourceFinder() override {
         return receiver_->CreateSourceFinder();

@@ -184,6 +184,62 @@ void FramePresenter::KeepWindowSize(bool kept) {
     }
 }
 
+void CopyFrameRows(unsigned char* target, size_t targetPitch, const unsigned char* source,
+                   size_t sourceStride, int width, int height) {
+    const size_t rowBytes = static_cast<size_t>(width) * 4;
+    if (sourceStride == targetPitch && sourceStride == rowBytes) {
+        std::memcpy(target, source, rowBytes * static_cast<size_t>(height));
+        return;
+    }
+    const size_t count = std::min(rowBytes, std::min(sourceStride, targetPitch));
+    for (int row = 0; row < height; ++row) {
+        std::memcpy(target + row * targetPitch, source + row * sourceStride, count);
+    }
+}
+
+bool FramePresenter::CreateFrameTexture(int width, int height, ComPtr<ID3D11Texture2D>& texture,
+                                        ComPtr<ID3D11ShaderResourceView>& view) {
+    view.Reset();
+    texture.Reset();
+    if (!device_ || width < 1 || height < 1) {
+        return false;
+    }
+    D3D11_TEXTURE2D_DESC desc = {};
+    desc.Width = static_cast<UINT>(width);
+    desc.Height = static_cast<UINT>(height);
+    desc.MipLevels = 1;
+    desc.ArraySize = 1;
+    desc.Format = DXGI_FORMAT_B8G8R8A8_UNORM;
+    desc.SampleDesc = {1, 0};
+    desc.Usage = D3D11_USAGE_DYNAMIC;
+    desc.BindFlags = D3D11_BIND_SHADER_RESOURCE;
+    desc.CPUAccessFlags = D3D11_CPU_ACCESS_WRITE;
+    if (!Check(PresenterCall::CreateTexture, device_->CreateTexture2D(&desc, nullptr, &texture)) ||
+        !Check(PresenterCall::CreateView,
+               device_->CreateShaderResourceView(texture.Get(), nullptr, &view))) {
+        view.Reset();
+        texture.Reset();  // nothing half made
+        return false;
+    }
+    return true;
+}
+
+bool FramePresenter::MapFrameTexture(ID3D11Texture2D* texture, D3D11_MAPPED_SUBRESOURCE& mapped) {
+    mapped = {};
+    return context_ && texture != nullptr &&
+           Check(PresenterCall::Map,
+                 context_->Map(texture, 0, D3D11_MAP_WRITE_DISCARD, 0, &mapped));
+}
+
+void FramePresenter::ShowFrameTexture(ID3D11Texture2D* texture, ID3D11ShaderResourceView* view,
+                                      int width, int height) {
+    frameTexture_ = texture;
+    frameView_ = view;
+    if (width != textureWidth_ || height != textureHeight_) {
+        FollowFrameSize(width, height);
+    }
+}
+
 bool FramePresenter::UploadFrame(const unsigned char* pixels, int width, int height,
                                  int strideBytes) {
     // An empty frame, or rows that do not run forward, is refused before anything is
@@ -193,45 +249,18 @@ bool FramePresenter::UploadFrame(const unsigned char* pixels, int width, int hei
     }
     // A texture lost to a failed creation is made again even at the old size.
     if (!frameTexture_ || width != textureWidth_ || height != textureHeight_) {
-        frameView_.Reset();
-        frameTexture_.Reset();
-        D3D11_TEXTURE2D_DESC desc = {};
-        desc.Width = static_cast<UINT>(width);
-        desc.Height = static_cast<UINT>(height);
-        desc.MipLevels = 1;
-        desc.ArraySize = 1;
-        desc.Format = DXGI_FORMAT_B8G8R8A8_UNORM;
-        desc.SampleDesc = {1, 0};
-        desc.Usage = D3D11_USAGE_DYNAMIC;
-        desc.BindFlags = D3D11_BIND_SHADER_RESOURCE;
-        desc.CPUAccessFlags = D3D11_CPU_ACCESS_WRITE;
-        if (!Check(PresenterCall::CreateTexture,
-                   device_->CreateTexture2D(&desc, nullptr, &frameTexture_)) ||
-            !Check(PresenterCall::CreateView,
-                   device_->CreateShaderResourceView(frameTexture_.Get(), nullptr, &frameView_))) {
-            frameView_.Reset();
-            frameTexture_.Reset();  // never keep a texture whose size is not recorded
+        // Never keep a texture whose size is not recorded.
+        if (!CreateFrameTexture(width, height, frameTexture_, frameView_)) {
             return false;
         }
         FollowFrameSize(width, height);
     }
     D3D11_MAPPED_SUBRESOURCE mapped = {};
-    if (!Check(PresenterCall::Map,
-               context_->Map(frameTexture_.Get(), 0, D3D11_MAP_WRITE_DISCARD, 0, &mapped))) {
+    if (!MapFrameTexture(frameTexture_.Get(), mapped)) {
         return false;
     }
-    const size_t rowBytes = static_cast<size_t>(width) * 4;
-    const size_t stride = static_cast<size_t>(strideBytes);
-    const size_t rowPitch = mapped.RowPitch;
-    auto* target = static_cast<unsigned char*>(mapped.pData);
-    if (stride == rowPitch && stride == rowBytes) {
-        std::memcpy(target, pixels, rowBytes * static_cast<size_t>(height));
-    } else {
-        const size_t count = std::min(rowBytes, std::min(stride, rowPitch));
-        for (int row = 0; row < height; ++row) {
-            std::memcpy(target + row * rowPitch, pixels + row * stride, count);
-        }
-    }
+    CopyFrameRows(static_cast<unsigned char*>(mapped.pData), mapped.RowPitch, pixels,
+                  static_cast<size_t>(strideBytes), width, height);
     context_->Unmap(frameTexture_.Get(), 0);
     return true;
 }

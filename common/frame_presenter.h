@@ -1,13 +1,19 @@
 // Draws received video into the host window with Direct3D 11: one windowed swap chain,
 // one frame texture, one full-screen triangle. Main thread only.
 //
-// Parlex and Tivane upload BGRA pixel rows (UploadFrame + Render); Grelm copies a
-// shared texture on the graphics card (PresentTexture, built with the Spout receiver).
+// Parlex and Tivane draw BGRA pixel rows: mostly from a dynamic texture that the worker
+// has already filled (ShowFrameTexture + Render, see frame_slot.h), and when no such
+// texture fits yet, by uploading them here (UploadFrame + Render). Grelm copies a shared
+// texture on the graphics card (PresentTexture, built with the Spout receiver).
 //
 // The presenter is the one owner of the device: when a call reports the device removed
 // or reset, DeviceLost() says so and RecreateDevice() makes every device-bound object
-// again on the same window; nothing else keeps the device across that switch.
+// again on the same window. The frame slot's textures are let go before that switch
+// (RetireFrameTextures); only one the worker is still writing into outlives it, until the
+// worker is done with it.
 #pragma once
+
+#include <cstddef>
 
 #include <d3d11.h>
 #include <wrl/client.h>
@@ -16,6 +22,11 @@
 
 // The Direct3D calls whose results the presenter acts on.
 enum class PresenterCall { CreateDevice, CreateView, CreateTexture, Map, ResizeBuffers, Present };
+
+// Copies `height` rows of BGRA pixels between two pitches: width x 4 bytes a row, or fewer
+// when either pitch is shorter; one block when both pitches are exactly width x 4.
+void CopyFrameRows(unsigned char* target, size_t targetPitch, const unsigned char* source,
+                   size_t sourceStride, int width, int height);
 
 class FramePresenter {
 public:
@@ -27,6 +38,15 @@ public:
     bool Initialize(HWND window);
     bool UploadFrame(const unsigned char* pixels, int width, int height, int strideBytes);
     void Render();
+    // A dynamic BGRA texture of the frame's size, which the CPU writes and the draw samples.
+    bool CreateFrameTexture(int width, int height, Microsoft::WRL::ComPtr<ID3D11Texture2D>& texture,
+                            Microsoft::WRL::ComPtr<ID3D11ShaderResourceView>& view);
+    // Maps a frame texture for writing, discarding what it held.
+    bool MapFrameTexture(ID3D11Texture2D* texture, D3D11_MAPPED_SUBRESOURCE& mapped);
+    // Makes an unmapped frame texture of this device the one Render draws, following its
+    // size with texture size, swap chain and window.
+    void ShowFrameTexture(ID3D11Texture2D* texture, ID3D11ShaderResourceView* view, int width,
+                          int height);
     bool PresentTexture(ID3D11Texture2D* source, int width, int height);  // Grelm only
     bool CreateBackBufferView();
     bool CompileShaders();
@@ -50,6 +70,7 @@ public:
     ID3D11DeviceContext* context() const { return context_.Get(); }
     IDXGISwapChain* swapChain() const { return swapChain_.Get(); }
     ID3D11Texture2D* frameTexture() const { return frameTexture_.Get(); }
+    ID3D11ShaderResourceView* frameView() const { return frameView_.Get(); }
     int backBufferWidth() const { return backBufferWidth_; }
     int backBufferHeight() const { return backBufferHeight_; }
     int textureWidth() const { return textureWidth_; }

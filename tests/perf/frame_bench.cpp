@@ -8,11 +8,16 @@
 //   frame_bench pipeline [s] [src] simulated source -> slot -> Present: fps, frame
 //                                  notifications and latency; then a bare Direct3D 11 loop
 //                                  at the same size on the same window, as the baseline
+//   frame_bench path [s] [src]     simulated source -> slot -> a texture the draw can
+//                                  sample: the worker's store and the main thread's take
+//                                  (Present left out) per frame, against a memcpy of the
+//                                  same library frame; CPU per received frame
 //
-// Threads: the main thread plays the host's main thread; in `pipeline` the receiver's
-// worker stores frames exactly as Tivane's FrameCallback does.
+// Threads: the main thread plays the host's main thread; in `pipeline` and `path` the
+// receiver's worker stores frames exactly as Tivane's FrameCallback does.
 #include <algorithm>
 #include <atomic>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -127,9 +132,9 @@ struct HandoffCase {
     void Store(int i) {
         StoreFrame(slot, window, sources[i & 1].data(), size.width, size.height, size.width * 4);
     }
-    // The main thread's side: takes the pending frame out and empties the queue.
+    // The main thread's side: takes the pending frame out, draws it and empties the queue.
     void Take() {
-        DrawPendingFrame(slot, none);
+        DrawPendingFrame(slot, presenter);
         DrainMessages();
     }
     const Size& size;
@@ -138,7 +143,7 @@ struct HandoffCase {
     std::vector<unsigned char> sources[2];
     std::vector<unsigned char> target;
     FrameSlot slot;
-    FramePresenter none;  // never initialised: DrawPendingFrame only takes the frame
+    FramePresenter presenter;  // the host's, so that the slot works as in a host
 };
 
 double MicrosOf(const std::function<void()>& step) {
@@ -152,11 +157,15 @@ double MicrosOf(const std::function<void()>& step) {
 // leaves out the frames a busy machine preempted. Per frame: memcpy into a warm block;
 // StoreFrame into an empty slot (the first frame: it posts the notification); StoreFrame
 // of the next frame while that one is pending (it replaces it and posts nothing); then,
-// untimed, the main thread's side takes the frame out.
+// untimed, the main thread's side takes the frame out and draws it.
 void Handoff(HWND window, int rounds) {
     for (const Size& size : kSizes) {
         HandoffCase c(size, window);
-        for (int i = 0; i < 2; ++i) {  // both of the slot's blocks allocated first
+        if (!c.presenter.Initialize(window)) {
+            std::printf("handoff_error presenter\n");
+            return;
+        }
+        for (int i = 0; i < 2; ++i) {  // whatever the slot allocates for this size, first
             c.Store(i);
             c.Take();
         }
@@ -219,38 +228,38 @@ void Upload(HWND window, int rounds) {
     }
 }
 
-// The frame the main thread is drawing; valid during Present on the main thread.
-const unsigned char* DrawnPixels(const FrameSlot& slot) {
-    return slot.drawPixels.get();
+// The simulator's frame number, which it writes into the first pixel.
+long FrameNumber(const unsigned char* pixels) {
+    return pixels[0] | (pixels[1] << 8) | (pixels[2] << 16);
 }
 
-// The bench build's present counter: a presenter that timestamps every Present and reads
-// the simulator's frame number (first pixel) from the frame it has just drawn.
+// The bench build's present counter: a presenter that counts and times every Present and
+// timestamps it for the frame the loop is drawing (`drawing`: the newest frame stored
+// when the loop took its notification; one stored between that moment and the take makes
+// a latency up to a frame too long, rarely).
 class TimedPresenter : public FramePresenter {
 public:
-    explicit TimedPresenter(const FrameSlot& slot) : slot_(slot) {}
     int presents = 0;
+    double presentSeconds = 0.0;  // spent inside Present
     std::vector<double> latencies;
     double* producedAt = nullptr;  // indexed by frame number modulo kRing
+    long drawing = -1;
     static constexpr long kRing = 1 << 16;
 
 protected:
     void Present() override {
+        const double start = Now();
         FramePresenter::Present();
-        double now = Now();
+        const double now = Now();
+        presentSeconds += now - start;
         ++presents;
-        const unsigned char* drawn = DrawnPixels(slot_);
-        if (drawn != nullptr) {
-            long frame = drawn[0] | (drawn[1] << 8) | (drawn[2] << 16);
-            double produced = producedAt[frame % kRing];
+        if (producedAt != nullptr && drawing >= 0) {
+            double produced = producedAt[drawing % kRing];
             if (produced > 0.0) {
                 latencies.push_back((now - produced) * 1000.0);
             }
         }
     }
-
-private:
-    const FrameSlot& slot_;
 };
 
 std::string SimDir() {
@@ -259,6 +268,13 @@ std::string SimDir() {
     std::string dir(path, length);
     dir.resize(dir.find_last_of("\\/") + 1);
     return dir + "..\\sim\\";
+}
+
+// The NdiReceiver finds the simulated runtime first.
+void UseSimulatedRuntime() {
+    char path[32768];
+    GetEnvironmentVariableA("PATH", path, sizeof path);
+    SetEnvironmentVariableA("PATH", (SimDir() + ";" + path).c_str());
 }
 
 // The size and rate a `pattern:WxH@R` source asks for; false for any other source.
@@ -290,6 +306,8 @@ struct PathFigures {
     long taken = 0;     // frame notifications the loop took that were posted in the span
     long waiting = 0;   // frame notifications still queued at the end
     std::vector<double> latencies;
+    double presentSeconds = 0.0;  // spent inside Present
+    double takeSeconds = 0.0;     // spent in DrawPendingFrame, Present included
 };
 
 // The host-style message loop over a warm-up and the measured span. Notifications are
@@ -297,7 +315,8 @@ struct PathFigures {
 // span and the backlog left at its end is counted, so that taken + waiting is every
 // notification posted during the span (within the frame or two that straddle either end).
 void MeasureLoop(HWND window, FrameSlot& slot, TimedPresenter& presenter,
-                 const std::atomic<long>& received, int seconds, PathFigures& figures) {
+                 const std::atomic<long>& received, const std::atomic<long>& newest, int seconds,
+                 PathFigures& figures) {
     const double warmUp = 1.5;  // connection, first size change, first allocations
     const double start = Now();
     const double end = start + warmUp + seconds;
@@ -308,7 +327,10 @@ void MeasureLoop(HWND window, FrameSlot& slot, TimedPresenter& presenter,
     MSG message;
     while (Now() < end && GetMessageW(&message, nullptr, 0, 0) > 0) {
         if (message.message == kFrameNotification) {
+            presenter.drawing = newest.load();
+            const double taking = Now();
             DrawPendingFrame(slot, presenter);
+            figures.takeSeconds += measuring ? Now() - taking : 0.0;
             figures.taken += measuring ? 1 : 0;
         } else {
             TranslateMessage(&message);
@@ -325,6 +347,7 @@ void MeasureLoop(HWND window, FrameSlot& slot, TimedPresenter& presenter,
             presentsFrom = presenter.presents;
             receivedFrom = received.load();
             presenter.latencies.clear();
+            presenter.presentSeconds = 0.0;
         }
     }
     figures.seconds = Now() - from;
@@ -332,6 +355,7 @@ void MeasureLoop(HWND window, FrameSlot& slot, TimedPresenter& presenter,
     figures.received = received.load() - receivedFrom;
     figures.waiting = DrainNotifications();
     figures.latencies = presenter.latencies;
+    figures.presentSeconds = presenter.presentSeconds;
 }
 
 // The host's whole path: simulated source -> NdiReceiver -> StoreFrame -> a host-style
@@ -343,7 +367,7 @@ bool RunHostPath(HWND window, int seconds, const std::string& source, PathFigure
         return false;
     }
     FrameSlot slot;
-    TimedPresenter presenter(slot);
+    TimedPresenter presenter;
     if (!presenter.Initialize(window)) {
         std::printf("pipeline_error presenter\n");
         return false;
@@ -351,15 +375,17 @@ bool RunHostPath(HWND window, int seconds, const std::string& source, PathFigure
     std::vector<double> produced(TimedPresenter::kRing, 0.0);
     presenter.producedAt = produced.data();
     std::atomic<long> received{0};
+    std::atomic<long> newest{-1};
     receiver->SetFrameCallback([&](const unsigned char* pixels, int width, int height, int stride) {
-        long frame = pixels[0] | (pixels[1] << 8) | (pixels[2] << 16);
+        const long frame = FrameNumber(pixels);
         produced[frame % TimedPresenter::kRing] = Now();
         ++received;
         StoreFrame(slot, window, pixels, width, height, stride);
+        newest = frame;
     });
     receiver->Start(source, 100);
     SetTimer(window, 1, 100, nullptr);  // the loop wakes even when no frame comes
-    MeasureLoop(window, slot, presenter, received, seconds, figures);
+    MeasureLoop(window, slot, presenter, received, newest, seconds, figures);
     KillTimer(window, 1);
     receiver->Stop();
     FreeFramePixels(slot);
@@ -593,6 +619,12 @@ void PrintHostPath(const char* k, const PathFigures& figures) {
     std::printf("%s_queued_at_end %ld\n", k, figures.waiting);
     std::printf("%s_latency_median_ms %.2f\n", k, Median(figures.latencies));
     std::printf("%s_latency_p99_ms %.2f\n", k, Percentile(figures.latencies, 0.99));
+    // Where the main thread's time goes: inside Present, and in the rest of the takes.
+    const double presents = std::max(1, figures.presents);
+    std::printf("%s_present_call_ms %.2f\n", k, figures.presentSeconds * 1000.0 / presents);
+    std::printf("%s_take_without_present_ms %.3f\n", k,
+                (figures.takeSeconds - figures.presentSeconds) * 1000.0 / presents);
+    std::printf("%s_main_busy_share %.3f\n", k, figures.takeSeconds / span);
 }
 
 // The host's path, and at the same size the bare loop (the baseline, half of its time
@@ -607,9 +639,7 @@ void Pipeline(HWND window, int seconds, const std::string& source) {
         std::printf("pipeline_error source\n");
         return;
     }
-    char path[32768];
-    GetEnvironmentVariableA("PATH", path, sizeof path);
-    SetEnvironmentVariableA("PATH", (SimDir() + ";" + path).c_str());
+    UseSimulatedRuntime();
     PresentCount bare = RunBareLoop(width, height, seconds / 2.0);
     PathFigures figures;
     if (!RunHostPath(window, seconds, source, figures)) {
@@ -632,6 +662,171 @@ void Pipeline(HWND window, int seconds, const std::string& source) {
                 RunBareLoop(width, height, seconds, source).PerSecond());
 }
 
+double Micros(const FILETIME& time) {
+    return static_cast<double>((static_cast<uint64_t>(time.dwHighDateTime) << 32) |
+                               time.dwLowDateTime) /
+           10.0;
+}
+
+// User plus kernel time of a thread, or of the whole process, in microseconds.
+double ThreadCpuMicros(HANDLE thread) {
+    FILETIME created, exited, kernel, user;
+    return GetThreadTimes(thread, &created, &exited, &kernel, &user) ? Micros(kernel) + Micros(user)
+                                                                     : 0.0;
+}
+double ProcessCpuMicros() {
+    FILETIME created, exited, kernel, user;
+    return GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user)
+               ? Micros(kernel) + Micros(user)
+               : 0.0;
+}
+
+// What the frame callback measures; the worker's until the receiver has stopped.
+struct StoreTimes {
+    std::vector<double> copies;   // memcpy of the library frame, us
+    std::vector<double> stores;   // StoreFrame of it, when it posted nothing, us
+    std::vector<double> posting;  // StoreFrame of it, when it posted the notification, us
+    std::vector<unsigned char> block;
+    long frames = 0;
+    UniqueHandle thread;  // the worker, for its CPU time
+};
+
+// The CPU times the measured span starts and ends with.
+struct CpuMarks {
+    double at = 0.0;
+    double process = 0.0;
+    double main = 0.0;
+    double worker = 0.0;
+    long received = 0;
+    static CpuMarks Take(HANDLE worker, long received) {
+        return {Now(), ProcessCpuMicros(), ThreadCpuMicros(GetCurrentThread()),
+                worker != nullptr ? ThreadCpuMicros(worker) : 0.0, received};
+    }
+};
+
+// Whether a frame notification is outstanding.
+bool Notified(FrameSlot& slot) {
+    ScopedLock lock(slot.lock);
+    return slot.notified;
+}
+
+// The frame path from the library's buffer to a texture the draw can sample. Per frame,
+// in the frame callback: StoreFrame, and one memcpy of the same library frame into a warm
+// block, the memcpy first on every other frame so that neither always finds the frame in
+// the cache. A store that posts the frame notification is counted apart: under Wine a
+// post is a round trip to wineserver, which costs as much as a copy on a busy machine and
+// is not part of the frame's bytes. On the main thread, per frame drawn: DrawPendingFrame
+// without the time spent inside Present (what is left: unmapping or uploading, the draw
+// call, the slot's upkeep). Medians over the measured span; the path is the store that
+// posts nothing and the take added. CPU per received frame: the process (the simulator,
+// which draws each frame on the worker, and Wine's graphics threads, which render,
+// included), the worker, and the main thread.
+void Path(HWND window, int seconds, const std::string& source) {
+    int width = 0;
+    int height = 0;
+    int rate = 0;
+    if (!ParsePattern(source, width, height, rate)) {
+        std::printf("path_error source\n");
+        return;
+    }
+    UseSimulatedRuntime();
+    auto receiver = NdiReceiver::Create();
+    FrameSlot slot;
+    TimedPresenter presenter;
+    if (!receiver->Initialize() || !presenter.Initialize(window)) {
+        std::printf("path_error setup\n");
+        return;
+    }
+    StoreTimes times;
+    std::atomic<bool> measuring{false};
+    std::atomic<long> received{0};
+    std::atomic<HANDLE> worker{nullptr};
+    receiver->SetFrameCallback([&](const unsigned char* pixels, int w, int h, int stride) {
+        if (!times.thread) {
+            HANDLE thread = nullptr;
+            DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &thread,
+                            0, FALSE, DUPLICATE_SAME_ACCESS);
+            times.thread.Reset(thread);
+            worker = thread;
+        }
+        const size_t bytes = static_cast<size_t>(h) * static_cast<size_t>(stride);
+        times.block.resize(std::max(times.block.size(), bytes));
+        auto copy = [&] {
+            return MicrosOf([&] { std::memcpy(times.block.data(), pixels, bytes); });
+        };
+        auto store = [&] {
+            return MicrosOf([&] { StoreFrame(slot, window, pixels, w, h, stride); });
+        };
+        double copied = 0.0;
+        double stored = 0.0;
+        const bool outstanding = Notified(slot);
+        if ((times.frames++ & 1) == 0) {
+            copied = copy();
+            stored = store();
+        } else {
+            stored = store();
+            copied = copy();
+        }
+        // A notification taken right after this store's post is missed, rarely.
+        const bool posted = !outstanding && Notified(slot);
+        if (measuring) {
+            times.copies.push_back(copied);
+            (posted ? times.posting : times.stores).push_back(stored);
+        }
+        ++received;
+    });
+    receiver->Start(source, 100);
+    SetTimer(window, 1, 100, nullptr);  // the loop wakes even when no frame comes
+    const double warmUp = 1.5;          // connection, first size change, the ring
+    const double end = Now() + warmUp + seconds;
+    std::vector<double> takes;
+    CpuMarks from;
+    int presentsFrom = 0;
+    MSG message;
+    while (Now() < end && GetMessageW(&message, nullptr, 0, 0) > 0) {
+        if (message.message == kFrameNotification) {
+            const int presents = presenter.presents;
+            const double inPresent = presenter.presentSeconds;
+            const double start = Now();
+            DrawPendingFrame(slot, presenter);
+            const double took = Now() - start - (presenter.presentSeconds - inPresent);
+            if (measuring && presenter.presents == presents + 1) {
+                takes.push_back(took * 1e6);
+            }
+        } else {
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
+        if (!measuring && Now() >= end - seconds) {
+            from = CpuMarks::Take(worker.load(), received.load());
+            presentsFrom = presenter.presents;
+            measuring = true;
+        }
+    }
+    measuring = false;
+    const CpuMarks to = CpuMarks::Take(worker.load(), received.load());
+    KillTimer(window, 1);
+    receiver->Stop();
+    FreeFramePixels(slot);
+    DrainMessages();
+    const long frames = std::max(1L, to.received - from.received);
+    const std::string key = "path_" + std::to_string(height) + "p" + std::to_string(rate);
+    const char* k = key.c_str();
+    const double copy = Median(times.copies);
+    const double path = Median(times.stores) + Median(takes);
+    std::printf("%s_memcpy_us %.1f\n%s_store_us %.1f\n%s_take_us %.1f\n", k, copy, k,
+                Median(times.stores), k, Median(takes));
+    std::printf("%s_posting_store_us %.1f\n%s_posting_share %.3f\n", k, Median(times.posting), k,
+                static_cast<double>(times.posting.size()) /
+                    static_cast<double>(std::max<size_t>(1, times.copies.size())));
+    std::printf("%s_path_us %.1f\n%s_ratio %.3f\n", k, path, k, path / copy);
+    std::printf("%s_received_fps %.2f\n%s_drawn_fps %.2f\n", k, frames / (to.at - from.at), k,
+                (presenter.presents - presentsFrom) / (to.at - from.at));
+    std::printf("%s_process_cpu_us_per_frame %.0f\n", k, (to.process - from.process) / frames);
+    std::printf("%s_worker_cpu_us_per_frame %.0f\n", k, (to.worker - from.worker) / frames);
+    std::printf("%s_main_cpu_us_per_frame %.0f\n", k, (to.main - from.main) / frames);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -650,8 +845,11 @@ int main(int argc, char** argv) {
     } else if (mode == "pipeline") {
         Pipeline(window, argc > 2 ? std::atoi(argv[2]) : 5,
                  argc > 3 ? argv[3] : "pattern:1920x1080@60");
+    } else if (mode == "path") {
+        Path(window, argc > 2 ? std::atoi(argv[2]) : 5,
+             argc > 3 ? argv[3] : "pattern:1920x1080@60");
     } else {
-        std::printf("usage: frame_bench handoff|upload|pipeline [rounds|seconds] [source]\n");
+        std::printf("usage: frame_bench handoff|upload|pipeline|path [rounds|seconds] [source]\n");
     }
     DestroyHostWindow(window);
     std::fflush(stdout);

@@ -5,8 +5,9 @@
 //   host_probe control HOST.exe          set_source -> "connecting"; shutdown -> teardown
 //                                        done (pipe closed by the host) and process exit,
 //                                        idle and receiving 1080p60
-//   host_probe footprint HOST.exe [s]    idle and 1080p30 CPU over s seconds, peak working
-//                                        set idle and at 2160p, handle counts
+//   host_probe footprint HOST.exe [s]    idle, 1080p30 and 1080p60 CPU over s seconds (and
+//                                        per received frame at 1080p60), working set and
+//                                        peak working set idle and at 2160p, handle counts
 //   host_probe scale HOST.exe N [s]      N hosts receiving 1080p30: CPU, memory, stats
 //   host_probe listing HOST.exe [N]      list_sources -> sources_done, first and warm,
 //                                        with N simulated sources (Grelm: one test
@@ -386,6 +387,14 @@ void Print(const char* key, double value) {
     std::fflush(stdout);
 }
 
+double Mean(const std::vector<double>& values) {
+    double sum = 0.0;
+    for (double value : values) {
+        sum += value;
+    }
+    return values.empty() ? 0.0 : sum / static_cast<double>(values.size());
+}
+
 // One host per case; times from the command written to what was read.
 int Control(const std::string& exe) {
     {
@@ -438,6 +447,18 @@ int Footprint(const std::string& exe, int seconds) {
         Print("recv1080p30_cpu_percent", CpuPercent({&host}, seconds));
         Print("recv1080p30_working_set_mb", Mb(Memory(host.process()).WorkingSetSize));
         Print("recv1080p30_handles", Handles(host.process()));
+        // CPU per received frame: the host's CPU over the span against the frames its
+        // statistics counted in it (presents included: Wine renders them in the host).
+        const double sent = host.Send(SetSource("pattern:1920x1080@60"));
+        host.WaitFor("stats", "", 5000, sent);
+        Sleep(1000);
+        const double from = Now();
+        const double cpu = CpuPercent({&host}, seconds);
+        const double fps = Mean(host.StatsSince(from));
+        Print("recv1080p60_cpu_percent", cpu);
+        Print("recv1080p60_fps", fps);
+        Print("recv1080p60_cpu_ms_per_frame", fps > 0.0 ? cpu * 10.0 / fps : 0.0);
+        Print("recv1080p60_working_set_mb", Mb(Memory(host.process()).WorkingSetSize));
     }
     Host host;
     if (!host.Launch(exe, 1)) {
@@ -473,26 +494,20 @@ int Scale(const std::string& exe, int count, int seconds) {
     Print("scale_cpu_percent", CpuPercent(all, seconds));
     double memory = 0.0;
     double lowest = 1e9;
-    int reports = 0;
+    std::vector<double> rates;
     for (Host* host : all) {
         memory += Mb(Memory(host->process()).WorkingSetSize);
         for (double fps : host->StatsSince(from)) {
             lowest = std::min(lowest, fps);
-            ++reports;
+            rates.push_back(fps);
         }
     }
+    const int reports = static_cast<int>(rates.size());
+    Print("scale_mean_stats_fps", Mean(rates));
     Print("scale_working_set_mb", memory);
     Print("scale_stats_reports", reports);
     Print("scale_lowest_stats_fps", reports > 0 ? lowest : 0.0);
     return 0;
-}
-
-double Mean(const std::vector<double>& values) {
-    double sum = 0.0;
-    for (double value : values) {
-        sum += value;
-    }
-    return values.empty() ? 0.0 : sum / static_cast<double>(values.size());
 }
 
 // Sends list_sources and waits for its sources_done: the milliseconds between, or -1.

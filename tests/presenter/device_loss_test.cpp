@@ -12,6 +12,7 @@
 #include <d3d11.h>
 #include <wrl/client.h>
 
+#include "cpu_frame_receiver.h"
 #include "device_recovery.h"
 #include "pipe_client.h"
 #include "presenter_support.h"
@@ -238,6 +239,84 @@ TEST(DeviceLoss, TheControllerHearsTheLossUntilTheDeviceIsBackThenTheReceiversSt
     relay.Relay("connecting", "next");
     ASSERT_TRUE(server.ReadLine(line));
     EXPECT_EQ(line, R"({"type":"status","state":"connecting","source":"next"})");
+}
+
+// A pixel receiver whose frames the test hands in through the frame callback the host
+// adapter installed.
+class HandFedReceiver {
+public:
+    static HandFedReceiver* latest;
+    static ReceiverHandle<HandFedReceiver> Create() {
+        auto receiver = std::make_shared<HandFedReceiver>();
+        latest = receiver.get();
+        return ReceiverHandle<HandFedReceiver>(receiver);
+    }
+    bool Initialize(StartupProblem* = nullptr) { return true; }
+    void SetFrameCallback(FrameCallback callback) { frame = std::move(callback); }
+    void SetStatsCallback(StatsCallback) {}
+    void SetStatusCallback(StatusCallback) {}
+    std::unique_ptr<SourceFinder> CreateSourceFinder() { return nullptr; }
+    bool Start(const std::string&, int) { return true; }
+    void Stop() {}
+    void SetQuality(int) {}
+    bool Stuck() { return false; }
+    FrameCallback frame;
+};
+HandFedReceiver* HandFedReceiver::latest = nullptr;
+
+bool OnDevice(ID3D11Texture2D* texture, ID3D11Device* device) {
+    ComPtr<ID3D11Device> owner;
+    texture->GetDevice(&owner);
+    return owner.Get() == device;
+}
+
+TEST(DeviceLoss, ThePixelHostsRingOfTexturesIsMadeAgainOnTheNewDevice) {
+    TestWindow window(320, 180);
+    LosingPresenter presenter;
+    ASSERT_TRUE(presenter.Initialize(window.Get()));
+    CpuFrameHostReceiver<HandFedReceiver, &HandFedReceiver::SetQuality> host;
+    // The rebuild succeeds, so nothing is reported.
+    StatusRelay relay(HostKind::Tivane, [](const char*, const char*) {});
+    host.InstallCallbacks(window.Get(), relay.MakeCallback(), nullptr);
+    DeviceRecovery recovery(window.Get(), presenter, host, relay);
+    // One frame from the worker, and the host loop's answer to its notification.
+    auto deliverAndDraw = [&](int seed) {
+        GuardedFrame frame(64, 32, 64 * 4 + 16, seed);
+        HandFedReceiver::latest->frame(frame.Data(), 64, 32, 64 * 4 + 16);
+        host.OnFrameNotification(presenter);
+        recovery.AfterDraw();
+    };
+    // Frames after the first alternate between the ring's textures.
+    auto drawsFromTheRing = [&](int firstSeed) {
+        ID3D11Texture2D* previous = presenter.frameTexture();
+        for (int seed = firstSeed; seed < firstSeed + kRingTextures; ++seed) {
+            SCOPED_TRACE(seed);
+            const int presents = presenter.presents;
+            deliverAndDraw(seed);
+            ASSERT_EQ(presenter.presents, presents + 1);
+            EXPECT_EQ(CountMismatches(presenter, 64, 32, 64 * 4, seed), 0u);
+            EXPECT_NE(presenter.frameTexture(), previous);
+            EXPECT_TRUE(OnDevice(presenter.frameTexture(), presenter.device()));
+            previous = presenter.frameTexture();
+        }
+    };
+    deliverAndDraw(1);
+    drawsFromTheRing(2);
+    ComPtr<ID3D11Device> old = presenter.device();
+
+    presenter.Fail(PresenterCall::Present, DXGI_ERROR_DEVICE_REMOVED);
+    deliverAndDraw(10);
+    ASSERT_FALSE(presenter.DeviceLost());
+    ASSERT_NE(presenter.device(), old.Get());
+
+    // The first frame on the new device comes through the block, the others through a
+    // ring made on that device.
+    const int presents = presenter.presents;
+    deliverAndDraw(11);
+    ASSERT_EQ(presenter.presents, presents + 1);
+    EXPECT_EQ(CountMismatches(presenter, 64, 32, 64 * 4, 11), 0u);
+    drawsFromTheRing(12);
+    host.ReleaseFrames();
 }
 
 // Where the platform cannot share textures, the opener makes a texture of its own on the

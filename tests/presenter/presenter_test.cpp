@@ -203,6 +203,7 @@ TEST_F(PresenterTest, NotificationWithoutPendingFrameDrawsNothing) {
     EXPECT_EQ(presenter.textureWidth(), 48);
     presenter.Render();
     EXPECT_EQ(CountMismatches(presenter, 48, 24, 48 * 4, 9), 0u);
+    FreeFramePixels(slot);
 }
 
 }  // namespace

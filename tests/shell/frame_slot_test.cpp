@@ -23,6 +23,7 @@ protected:
                                      180, window));
     }
     void TearDown() override {
+        FreeFramePixels(slot);
         DestroyHostWindow(window);
         MSG message;
         while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
@@ -132,17 +133,25 @@ TEST_F(FrameSlotTest, UnusableFrameIsNeitherCopiedNorNotified) {
         FrameSlot fresh;
         StoreFrame(fresh, window, c.pixels, c.width, c.height, c.stride);
         EXPECT_EQ(fresh.pixels, nullptr);
+        EXPECT_TRUE(fresh.textures.empty());
         EXPECT_EQ(fresh.capacity, 0u);
         EXPECT_FALSE(fresh.pending);
         EXPECT_EQ(TakeNotifications(), 0);
 
-        // Nor does it disturb a frame that is waiting to be drawn.
+        // Nor does it disturb a frame that is waiting to be drawn: in the block the first
+        // time, in a texture of the ring (which that frame's draw started) after that.
         StoreFrame(slot, window, tinyPixels.data(), 16, 4, 64);
+        FrameTexture* const waiting = slot.ready;
         StoreFrame(slot, window, c.pixels, c.width, c.height, c.stride);
         EXPECT_TRUE(slot.pending);
-        EXPECT_EQ(slot.width, 16);
-        EXPECT_EQ(slot.height, 4);
-        EXPECT_EQ(slot.strideBytes, 64);
+        EXPECT_EQ(slot.ready, waiting);
+        if (waiting == nullptr) {
+            EXPECT_EQ(slot.width, 16);
+            EXPECT_EQ(slot.height, 4);
+            EXPECT_EQ(slot.strideBytes, 64);
+        } else {
+            EXPECT_EQ(waiting->state, FrameTexture::State::Ready);
+        }
         EXPECT_EQ(PumpFrames(presenter), 1);
     }
 }
