@@ -1,6 +1,5 @@
 #include "source_listing.h"
 
-#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -51,8 +50,10 @@ struct SourceListing::Shared {
     bool answerRunning = false;       // under lock: the answer thread exists
     bool finderRunning = false;       // under lock: the finder thread exists
     bool outlasted = false;           // Stop's: a thread outlasted one full wait
-    // A call was handed to the finder thread and has not returned yet.
-    std::atomic<bool> calling{false};
+    // Under lock: a call was handed to the finder thread and has not returned yet. Cleared
+    // together with `found`, so that the answer thread, woken by a call that returned in
+    // time, never finds it still set for the next listing.
+    bool calling = false;
 
     bool StartThreads(const std::shared_ptr<Shared>& self);
     bool StartThread(const std::shared_ptr<Shared>& self, bool& running, void (Shared::*loop)());
@@ -128,14 +129,14 @@ FoundSources SourceListing::Shared::CallFinder() {
     if (!finder) {
         return {{}, kNotSupported};
     }
-    if (calling.load()) {
+    std::unique_lock<std::mutex> guard(lock);
+    if (calling) {
         return {{}, kBusy};  // the call that timed out is still inside the library
     }
-    std::unique_lock<std::mutex> guard(lock);
     // Cleared before the call is handed over: the finder thread sets it only after it has
     // stored this call's result.
     found = false;
-    calling.store(true);
+    calling = true;
     callRequested = true;
     changed.notify_all();
     const bool ended = changed.wait_for(guard, std::chrono::milliseconds(callBoundMs),
@@ -166,11 +167,10 @@ void SourceListing::Shared::FinderLoop() {
             std::lock_guard<std::mutex> guard(lock);
             result = std::move(sources);
             found = true;
+            calling = false;
             changed.notify_all();
         }
-        // After `found`: the answer thread hands over a new call only once `calling` is
-        // clear, and clears `found` first, so a late call never wakes it for a new one.
-        calling.store(false);
+        schedule::Point("listing.stored");
     }
 }
 
