@@ -61,18 +61,7 @@ void Outbox::SetStalled(bool stalled) {
 }
 
 size_t Outbox::Waiting(MessageKind kind) const {
-    switch (kind) {
-        case MessageKind::HostReady:
-            return hostReady_;
-        case MessageKind::Status:
-            return statuses_;
-        case MessageKind::Stats:
-            return stats_;
-        case MessageKind::FrameSize:
-            return frameSizes_;
-        default:
-            return ordered_;
-    }
+    return const_cast<Outbox*>(this)->Count(kind);  // reads only
 }
 
 std::deque<Outbox::Message>::iterator Outbox::Front() {

@@ -22,8 +22,8 @@
 
 namespace {
 
-// Generous: under Wine a host with a swap chain needs about 2 s to exit once its
-// teardown has finished, and the machine is shared.
+// Generous: under Wine on a display without a window manager a host with a swap chain
+// needs about 2 s to exit once its teardown has finished, and the machine is shared.
 constexpr double kEndBoundSeconds = 12.0;
 
 struct HostCase {

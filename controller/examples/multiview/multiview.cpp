@@ -170,7 +170,7 @@ LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
             return (LRESULT)background;
         case WM_TIMER:  // --close-after
         case WM_CLOSE: {
-            // Every host at once: under Wine each takes about 2 s to go, together too.
+            // Every host at once: together they take about as long as the slowest.
             std::vector<hc_host*> hosts;
             for (Tile& tile : tiles) {
                 hosts.push_back(tile.host);
