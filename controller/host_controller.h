@@ -385,8 +385,8 @@ HC_API hc_result hc_get_process(hc_host* host, hc_process_info* info);
  * HC_OK; HC_WRONG_STATE (not started, or the system refused: hc_last_system_error). */
 HC_API hc_result hc_terminate(hc_host* host, unsigned long exit_code);
 /* How many STATUS, STATS and OTHER events, and listings nobody asked for, were dropped
- * because max_queued_events were waiting (interface version 3). No wait. HC_OK; HC_INVALID_ARGUMENT (count NULL);
- * HC_WRONG_STATE (not started). */
+ * because max_queued_events were waiting (interface version 3). No wait.
+ * HC_OK; HC_INVALID_ARGUMENT (count NULL); HC_WRONG_STATE (not started). */
 HC_API hc_result hc_dropped_events(hc_host* host, unsigned long long* count);
 
 /* Why the calling thread's last call on this handle failed, as one line; "" after a

@@ -1,5 +1,6 @@
 // The operations command handling needs of a host: the receiver role, the source listing,
-// who sizes the window, and the quit request. Win32-free, so that the command tables are tested natively.
+// who sizes the window, and the quit request. Win32-free, so that the command tables are
+// tested natively.
 #pragma once
 
 #include <string>

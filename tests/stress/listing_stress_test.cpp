@@ -267,13 +267,12 @@ TEST(ListingStress, AListingRightAfterACallThatReturnedInTimeIsNeverBusy) {
     EventLog log;
     std::vector<std::string> lines;
     std::mutex linesLock;
-    SourceListing listing(
-        std::make_unique<FakeFinder>(log, std::vector<int>{0}),
-        [&](const std::string& json) {
-            std::lock_guard<std::mutex> lock(linesLock);
-            lines.push_back(json);
-        },
-        {});
+    SourceListing listing(std::make_unique<FakeFinder>(log, std::vector<int>{0}),
+                          [&](const std::string& json) {
+                              std::lock_guard<std::mutex> lock(linesLock);
+                              lines.push_back(json);
+                          },
+                          {});
     auto ends = [&] {
         std::lock_guard<std::mutex> lock(linesLock);
         return std::count_if(lines.begin(), lines.end(), [](const std::string& line) {
