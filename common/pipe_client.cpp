@@ -27,7 +27,6 @@ struct PipeClient::Reader {
         overlapped.hEvent = event.Get();
     }
 
-    static DWORD WINAPI Main(LPVOID handedOver);
     void Loop();
     // Waits for the pending read; false when the reader must end.
     bool WaitForRead(DWORD& count);
@@ -114,41 +113,28 @@ void PipeClient::Send(const std::string& json) {
 }
 
 void PipeClient::StartReader(CommandCallback callback, std::function<void()> onBroken) {
-    if (!reader_ || readerThread_) {
+    if (!reader_ || readerThread_.Started()) {
         return;
     }
     reader_->onCommand = std::move(callback);
     reader_->onBroken = std::move(onBroken);
     reader_->running.exchange(true);
-    auto* handedOver = new std::shared_ptr<Reader>(reader_);
-    readerThread_.Reset(CreateThread(nullptr, 0, &Reader::Main, handedOver, 0, nullptr));
-    if (!readerThread_) {
-        delete handedOver;
+    Reader* reader = reader_.get();
+    if (!readerThread_.Start(reader_, [reader] { reader->Loop(); })) {
         reader_->running.exchange(false);
     }
 }
 
 bool PipeClient::StopReader() {
-    if (!reader_) {
-        return !readerStuck_;
+    if (reader_ && readerThread_.Started()) {
+        reader_->running.exchange(false);
+        // Only the read: the writer's write in flight must not be cut short.
+        CancelIoEx(reader_->Pipe(), &reader_->overlapped);
+        SetEvent(reader_->event.Get());
     }
-    reader_->running.exchange(false);
-    if (!readerThread_) {
-        return true;
-    }
-    // Only the read: the writer's write in flight must not be cut short.
-    CancelIoEx(reader_->Pipe(), &reader_->overlapped);
-    SetEvent(reader_->event.Get());
-    // A reader that outlasted one full wait is only looked at again.
-    if (WaitForSingleObject(readerThread_.Get(), readerStuck_ ? 0 : kReaderJoinMs) !=
-        WAIT_OBJECT_0) {
-        // Still inside a command: it keeps its state and the pipe while it runs.
-        readerStuck_ = true;
-        return false;
-    }
-    readerThread_.Reset();
-    readerStuck_ = false;
-    return true;
+    // A reader that outlasted one full wait is only looked at again; one still inside a
+    // command keeps its state and the pipe while it runs.
+    return readerThread_.Join(kReaderJoinMs);
 }
 
 bool PipeClient::StopWriter(DWORD drainMs) {
@@ -166,17 +152,6 @@ void PipeClient::Close() {
     StopReader();
     StopWriter();
     ClosePipe();
-}
-
-DWORD WINAPI PipeClient::Reader::Main(LPVOID handedOver) {
-    std::shared_ptr<Reader> self;
-    {
-        std::unique_ptr<std::shared_ptr<Reader>> held(
-            static_cast<std::shared_ptr<Reader>*>(handedOver));
-        self = std::move(*held);
-    }
-    self->Loop();
-    return 0;
 }
 
 void PipeClient::Reader::CancelRead() {

@@ -13,6 +13,7 @@
 #include <memory>
 #include <string>
 
+#include "bounded_thread.h"
 #include "host_kind.h"
 #include "json.h"
 #include "line_splitter.h"
@@ -79,7 +80,6 @@ private:
     // The reader and the writer's channel hold it too: the last of them to end closes it.
     std::shared_ptr<UniqueHandle> pipe_;
     std::shared_ptr<Reader> reader_;
-    UniqueHandle readerThread_;  // kept while the reader outlasts StopReader, to look again
-    bool readerStuck_ = false;   // the reader outlasted StopReader's wait
+    BoundedThread readerThread_;  // kept while the reader outlasts StopReader, to look again
     PipeWriter writer_;
 };

@@ -1,26 +1,7 @@
 #include "startup_report.h"
 
+#include "bounded_thread.h"
 #include "log.h"
-#include "win_types.h"
-
-namespace {
-
-struct PendingLine {
-    HANDLE output;
-    std::string bytes;
-};
-
-// Owns `context`: the main thread may have stopped waiting for it.
-DWORD WINAPI WriteLine(LPVOID context) {
-    auto* line = static_cast<PendingLine*>(context);
-    DWORD written = 0;
-    WriteFile(line->output, line->bytes.data(), static_cast<DWORD>(line->bytes.size()), &written,
-              nullptr);
-    delete line;
-    return 0;
-}
-
-}  // namespace
 
 StartupReporter::StartupReporter() : output_(GetStdHandle(STD_ERROR_HANDLE)) {
     SetStdHandle(STD_ERROR_HANDLE, nullptr);
@@ -31,11 +12,13 @@ void StartupReporter::Report(const StartupProblem& problem) const {
     if (output_ == nullptr || output_ == INVALID_HANDLE_VALUE) {
         return;  // started without one: the exit code is all the controller gets
     }
-    auto* line = new PendingLine{output_, BuildStartupFailed(problem) + "\n"};
-    UniqueHandle writer(CreateThread(nullptr, 0, &WriteLine, line, 0, nullptr));
-    if (!writer) {
-        delete line;
-        return;
+    // The line is the writing thread's own: the main thread may stop waiting for it.
+    const HANDLE output = output_;
+    BoundedThread writer;
+    if (writer.Start(nullptr, [output, line = BuildStartupFailed(problem) + "\n"] {
+            DWORD written = 0;
+            WriteFile(output, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+        })) {
+        writer.Join(kStartupReportWaitMs);
     }
-    WaitForSingleObject(writer.Get(), kStartupReportWaitMs);
 }

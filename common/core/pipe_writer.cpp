@@ -4,8 +4,6 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
-#include <system_error>
-#include <thread>
 #include <utility>
 
 #include "log.h"
@@ -18,7 +16,6 @@ struct PipeWriter::Shared {
     bool failed = true;     // under lock; until Start nothing is kept for a pipe never opened
     bool stopping = false;  // under lock
     bool inFlight = false;  // under lock: a line was taken and its write has not ended
-    bool running = false;   // under lock: the thread has not ended
     std::shared_ptr<WriteChannel> channel;
     std::atomic<unsigned> writeBoundMs{kWriteBoundMs};
     // Writer thread only: the line in flight and how much of it the pipe has taken.
@@ -41,32 +38,18 @@ struct PipeWriter::Shared {
 PipeWriter::PipeWriter() : shared_(std::make_shared<Shared>()) {}
 
 bool PipeWriter::Start(std::shared_ptr<WriteChannel> channel) {
-    if (started_ || stuck_ || !channel) {
+    if (thread_.Started() || !channel) {
         return false;
     }
     Shared& s = *shared_;
-    {
-        std::lock_guard<std::mutex> lock(s.lock);
-        s.channel = std::move(channel);
-        s.failed = false;
-        s.running = true;
-    }
-    try {
-        std::shared_ptr<Shared> shared = shared_;
-        std::thread([shared] {
-            shared->Run();
-            std::lock_guard<std::mutex> lock(shared->lock);
-            shared->running = false;
-            shared->changed.notify_all();
-        }).detach();
-    } catch (const std::system_error&) {
-        std::lock_guard<std::mutex> lock(s.lock);
-        s.failed = true;
-        s.running = false;
-        s.outbox.Clear();
+    std::lock_guard<std::mutex> lock(s.lock);
+    s.channel = std::move(channel);
+    Shared* shared = shared_.get();
+    if (!thread_.Start(shared_, [shared] { shared->Run(); })) {
         s.channel.reset();
         return false;
     }
+    s.failed = false;
     started_ = true;
     return true;
 }
@@ -90,39 +73,29 @@ bool PipeWriter::Waiting(MessageKind kind) {
 }
 
 bool PipeWriter::Stop(unsigned drainMs) {
-    if (stuck_) {
-        // Only looked at again: once its thread has ended, it lets go of the channel.
-        Shared& s = *shared_;
-        std::lock_guard<std::mutex> lock(s.lock);
-        if (!s.running) {
-            stuck_ = false;
-            s.channel.reset();
-        }
-        return !stuck_;
-    }
-    if (!started_) {
-        return true;
-    }
-    started_ = false;
     Shared& s = *shared_;
-    std::unique_lock<std::mutex> lock(s.lock);
-    if (drainMs > 0) {
-        s.changed.wait_for(lock, std::chrono::milliseconds(drainMs), [&s] { return s.Drained(); });
+    if (started_) {
+        started_ = false;
+        std::unique_lock<std::mutex> lock(s.lock);
+        if (drainMs > 0) {
+            s.changed.wait_for(lock, std::chrono::milliseconds(drainMs),
+                               [&s] { return s.Drained(); });
+        }
+        s.stopping = true;
+        s.changed.notify_all();
+        lock.unlock();
+        s.channel->Interrupt();
     }
-    s.stopping = true;
-    s.changed.notify_all();
-    lock.unlock();
-    s.channel->Interrupt();
-    lock.lock();
-    if (!s.changed.wait_for(lock, std::chrono::milliseconds(kJoinMs),
-                            [&s] { return !s.running; })) {
-        stuck_ = true;  // it keeps the channel and the shared state
-    } else {
+    // A writer that outlasted one full wait is only looked at again; until it has ended it
+    // keeps the channel and the shared state.
+    const bool ended = thread_.Join(kJoinMs);
+    std::lock_guard<std::mutex> lock(s.lock);
+    if (ended) {
         s.channel.reset();
     }
     s.failed = true;
     s.outbox.Clear();
-    return !stuck_;
+    return ended;
 }
 
 void PipeWriter::SetWriteBoundForTesting(unsigned milliseconds) {

@@ -15,6 +15,7 @@
 #include <memory>
 #include <string>
 
+#include "bounded_thread.h"
 #include "outbox.h"
 #include "write_channel.h"
 
@@ -46,6 +47,6 @@ public:
 private:
     struct Shared;  // held by the writer thread too
     std::shared_ptr<Shared> shared_;
-    bool started_ = false;
-    bool stuck_ = false;  // the thread outlasted Stop's join
+    bool started_ = false;  // until Stop
+    BoundedThread thread_;
 };

@@ -3,10 +3,9 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
-#include <system_error>
-#include <thread>
 #include <vector>
 
+#include "bounded_thread.h"
 #include "log.h"
 #include "protocol.h"
 #include "schedule_point.h"
@@ -47,16 +46,14 @@ struct SourceListing::Shared {
     bool found = false;               // under lock: the call handed over has returned
     bool underWay = false;            // under lock: requested and not yet answered
     FoundSources result;              // under lock: what the last call returned
-    bool answerRunning = false;       // under lock: the answer thread exists
-    bool finderRunning = false;       // under lock: the finder thread exists
-    bool outlasted = false;           // Stop's: a thread outlasted one full wait
+    BoundedThread answerThread;       // started under lock; joined by Stop once stopped
+    BoundedThread finderThread;       // likewise
     // Under lock: a call was handed to the finder thread and has not returned yet. Cleared
     // together with `found`, so that the answer thread, woken by a call that returned in
     // time, never finds it still set for the next listing.
     bool calling = false;
 
     bool StartThreads(const std::shared_ptr<Shared>& self);
-    bool StartThread(const std::shared_ptr<Shared>& self, bool& running, void (Shared::*loop)());
     void AnswerLoop();
     void FinderLoop();
     FoundSources CallFinder();
@@ -64,37 +61,15 @@ struct SourceListing::Shared {
         std::lock_guard<std::mutex> guard(lock);
         return stopped;
     }
-    // A thread's last step: Stop may now count it ended.
-    void Ended(bool& running) {
-        std::lock_guard<std::mutex> guard(lock);
-        running = false;
-        changed.notify_all();
-    }
 };
 
-// Runs `loop` on a thread of its own that holds the shared state; false when none could
-// be made. Under the lock.
-bool SourceListing::Shared::StartThread(const std::shared_ptr<Shared>& self, bool& running,
-                                        void (Shared::*loop)()) {
-    if (running) {
-        return true;
-    }
-    try {
-        std::thread([self, &running, loop] {
-            (self.get()->*loop)();
-            self->Ended(running);
-        }).detach();
-    } catch (const std::system_error&) {
-        return false;
-    }
-    running = true;
-    return true;
-}
-
 // Under lock, at the first request: the threads of a host that never lists never exist.
+// Each holds the shared state until it ends.
 bool SourceListing::Shared::StartThreads(const std::shared_ptr<Shared>& self) {
-    bool finderReady = !finder || StartThread(self, finderRunning, &Shared::FinderLoop);
-    return StartThread(self, answerRunning, &Shared::AnswerLoop) && finderReady;
+    bool finderReady =
+        !finder || finderThread.Started() || finderThread.Start(self, [this] { FinderLoop(); });
+    return (answerThread.Started() || answerThread.Start(self, [this] { AnswerLoop(); })) &&
+           finderReady;
 }
 
 void SourceListing::Shared::AnswerLoop() {
@@ -214,15 +189,13 @@ void SourceListing::Request() {
 
 bool SourceListing::Stop() {
     Shared& s = *shared_;
-    std::unique_lock<std::mutex> guard(s.lock);
-    s.stopped = true;
-    s.changed.notify_all();
-    // A thread that outlasted one full wait is only looked at again.
-    const bool lookOnly = s.outlasted;
-    s.changed.wait_for(guard, std::chrono::milliseconds(lookOnly ? 0 : kAnswerJoinMs),
-                       [&s] { return !s.answerRunning; });
-    s.changed.wait_for(guard, std::chrono::milliseconds(lookOnly ? 0 : kFinderJoinMs),
-                       [&s] { return !s.finderRunning; });
-    s.outlasted = s.answerRunning || s.finderRunning;
-    return !s.outlasted;
+    {
+        std::lock_guard<std::mutex> guard(s.lock);
+        s.stopped = true;
+        s.changed.notify_all();
+    }
+    // Nothing starts a thread once stopped. A thread that outlasted one full wait is only
+    // looked at again.
+    const bool answerEnded = s.answerThread.Join(kAnswerJoinMs);
+    return s.finderThread.Join(kFinderJoinMs) && answerEnded;
 }

@@ -1,15 +1,18 @@
-// The receiver's worker, its deferred start and the command gate, natively: rows that pin
-// the rules down, and stress groups that race a start, a stop and the teardown against a
-// run whose hang ends at any moment.
+// The receiver's worker, its deferred start, the command gate and the bounded thread under
+// the writer, the listing and the reader, natively: rows that pin the rules down, and stress
+// groups that race a start, a stop and the teardown against a run whose hang ends at any
+// moment.
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <deque>
 #include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "bounded_thread.h"
 #include "command_gate.h"
 #include "source_receiver.h"
 #include "stress_log.h"
@@ -142,6 +145,38 @@ TEST(WorkerThreadRows, AStartWhileAWorkerHangsRunsTheNewestTargetOnceItHasEndedU
         EXPECT_EQ(held.overlap.most.load(), 1);
         EXPECT_EQ(worker.Start(&Held::Body, &targets[1]), Result::Started);  // ends by itself
         EXPECT_TRUE(worker.Stop());
+    }
+}
+
+// A thread held past its wait: waited for in full once, then only looked at, one at a time;
+// what it uses stays until it ends, even when its owner has gone.
+TEST(BoundedThreadRows, AThreadThatOutlastsItsWaitKeepsWhatItUsesAndIsOnlyLookedAt) {
+    for (const bool ownerGoes : {false, true}) {
+        SCOPED_TRACE(ownerGoes ? "the owner goes first" : "the owner looks again");
+        Gate release;
+        auto used = std::make_shared<int>(0);
+        const std::weak_ptr<int> watch = used;
+        int* raw = used.get();
+        auto thread = std::make_unique<BoundedThread>();
+        ASSERT_TRUE(thread->Start(used, [raw, &release] {
+            release.Pass();
+            *raw = 1;  // after its owner has let go
+        }));
+        EXPECT_FALSE(thread->Join(20));
+        EXPECT_FALSE(thread->Start(used, [] {}));
+        const auto before = std::chrono::steady_clock::now();
+        EXPECT_FALSE(thread->Join(20000));
+        EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(10));
+        used.reset();
+        if (ownerGoes) {
+            thread.reset();
+        }
+        release.Open();
+        EXPECT_TRUE(WaitFor([&] { return watch.expired(); }));
+        if (!ownerGoes) {
+            EXPECT_TRUE(WaitFor([&] { return thread->Join(0); }));
+            EXPECT_FALSE(thread->Started());
+        }
     }
 }
 
