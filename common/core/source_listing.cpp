@@ -46,12 +46,12 @@ struct SourceListing::Shared {
     bool found = false;               // under lock: the call handed over has returned
     bool underWay = false;            // under lock: requested and not yet answered
     FoundSources result;              // under lock: what the last call returned
-    BoundedThread answerThread;       // started under lock; joined by Stop once stopped
-    BoundedThread finderThread;       // likewise
     // Under lock: a call was handed to the finder thread and has not returned yet. Cleared
     // together with `found`, so that the answer thread, woken by a call that returned in
     // time, never finds it still set for the next listing.
     bool calling = false;
+    BoundedThread answerThread;  // started under lock; joined by Stop once stopped
+    BoundedThread finderThread;  // likewise
 
     bool StartThreads(const std::shared_ptr<Shared>& self);
     void AnswerLoop();
