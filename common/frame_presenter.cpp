@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "frame_slot_state.h"
 #include "log.h"
 
 using Microsoft::WRL::ComPtr;
@@ -181,19 +182,6 @@ void FramePresenter::ResizeWindow(int width, int height) {
 void FramePresenter::KeepWindowSize(bool kept) {
     if (sizing_ != nullptr && sizing_->SetKept(kept, textureWidth_, textureHeight_)) {
         ResizeWindow(textureWidth_, textureHeight_);
-    }
-}
-
-void CopyFrameRows(unsigned char* target, size_t targetPitch, const unsigned char* source,
-                   size_t sourceStride, int width, int height) {
-    const size_t rowBytes = static_cast<size_t>(width) * 4;
-    if (sourceStride == targetPitch && sourceStride == rowBytes) {
-        std::memcpy(target, source, rowBytes * static_cast<size_t>(height));
-        return;
-    }
-    const size_t count = std::min(rowBytes, std::min(sourceStride, targetPitch));
-    for (int row = 0; row < height; ++row) {
-        std::memcpy(target + row * targetPitch, source + row * sourceStride, count);
     }
 }
 

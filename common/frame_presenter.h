@@ -23,11 +23,6 @@
 // The Direct3D calls whose results the presenter acts on.
 enum class PresenterCall { CreateDevice, CreateView, CreateTexture, Map, ResizeBuffers, Present };
 
-// Copies `height` rows of BGRA pixels between two pitches: width x 4 bytes a row, or fewer
-// when either pitch is shorter; one block when both pitches are exactly width x 4.
-void CopyFrameRows(unsigned char* target, size_t targetPitch, const unsigned char* source,
-                   size_t sourceStride, int width, int height);
-
 class FramePresenter {
 public:
     FramePresenter() = default;

@@ -1,5 +1,5 @@
 // Small move-only owners for Win32 resources: a handle (null and INVALID_HANDLE_VALUE
-// both mean none), a loaded module, and a critical section with a scoped guard.
+// both mean none) and a loaded module. Locks are the standard library's.
 #pragma once
 
 #include <windows.h>
@@ -76,29 +76,4 @@ public:
 
 private:
     HMODULE module_ = nullptr;
-};
-
-class CriticalSection {
-public:
-    CriticalSection() { InitializeCriticalSection(&section_); }
-    ~CriticalSection() { DeleteCriticalSection(&section_); }
-    CriticalSection(const CriticalSection&) = delete;
-    CriticalSection& operator=(const CriticalSection&) = delete;
-
-    void Enter() { EnterCriticalSection(&section_); }
-    void Leave() { LeaveCriticalSection(&section_); }
-
-private:
-    CRITICAL_SECTION section_;
-};
-
-class ScopedLock {
-public:
-    explicit ScopedLock(CriticalSection& section) : section_(section) { section_.Enter(); }
-    ~ScopedLock() { section_.Leave(); }
-    ScopedLock(const ScopedLock&) = delete;
-    ScopedLock& operator=(const ScopedLock&) = delete;
-
-private:
-    CriticalSection& section_;
 };

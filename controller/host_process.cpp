@@ -55,18 +55,10 @@ DWORD Remaining(ULONGLONG start, unsigned limitMs) {
     return spent >= limitMs ? 0 : static_cast<DWORD>(limitMs - spent);
 }
 
-HANDLE Native(const Signal& signal) {
-    return static_cast<HANDLE>(signal.NativeHandle());
-}
-
 // A wait of the caller's thread: it takes sent messages, so that a callback handing an
 // event to this thread with SendMessage is answered meanwhile.
-DWORD CallerWait(DWORD count, const HANDLE* handles, DWORD timeoutMs) {
-    return WaitTakingSentMessages(count, handles, timeoutMs);
-}
-
 DWORD CallerWait(HANDLE handle, DWORD timeoutMs) {
-    return CallerWait(1, &handle, timeoutMs);
+    return WaitTakingSentMessages(1, &handle, timeoutMs);
 }
 
 bool InsideCallback(State& s) {
@@ -412,8 +404,8 @@ HostResult HostProcess::WaitForReady(unsigned timeoutMs, HostReady* ready) {
         return NotStarted();
     }
     State& s = *held;
-    HANDLE waits[2] = {Native(s.readyArrived), Native(s.readingEnded)};
-    DWORD woken = CallerWait(2, waits, timeoutMs == kWaitForever ? INFINITE : timeoutMs);
+    const Signal* waits[2] = {&s.readyArrived, &s.readingEnded};
+    const int woken = WaitAny(waits, 2, timeoutMs);
     bool opened = s.pipeOpened.IsSet();
     if (s.readyArrived.IsSet()) {
         if (ready) {
@@ -421,7 +413,7 @@ HostResult HostProcess::WaitForReady(unsigned timeoutMs, HostReady* ready) {
         }
         return HostResult();
     }
-    if (woken == WAIT_OBJECT_0 + 1) {
+    if (woken == 1) {
         if (!s.fault.empty()) {
             return Fail(HostError::HostFaulty, s.fault);
         }
@@ -445,10 +437,6 @@ HostResult HostProcess::WaitForReady(unsigned timeoutMs, HostReady* ready) {
         result.exitCode = code;
         result.startup = std::move(startup);
         return result;
-    }
-    if (woken == WAIT_FAILED) {
-        DWORD error = GetLastError();
-        return Fail(HostError::WrongState, "cannot wait: " + SystemErrorText(error), error);
     }
     std::string limit = std::to_string(timeoutMs) + " ms";
     return opened
@@ -583,7 +571,7 @@ HostResult HostProcess::ClosePipe() {
     }
     s.closeRequested.store(true);
     SetEvent(s.control.Get());
-    CallerWait(Native(s.readingEnded), kReaderEndMs);
+    s.readingEnded.Wait(kReaderEndMs);
     UniqueHandle flush;
     if (s.pipeOpened.IsSet() && !Signalled(s.host.process)) {
         flush = StartThread<RunFlush>(L"pipe flush", held);

@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "host_process_state.h"
+#include "json.h"
 #include "line_splitter.h"
 #include "secure_pipe.h"
 
@@ -147,15 +148,17 @@ bool Deliver(State& s, LineSplitter& lines, const char* bytes, DWORD count) {
             EndFaultyHost(s, tooLong);
             return;
         }
+        // Parsed once: the listing's and the event's reading share it.
+        const JsonObject message = ParseJson(line);
         HostEvent listing;
-        SourceGatherer::Taken taken = s.gatherer.Take(line, listing);
+        SourceGatherer::Taken taken = s.gatherer.Take(line, message, listing);
         if (taken == SourceGatherer::Taken::Closed) {
             CloseListing(s, listing);
         }
         if (taken != SourceGatherer::Taken::NotListing) {
             return;
         }
-        HostEvent event = DecodeHostLine(line);
+        HostEvent event = DecodeHostLine(line, message);
         event.receivedMs = s.ElapsedMs();
         bool ready = event.type == HostEventType::Ready;
         if (ready) {

@@ -33,19 +33,10 @@ bool Signal::IsSet() const {
     return WaitForSingleObject(state_->event.Get(), 0) == WAIT_OBJECT_0;
 }
 
-bool Signal::Wait(unsigned timeoutMs) const {
-    const Signal* self = this;
-    return WaitAny(&self, 1, timeoutMs) == 0;
-}
-
-void* Signal::NativeHandle() const {
-    return state_->event.Get();
-}
-
 int WaitAny(const Signal* const* signals, size_t count, unsigned timeoutMs) {
     std::vector<HANDLE> handles;
     for (size_t i = 0; i < count && i + 1 < MAXIMUM_WAIT_OBJECTS; ++i) {
-        handles.push_back(static_cast<HANDLE>(signals[i]->NativeHandle()));
+        handles.push_back(signals[i]->state_->event.Get());
     }
     DWORD woken = WaitTakingSentMessages(static_cast<DWORD>(handles.size()), handles.data(),
                                          timeoutMs == kWaitForever ? INFINITE : timeoutMs);

@@ -44,7 +44,7 @@ bool ViewCore::Show(HWND hostWindow, HWND container, const RECT& rect, ViewFit f
     bool attached = false;
     {
         std::lock_guard<std::mutex> lock(stateLock_);
-        attached = attached_ && hostWindow_ == hostWindow && container_ == container;
+        attached = way_ != ViewWay::None && hostWindow_ == hostWindow && container_ == container;
     }
     if (!attached) {
         Detach();
@@ -82,8 +82,8 @@ void ViewCore::FrameSizeReported(int width, int height, bool fromStats) {
 ViewState ViewCore::state() const {
     std::lock_guard<std::mutex> lock(stateLock_);
     ViewState state;
-    state.way = attached_ ? way_ : ViewWay::None;
-    state.visible = attached_ && visible_;
+    state.way = way_;
+    state.visible = visible_;
     state.picture = ToRect(picture_);
     state.frameWidth = shape_.width();
     state.frameHeight = shape_.height();
@@ -98,10 +98,6 @@ bool ViewCore::Attach(HWND hostWindow, HWND container, unsigned ways, std::strin
     }
     if (!IsWindow(hostWindow)) {
         why = "the host window is gone";
-        return false;
-    }
-    if ((ways & kViewByAnyWay) == 0) {
-        why = "no way to show the picture was allowed";
         return false;
     }
     HWND root = GetAncestor(container, GA_ROOT);
@@ -139,7 +135,6 @@ bool ViewCore::Attach(HWND hostWindow, HWND container, unsigned ways, std::strin
         Place();
     });
     std::lock_guard<std::mutex> lock(stateLock_);
-    attached_ = true;
     way_ = way;
     hostWindow_ = hostWindow;
     container_ = container;
@@ -159,11 +154,11 @@ void ViewCore::Detach() {
     RECT found = {};
     {
         std::lock_guard<std::mutex> lock(stateLock_);
-        if (!attached_) {
+        if (way_ == ViewWay::None) {
             return;
         }
-        attached_ = false;
         way = way_;
+        way_ = ViewWay::None;
         window = hostWindow_;
         thumbnail = thumbnail_;
         found = foundAt_;
@@ -191,7 +186,7 @@ void ViewCore::Detach() {
 }
 
 void ViewCore::Place() {
-    if (!attached_ || !IsWindow(hostWindow_) || !IsWindow(container_)) {
+    if (way_ == ViewWay::None || !IsWindow(hostWindow_) || !IsWindow(container_)) {
         return;
     }
     RECT client = {};
@@ -199,29 +194,26 @@ void ViewCore::Place() {
     ViewRect area = IntersectRects(tile_, FromRect(client));
     ViewRect picture = FitPicture(area, shape_.width(), shape_.height(), fit_);
     bool visible = shown_ && !picture.empty() && IsWindowVisible(container_) && !IsIconic(root_);
-    switch (way_) {
-        case ViewWay::OwnedWindow:
-            PlaceOwned(picture, visible);
-            break;
-        case ViewWay::ChildWindow:
-            PlaceChild(picture, visible);
-            break;
-        case ViewWay::Thumbnail:
-            PlaceThumbnail(picture, visible);
-            break;
-        case ViewWay::None:
-            break;
+    if (way_ == ViewWay::Thumbnail) {
+        PlaceThumbnail(picture, visible);
+    } else if (!visible) {
+        Park();
+    } else if (way_ == ViewWay::OwnedWindow) {
+        PlaceOwned(picture);
+    } else {
+        PlaceChild(picture);
     }
     picture_ = picture;
     visible_ = visible;
 }
 
-void ViewCore::PlaceOwned(const ViewRect& picture, bool visible) {
-    if (!visible) {
-        SetWindowPos(hostWindow_, nullptr, kParked, kParked, 0, 0,
-                     kPlaceFlags | SWP_NOSIZE | SWP_NOZORDER);
-        return;
-    }
+// The host window itself off the screen (owned or child).
+void ViewCore::Park() {
+    SetWindowPos(hostWindow_, nullptr, kParked, kParked, 0, 0,
+                 kPlaceFlags | SWP_NOSIZE | SWP_NOZORDER);
+}
+
+void ViewCore::PlaceOwned(const ViewRect& picture) {
     POINT origin = {0, 0};
     ClientToScreen(container_, &origin);
     SetWindowPos(hostWindow_, InsertAfter(), origin.x + picture.left, origin.y + picture.top,
@@ -244,12 +236,7 @@ HWND ViewCore::InsertAfter() const {
     return above != nullptr ? above : HWND_TOP;
 }
 
-void ViewCore::PlaceChild(const ViewRect& picture, bool visible) {
-    if (!visible) {
-        SetWindowPos(hostWindow_, nullptr, kParked, kParked, 0, 0,
-                     kPlaceFlags | SWP_NOSIZE | SWP_NOZORDER);
-        return;
-    }
+void ViewCore::PlaceChild(const ViewRect& picture) {
     SetWindowPos(hostWindow_, HWND_TOP, picture.left, picture.top, picture.width(),
                  picture.height(), kPlaceFlags | SWP_SHOWWINDOW);
 }

@@ -50,10 +50,12 @@ public:
 private:
     bool Attach(HWND hostWindow, HWND container, unsigned ways, std::string& why);
     void Detach();
-    void Place();  // under stateLock_
-    void PlaceOwned(const ViewRect& picture, bool visible);
-    HWND InsertAfter() const;  // under stateLock_
-    void PlaceChild(const ViewRect& picture, bool visible);
+    // The placement, under stateLock_.
+    void Place();
+    void Park();
+    void PlaceOwned(const ViewRect& picture);
+    HWND InsertAfter() const;
+    void PlaceChild(const ViewRect& picture);
     void PlaceThumbnail(const ViewRect& picture, bool visible);
 
     std::shared_ptr<ViewSystem> system_;
@@ -62,8 +64,7 @@ private:
     ViewFollower::Token follower_;  // under operationLock_
 
     mutable std::mutex stateLock_;
-    bool attached_ = false;
-    ViewWay way_ = ViewWay::None;
+    ViewWay way_ = ViewWay::None;  // None: the view holds no window
     HWND hostWindow_ = nullptr;
     HWND container_ = nullptr;
     HWND root_ = nullptr;

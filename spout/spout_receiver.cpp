@@ -1,5 +1,6 @@
 #include "spout_receiver.h"
 
+#include <mutex>
 #include <vector>
 
 #include "log.h"
@@ -44,13 +45,13 @@ SpoutReceiver::~SpoutReceiver() {
 }
 
 void SpoutReceiver::SetDevice(ID3D11Device* device, ID3D11DeviceContext* context) {
-    ScopedLock lock(deviceLock_);
+    std::lock_guard<std::mutex> lock(deviceLock_);
     device_ = device;
     context_ = context;
 }
 
 void SpoutReceiver::SwitchDevice(ID3D11Device* device) {
-    ScopedLock lock(deviceLock_);
+    std::lock_guard<std::mutex> lock(deviceLock_);
     device_ = device;
     ++deviceGeneration_;
 }
@@ -186,7 +187,7 @@ void SpoutReceiver::Poll(const std::string& senderName, Connection& connection) 
 // an open never starts on a device that is being replaced.
 SpoutReceiver::OpenResult SpoutReceiver::OpenTexture(uint32_t handle) {
     ReleaseTexture();
-    ScopedLock lock(deviceLock_);
+    std::lock_guard<std::mutex> lock(deviceLock_);
     if (device_ == nullptr) {
         return OpenResult::NoDevice;
     }
@@ -200,7 +201,7 @@ SpoutReceiver::OpenResult SpoutReceiver::OpenTexture(uint32_t handle) {
 }
 
 bool SpoutReceiver::TextureIsCurrent(uint32_t handle) {
-    ScopedLock lock(deviceLock_);
+    std::lock_guard<std::mutex> lock(deviceLock_);
     return sharedTexture_ && handle == sharedHandle_ && textureGeneration_ == deviceGeneration_;
 }
 

@@ -13,6 +13,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <string>
 
 #include <d3d11.h>
@@ -73,7 +74,7 @@ private:
     bool TextureIsCurrent(uint32_t handle);
     void ReleaseTexture();
 
-    CriticalSection deviceLock_;
+    std::mutex deviceLock_;
     ID3D11Device* device_ = nullptr;          // under deviceLock_
     unsigned deviceGeneration_ = 0;           // under deviceLock_; counts switches
     ID3D11DeviceContext* context_ = nullptr;  // belongs to the main thread; never used here

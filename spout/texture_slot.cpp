@@ -1,3 +1,5 @@
+#include <mutex>
+
 #include "texture_slot.h"
 
 #include "host_window.h"
@@ -15,7 +17,7 @@ bool OnDevice(ID3D11Texture2D* texture, ID3D11Device* device) {
 void StoreTexture(TextureSlot& slot, HWND window, ID3D11Texture2D* texture, int width, int height) {
     bool post = false;
     {
-        ScopedLock lock(slot.lock);
+        std::lock_guard<std::mutex> lock(slot.lock);
         slot.texture = texture;  // takes a reference; drops the replaced one
         slot.width = width;
         slot.height = height;
@@ -24,13 +26,13 @@ void StoreTexture(TextureSlot& slot, HWND window, ID3D11Texture2D* texture, int 
         slot.notified = slot.notified || post;
     }
     if (post && !PostMessageW(window, kFrameNotification, 0, 0)) {
-        ScopedLock lock(slot.lock);
+        std::lock_guard<std::mutex> lock(slot.lock);
         slot.notified = false;  // the next delivery tries again
     }
 }
 
 void PresentPendingTexture(TextureSlot& slot, FramePresenter& presenter) {
-    ScopedLock lock(slot.lock);
+    std::lock_guard<std::mutex> lock(slot.lock);
     slot.notified = false;
     if (slot.pending && slot.texture && OnDevice(slot.texture.Get(), presenter.device())) {
         presenter.PresentTexture(slot.texture.Get(), slot.width, slot.height);
@@ -41,7 +43,7 @@ void PresentPendingTexture(TextureSlot& slot, FramePresenter& presenter) {
 }
 
 void ReleaseTextures(TextureSlot& slot) {
-    ScopedLock lock(slot.lock);
+    std::lock_guard<std::mutex> lock(slot.lock);
     slot.texture.Reset();
     slot.pending = false;
 }

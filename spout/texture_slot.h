@@ -5,6 +5,8 @@
 // At most one frame notification is outstanding: the worker posts only when none is.
 #pragma once
 
+#include <mutex>
+
 #include <d3d11.h>
 #include <wrl/client.h>
 
@@ -12,7 +14,7 @@
 #include "win_types.h"
 
 struct TextureSlot {
-    CriticalSection lock;
+    std::mutex lock;
     Microsoft::WRL::ComPtr<ID3D11Texture2D> texture;
     int width = 0;
     int height = 0;

@@ -23,7 +23,7 @@ class EventQueue {
 public:
     explicit EventQueue(size_t capacity);
 
-    // Status, stats and other events may be dropped, every other kind is kept.
+    // Status, stats, other and frame size events may be dropped, every other kind is kept.
     void Push(HostEvent event);
     // An event that may be dropped whatever its kind: a listing nobody asked for.
     void PushDroppable(HostEvent event);

@@ -86,9 +86,12 @@ double ReadJsonNumber(const std::string& text) {
 }
 
 HostEvent DecodeHostLine(const std::string& line) {
+    return DecodeHostLine(line, ParseJson(line));
+}
+
+HostEvent DecodeHostLine(const std::string& line, const JsonObject& message) {
     HostEvent event;
     event.line = line;
-    JsonObject message = ParseJson(line);
     const std::string& type = message.Get("type");
     if (type == "host_ready") {
         event.type = HostEventType::Ready;

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+struct JsonObject;
+
 // A timeout that means no limit, wherever the controller takes one.
 constexpr unsigned kWaitForever = 0xFFFFFFFFu;
 
@@ -50,6 +52,8 @@ struct HostEvent {
 // read without regard to the process's locale; a field that is missing or malformed
 // reads as 0 or "".
 HostEvent DecodeHostLine(const std::string& line);
+// The same for a line already parsed into `message`.
+HostEvent DecodeHostLine(const std::string& line, const JsonObject& message);
 
 // A JSON number as a double, whatever locale the application has set ("29.97" is 29.97
 // under a locale that writes 29,97 too); 0 for anything that is not a whole number.

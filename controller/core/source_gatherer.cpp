@@ -8,7 +8,11 @@
 SourceGatherer::SourceGatherer(size_t maxListingBytes) : maxListingBytes_(maxListingBytes) {}
 
 SourceGatherer::Taken SourceGatherer::Take(const std::string& line, HostEvent& listing) {
-    JsonObject message = ParseJson(line);
+    return Take(line, ParseJson(line), listing);
+}
+
+SourceGatherer::Taken SourceGatherer::Take(const std::string& line, const JsonObject& message,
+                                           HostEvent& listing) {
     const std::string& type = message.Get("type");
     if (type == "source") {
         const std::string& name = message.Get("name");

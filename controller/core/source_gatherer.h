@@ -11,6 +11,8 @@
 
 #include "host_event.h"
 
+struct JsonObject;
+
 class SourceGatherer {
 public:
     // The most one listing keeps of its names, each counted with kNameBytes for what keeps
@@ -33,6 +35,8 @@ public:
     // when more came than are kept. A name that holds a NUL byte is left out (it counts as
     // arrived): no C string can carry it, and no set_source could name it.
     Taken Take(const std::string& line, HostEvent& listing);
+    // The same for a line already parsed into `message`.
+    Taken Take(const std::string& line, const JsonObject& message, HostEvent& listing);
     // Forgets a listing under way (the host ended before closing it).
     void Clear();
 

@@ -28,8 +28,6 @@ public:
     bool IsSet() const;
     // Waits at most timeoutMs (kWaitForever: no limit) for it to be set; true when set.
     bool Wait(unsigned timeoutMs) const;
-    // Windows: the event HANDLE behind it, for the Win32 edge's own waits. Natively null.
-    void* NativeHandle() const;
 
     struct State;
 
@@ -42,6 +40,11 @@ private:
 // Waits at most timeoutMs (kWaitForever: no limit) until one of the `count` signals is
 // set; the index of one that is, or -1 on a timeout.
 int WaitAny(const Signal* const* signals, size_t count, unsigned timeoutMs);
+
+inline bool Signal::Wait(unsigned timeoutMs) const {
+    const Signal* self = this;
+    return WaitAny(&self, 1, timeoutMs) == 0;
+}
 
 // True while this thread handles a message that another thread sent it and waits for:
 // the sender stays blocked until this thread's handling returns.

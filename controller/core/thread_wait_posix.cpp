@@ -107,15 +107,6 @@ bool Signal::IsSet() const {
     return state_->set;
 }
 
-bool Signal::Wait(unsigned timeoutMs) const {
-    const Signal* self = this;
-    return WaitAny(&self, 1, timeoutMs) == 0;
-}
-
-void* Signal::NativeHandle() const {
-    return nullptr;
-}
-
 int WaitAny(const Signal* const* signals, size_t count, unsigned timeoutMs) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     ThreadInbox& inbox = *Owner().inbox;

@@ -47,10 +47,9 @@ public:
 
     int width() const { return width_; }
     int height() const { return height_; }
-    bool exact() const { return exact_; }  // a frame_size has come
 
 private:
     int width_ = 0;
     int height_ = 0;
-    bool exact_ = false;
+    bool exact_ = false;  // a frame_size has come
 };

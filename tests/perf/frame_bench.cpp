@@ -22,6 +22,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -706,7 +707,7 @@ struct CpuMarks {
 
 // Whether a frame notification is outstanding.
 bool Notified(FrameSlot& slot) {
-    ScopedLock lock(slot.lock);
+    std::lock_guard<std::mutex> lock(slot.lock);
     return slot.notified;
 }
 

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <mutex>
 #include <set>
 
 #include <windows.h>
@@ -78,7 +79,7 @@ protected:
     }
     // The slot's textures: how many, and whether all are live and of the given size.
     bool RingOf(int width, int height) {
-        ScopedLock lock(slot.lock);
+        std::lock_guard<std::mutex> lock(slot.lock);
         return slot.textures.size() == static_cast<size_t>(kRingTextures) &&
                std::all_of(slot.textures.begin(), slot.textures.end(), [&](const auto& texture) {
                    return texture->live && texture->width == width && texture->height == height;
@@ -113,7 +114,7 @@ TEST_F(FrameHandoffTest, WorkerStoresWhileMainThreadPresentsAndNeverTouchesTheDr
     for (int seed = 3; seed <= 3 + kRingTextures; ++seed) {
         Store(GuardedFrame(64, 32, 64 * 4, seed));
         ASSERT_NE(slot.ready, nullptr);
-        EXPECT_NE(slot.ready->texture.Get(), drawn);
+        EXPECT_NE(static_cast<FrameTexture*>(slot.ready)->texture.Get(), drawn);
     }
     EXPECT_LT(GetTickCount() - before, 5000u);
 

@@ -22,6 +22,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -118,7 +119,7 @@ public:
         double deadline = Now() + timeoutMs;
         for (;;) {
             {
-                ScopedLock lock(lock_);
+                std::lock_guard<std::mutex> lock(lock_);
                 for (const Message& m : messages_) {
                     if (m.atMs >= afterMs && m.body.Get("type") == type &&
                         (state.empty() || m.body.Get("state") == state)) {
@@ -137,7 +138,7 @@ public:
     // Frame rates of the stats messages that arrived after `afterMs` (and before `untilMs`).
     std::vector<double> StatsSince(double afterMs, double untilMs = 1e300) {
         std::vector<double> rates;
-        ScopedLock lock(lock_);
+        std::lock_guard<std::mutex> lock(lock_);
         for (const Message& m : messages_) {
             if (m.atMs >= afterMs && m.atMs < untilMs && m.body.Get("type") == "stats") {
                 rates.push_back(std::atof(m.body.Get("fps").c_str()));
@@ -148,7 +149,7 @@ public:
 
     // The "count" of the first sources_done at or after `afterMs`, or -1.
     int ListedCount(double afterMs) {
-        ScopedLock lock(lock_);
+        std::lock_guard<std::mutex> lock(lock_);
         for (const Message& m : messages_) {
             if (m.atMs >= afterMs && m.body.Get("type") == "sources_done") {
                 return std::atoi(m.body.Get("count").c_str());
@@ -216,7 +217,7 @@ private:
             }
             double at = Now();
             lines.Append(buffer, count, [this, at](const std::string& line) {
-                ScopedLock lock(lock_);
+                std::lock_guard<std::mutex> lock(lock_);
                 messages_.push_back({at, ParseJson(line)});
             });
             SetEvent(arrived_.Get());
@@ -230,7 +231,7 @@ private:
     UniqueHandle process_;
     UniqueHandle reader_;
     UniqueHandle arrived_;
-    CriticalSection lock_;
+    std::mutex lock_;
     std::vector<Message> messages_;  // guarded by lock_
     double closedAt_ = -1.0;         // written by the reader before it ends
 };

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -28,7 +29,7 @@ public:
     CommandCallback Callback() {
         return [this](const JsonObject& command) {
             {
-                ScopedLock lock(lock_);
+                std::lock_guard<std::mutex> lock(lock_);
                 // "type|name" identifies a line; a non-JSON line shows as "|".
                 commands_.push_back(command.Get("type") + "|" + command.Get("name"));
             }
@@ -50,13 +51,13 @@ public:
         return WaitUntil([&] { return broken_.load(); }, timeoutMs);
     }
     std::vector<std::string> Commands() {
-        ScopedLock lock(lock_);
+        std::lock_guard<std::mutex> lock(lock_);
         return commands_;
     }
 
 private:
     bool Contains(const std::string& prefix) {
-        ScopedLock lock(lock_);
+        std::lock_guard<std::mutex> lock(lock_);
         for (const std::string& c : commands_) {
             if (c.rfind(prefix, 0) == 0) {
                 return true;
@@ -77,7 +78,7 @@ private:
         return true;
     }
 
-    CriticalSection lock_;
+    std::mutex lock_;
     std::vector<std::string> commands_;
     std::atomic<bool> broken_{false};
     UniqueHandle arrived_;

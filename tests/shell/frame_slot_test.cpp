@@ -141,7 +141,7 @@ TEST_F(FrameSlotTest, UnusableFrameIsNeitherCopiedNorNotified) {
         // Nor does it disturb a frame that is waiting to be drawn: in the block the first
         // time, in a texture of the ring (which that frame's draw started) after that.
         StoreFrame(slot, window, tinyPixels.data(), 16, 4, 64);
-        FrameTexture* const waiting = slot.ready;
+        FrameBuffer* const waiting = slot.ready;
         StoreFrame(slot, window, c.pixels, c.width, c.height, c.stride);
         EXPECT_TRUE(slot.pending);
         EXPECT_EQ(slot.ready, waiting);
@@ -150,7 +150,7 @@ TEST_F(FrameSlotTest, UnusableFrameIsNeitherCopiedNorNotified) {
             EXPECT_EQ(slot.height, 4);
             EXPECT_EQ(slot.strideBytes, 64);
         } else {
-            EXPECT_EQ(waiting->state, FrameTexture::State::Ready);
+            EXPECT_EQ(waiting->state, FrameBuffer::State::Ready);
         }
         EXPECT_EQ(PumpFrames(presenter), 1);
     }

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <functional>
 #include <map>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -61,12 +62,12 @@ class Recorder {
 public:
     StatusCallback Status() {
         return [this](const char* state, const char* source) {
-            ScopedLock lock(lock_);
+            std::lock_guard<std::mutex> lock(lock_);
             reports_.push_back({state, source ? source : "", GetTickCount64()});
         };
     }
     std::vector<Report> reports() {
-        ScopedLock lock(lock_);
+        std::lock_guard<std::mutex> lock(lock_);
         return reports_;
     }
     std::vector<std::string> states() {
@@ -82,7 +83,7 @@ public:
     }
 
 private:
-    CriticalSection lock_;
+    std::mutex lock_;
     std::vector<Report> reports_;
 };
 
@@ -363,7 +364,7 @@ protected:
             });
         receiver_->SetTextureCallback([this](ID3D11Texture2D* texture, int width, int height) {
             {
-                ScopedLock lock(lock_);
+                std::lock_guard<std::mutex> lock(lock_);
                 lastTexture_ = texture;
                 lastWidth_ = width;
                 lastHeight_ = height;
@@ -375,7 +376,7 @@ protected:
             }
         });
         receiver_->SetStatsCallback([this](float fps, int width, int height) {
-            ScopedLock lock(lock_);
+            std::lock_guard<std::mutex> lock(lock_);
             lastFps_ = fps;
             statsWidth_ = width;
             statsHeight_ = height;
@@ -388,18 +389,18 @@ protected:
     bool WaitForDelivery(uint32_t handle, int timeoutMs = 3000) {
         return WaitUntil(
             [&] {
-                ScopedLock lock(lock_);
+                std::lock_guard<std::mutex> lock(lock_);
                 return lastTexture_ == textures_.at(handle).Get();
             },
             timeoutMs);
     }
     int deliveries() {
-        ScopedLock lock(lock_);
+        std::lock_guard<std::mutex> lock(lock_);
         return deliveries_;
     }
     // Milliseconds between delivery n (0-based) and the one after it.
     double DeliveryGap(int n) {
-        ScopedLock lock(lock_);
+        std::lock_guard<std::mutex> lock(lock_);
         return deliveredAtMs_.at(static_cast<size_t>(n) + 1) - deliveredAtMs_.at(n);
     }
 
@@ -408,7 +409,7 @@ protected:
     std::map<uintptr_t, ComPtr<ID3D11Texture2D>> textures_;
     Recorder recorder_;
     ReceiverHandle<SpoutReceiver> receiver_ = SpoutReceiver::Create();
-    CriticalSection lock_;
+    std::mutex lock_;
     ID3D11Texture2D* lastTexture_ = nullptr;
     int lastWidth_ = 0, lastHeight_ = 0, deliveries_ = 0, stats_ = 0;
     int statsWidth_ = 0, statsHeight_ = 0;
@@ -446,18 +447,18 @@ TEST_F(ConnectedReceiverTest, DeliversFollowsResizesAndReportsTheRate) {
     sender->Write(0x20, 1920, 1080);  // resized: new handle and size
     ASSERT_TRUE(WaitForDelivery(0x20));
     {
-        ScopedLock lock(lock_);
+        std::lock_guard<std::mutex> lock(lock_);
         EXPECT_EQ(lastWidth_, 1920);
         EXPECT_EQ(lastHeight_, 1080);
     }
     ASSERT_TRUE(WaitUntil(
         [&] {
-            ScopedLock lock(lock_);
+            std::lock_guard<std::mutex> lock(lock_);
             return statsWidth_ == 1920 && statsHeight_ == 1080;
         },
         5000));
     {
-        ScopedLock lock(lock_);
+        std::lock_guard<std::mutex> lock(lock_);
         EXPECT_GT(lastFps_, 5.0f);
         EXPECT_LT(lastFps_, 70.0f);
     }

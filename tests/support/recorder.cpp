@@ -1,6 +1,7 @@
 #include "recorder.h"
 
 #include <cstddef>
+#include <mutex>
 
 #include "timing.h"
 
@@ -19,39 +20,39 @@ void Recorder::OnFrame(const unsigned char* pixels, int width, int height, int s
     }
     long number = pixels[0] | pixels[1] << 8 | pixels[2] << 16;
     int quality = width > 1 ? pixels[4] : 0;
-    ScopedLock lock(lock_);
+    std::lock_guard<std::mutex> lock(lock_);
     frames_.push_back(FrameEvent{width, height, strideBytes, number, quality});
 }
 
 void Recorder::OnStats(float framesPerSecond, int width, int height) {
     double at = NowMs();
-    ScopedLock lock(lock_);
+    std::lock_guard<std::mutex> lock(lock_);
     stats_.push_back(StatsEvent{framesPerSecond, width, height, at});
 }
 
 void Recorder::OnStatus(const char* state, const char* source) {
     double at = NowMs();
-    ScopedLock lock(lock_);
+    std::lock_guard<std::mutex> lock(lock_);
     statuses_.push_back(StatusEvent{state ? state : "(null)", source ? source : "(null)", at});
 }
 
 std::vector<StatusEvent> Recorder::Statuses() {
-    ScopedLock lock(lock_);
+    std::lock_guard<std::mutex> lock(lock_);
     return statuses_;
 }
 
 std::vector<StatsEvent> Recorder::Stats() {
-    ScopedLock lock(lock_);
+    std::lock_guard<std::mutex> lock(lock_);
     return stats_;
 }
 
 std::vector<FrameEvent> Recorder::Frames() {
-    ScopedLock lock(lock_);
+    std::lock_guard<std::mutex> lock(lock_);
     return frames_;
 }
 
 int Recorder::CountStatus(const std::string& state) {
-    ScopedLock lock(lock_);
+    std::lock_guard<std::mutex> lock(lock_);
     int count = 0;
     for (const StatusEvent& event : statuses_) {
         count += event.state == state ? 1 : 0;
@@ -60,7 +61,7 @@ int Recorder::CountStatus(const std::string& state) {
 }
 
 double Recorder::TimeOf(const std::string& state, int n) {
-    ScopedLock lock(lock_);
+    std::lock_guard<std::mutex> lock(lock_);
     for (const StatusEvent& event : statuses_) {
         if (event.state == state && n-- == 0) {
             return event.atMs;
@@ -70,7 +71,7 @@ double Recorder::TimeOf(const std::string& state, int n) {
 }
 
 void Recorder::Clear() {
-    ScopedLock lock(lock_);
+    std::lock_guard<std::mutex> lock(lock_);
     statuses_.clear();
     stats_.clear();
     frames_.clear();

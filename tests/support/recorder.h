@@ -2,6 +2,7 @@
 // callbacks. The receiver's worker records; the test thread reads snapshots.
 #pragma once
 
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -60,7 +61,7 @@ public:
     double NowMs() const;
 
 private:
-    CriticalSection lock_;
+    std::mutex lock_;
     std::vector<StatusEvent> statuses_;
     std::vector<StatsEvent> stats_;
     std::vector<FrameEvent> frames_;

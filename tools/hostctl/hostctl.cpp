@@ -19,6 +19,7 @@
 #include <fstream>
 #include <iostream>
 #include <memory>
+#include <mutex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -96,7 +97,7 @@ struct Session {
     UniqueHandle printerThread;
     UniqueHandle inputDone;
     UniqueHandle messageArrived;  // auto-reset; pulsed by the printer for wait_for
-    CriticalSection outputLock;
+    std::mutex outputLock;
     std::vector<std::string> seenTypes;  // under outputLock
     std::vector<std::string> seenLines;  // under outputLock
     std::atomic<long long> hostWindow{0};
@@ -115,7 +116,7 @@ double Seconds(const Session& s) {
 }
 
 void PrintLine(Session& s, const char* arrow, const std::string& text) {
-    ScopedLock lock(s.outputLock);
+    std::lock_guard<std::mutex> lock(s.outputLock);
     std::printf("[%10.3f] %s %s\n", Seconds(s), arrow, text.c_str());
     std::fflush(stdout);
 }
@@ -221,7 +222,7 @@ void NoteMessage(Session& s, const HostEvent& event) {
         ReportWindow(s);
     }
     {
-        ScopedLock lock(s.outputLock);
+        std::lock_guard<std::mutex> lock(s.outputLock);
         s.seenTypes.push_back(ParseJson(event.line).Get("type"));
         s.seenLines.push_back(event.line);
     }
@@ -312,7 +313,7 @@ std::string Unescape(const std::string& text) {
 }
 
 bool SeenType(Session& s, const std::string& type) {
-    ScopedLock lock(s.outputLock);
+    std::lock_guard<std::mutex> lock(s.outputLock);
     for (const std::string& seen : s.seenTypes) {
         if (seen == type) {
             return true;
@@ -335,7 +336,7 @@ void WaitForType(Session& s, const std::string& type, DWORD timeoutMs) {
 
 // Lines already checked are not looked at again; `checked` carries that across wakes.
 bool SeenText(Session& s, const std::string& text, size_t& checked) {
-    ScopedLock lock(s.outputLock);
+    std::lock_guard<std::mutex> lock(s.outputLock);
     for (; checked < s.seenLines.size(); ++checked) {
         if (s.seenLines[checked].find(text) != std::string::npos) {
             return true;

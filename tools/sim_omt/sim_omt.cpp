@@ -50,6 +50,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -109,8 +110,8 @@ struct Instance {
     OmtMediaFrame record = {};
 };
 
-CriticalSection& SharedLock() {
-    static CriticalSection lock;
+std::mutex& SharedLock() {
+    static std::mutex lock;
     return lock;
 }
 std::map<std::string, int>& CreateCounts() {
@@ -158,7 +159,7 @@ void LogCall(const char* format, ...) {
     }
     size_t size = std::strlen(line);
     line[size++] = '\n';
-    ScopedLock lock(SharedLock());
+    std::lock_guard<std::mutex> lock(SharedLock());
     UniqueHandle file(CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                   nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (file) {
@@ -235,7 +236,7 @@ SourcePlan ParseAddress(const std::string& address) {
 
 // True when this create is one of the address's first failCreates.
 bool CreateShouldFail(const std::string& address, const SourcePlan& plan) {
-    ScopedLock lock(SharedLock());
+    std::lock_guard<std::mutex> lock(SharedLock());
     int& count = CreateCounts()[address];
     ++count;
     return count <= plan.failCreates;
@@ -356,7 +357,7 @@ SIM_OMT_EXPORT OmtReceiveInstance* omt_receive_create(const char* address, OmtFr
         instance = new Instance;
         instance->plan = plan;
         instance->nextDueTicks = Ticks();
-        ScopedLock lock(SharedLock());
+        std::lock_guard<std::mutex> lock(SharedLock());
         instance->id = nextInstanceId++;
     }
     if (instance) {
@@ -419,7 +420,7 @@ SIM_OMT_DISCOVERY_ENTRY(int* count) {
     size_t visible = 0;
     char** result = nullptr;
     {
-        ScopedLock lock(SharedLock());
+        std::lock_guard<std::mutex> lock(SharedLock());
         Discovery& discovery = SharedDiscovery();
         if (discovery.startedTicks == 0) {
             discovery.startedTicks = Ticks();
