@@ -15,7 +15,7 @@
 static int passed = 0;
 static int failed = 0;
 
-static void check(int ok, const char* what, const char* detail) {
+static void report(int ok, const char* what, const char* detail) {
     if (ok) {
         ++passed;
         printf("PASS %s\n", what);
@@ -25,6 +25,14 @@ static void check(int ok, const char* what, const char* detail) {
     }
     fflush(stdout);
 }
+
+/* The detail (hc_last_error, mostly) is read only after the checked calls have returned:
+ * as a function's arguments, C may evaluate it first and print what came before. */
+#define check(ok, what, detail)                               \
+    do {                                                      \
+        const int check_ok = (ok);                            \
+        report(check_ok, (what), check_ok ? NULL : (detail)); \
+    } while (0)
 
 static char bin_dir[MAX_PATH];
 static char tivane[MAX_PATH];
