@@ -7,8 +7,10 @@
 
 namespace {
 
+// The helper owns its copy of the work, so that one that overruns its bound keeps it.
 DWORD WINAPI WorkMain(LPVOID context) {
-    (*static_cast<const std::function<void()>*>(context))();
+    std::unique_ptr<std::function<void()>> work(static_cast<std::function<void()>*>(context));
+    (*work)();
     return 0;
 }
 
@@ -27,25 +29,23 @@ void AnswerMessages() {
 }  // namespace
 
 bool RunWhileAnswering(const std::function<void()>& work, DWORD boundMs) {
-    // The helper may outlive this call when it overruns: it gets a copy of its own.
-    auto* job = new std::function<void()>(work);
-    UniqueHandle thread(CreateThread(nullptr, 0, &WorkMain, job, 0, nullptr));
+    auto job = std::make_unique<std::function<void()>>(work);
+    UniqueHandle thread(CreateThread(nullptr, 0, &WorkMain, job.get(), 0, nullptr));
     if (!thread) {
-        std::unique_ptr<std::function<void()>> owned(job);
-        (*owned)();
+        (*job)();
         return true;
     }
+    job.release();  // the helper's now
     const DWORD start = GetTickCount();
     for (;;) {
         const DWORD spent = GetTickCount() - start;
         if (spent >= boundMs) {
-            return false;  // `job` stays with the running helper
+            return false;
         }
         HANDLE handle = thread.Get();
         DWORD result = MsgWaitForMultipleObjectsEx(1, &handle, boundMs - spent, QS_ALLINPUT,
                                                    MWMO_INPUTAVAILABLE);
         if (result == WAIT_OBJECT_0) {
-            delete job;
             return true;
         }
         AnswerMessages();

@@ -185,13 +185,7 @@ void FramePresenter::KeepWindowSize(bool kept) {
     }
 }
 
-bool FramePresenter::CreateFrameTexture(int width, int height, ComPtr<ID3D11Texture2D>& texture,
-                                        ComPtr<ID3D11ShaderResourceView>& view) {
-    view.Reset();
-    texture.Reset();
-    if (!device_ || width < 1 || height < 1) {
-        return false;
-    }
+D3D11_TEXTURE2D_DESC FrameTextureDesc(int width, int height) {
     D3D11_TEXTURE2D_DESC desc = {};
     desc.Width = static_cast<UINT>(width);
     desc.Height = static_cast<UINT>(height);
@@ -202,6 +196,17 @@ bool FramePresenter::CreateFrameTexture(int width, int height, ComPtr<ID3D11Text
     desc.Usage = D3D11_USAGE_DYNAMIC;
     desc.BindFlags = D3D11_BIND_SHADER_RESOURCE;
     desc.CPUAccessFlags = D3D11_CPU_ACCESS_WRITE;
+    return desc;
+}
+
+bool FramePresenter::CreateFrameTexture(int width, int height, ComPtr<ID3D11Texture2D>& texture,
+                                        ComPtr<ID3D11ShaderResourceView>& view) {
+    view.Reset();
+    texture.Reset();
+    if (!device_ || width < 1 || height < 1) {
+        return false;
+    }
+    const D3D11_TEXTURE2D_DESC desc = FrameTextureDesc(width, height);
     if (!Check(PresenterCall::CreateTexture, device_->CreateTexture2D(&desc, nullptr, &texture)) ||
         !Check(PresenterCall::CreateView,
                device_->CreateShaderResourceView(texture.Get(), nullptr, &view))) {

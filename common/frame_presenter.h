@@ -20,6 +20,9 @@
 
 #include "window_sizing.h"
 
+// A dynamic BGRA texture of a frame's size, which the CPU writes and the draw samples.
+D3D11_TEXTURE2D_DESC FrameTextureDesc(int width, int height);
+
 // The Direct3D calls whose results the presenter acts on.
 enum class PresenterCall { CreateDevice, CreateView, CreateTexture, Map, ResizeBuffers, Present };
 

@@ -122,14 +122,15 @@ bool ClaimNotification(FrameSlot& slot) {
 bool StoreFrameRows(FrameSlot& slot, const unsigned char* pixels, int width, int height,
                     int strideBytes) {
     FrameBuffer* target = nullptr;
-    if (FrameBytes(pixels, height, strideBytes) != 0) {
+    {
         Guard lock(slot.lock);
-        target = TakeWritable(slot, width, height);
-    }
-    if (target == nullptr) {
-        Guard lock(slot.lock);
-        CopyIntoBlock(slot, pixels, width, height, strideBytes);
-        return ClaimNotification(slot);
+        if (FrameBytes(pixels, height, strideBytes) != 0) {
+            target = TakeWritable(slot, width, height);
+        }
+        if (target == nullptr) {
+            CopyIntoBlock(slot, pixels, width, height, strideBytes);
+            return ClaimNotification(slot);
+        }
     }
     // Outside the lock: the buffer is the worker's until it is published.
     schedule::Point("frame.write");

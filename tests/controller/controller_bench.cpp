@@ -22,6 +22,7 @@
 
 #include "child_process.h"
 #include "controller_runs.h"
+#include "controller_window.h"
 #include "host_process.h"
 #include "test_files.h"
 #include "timing.h"
@@ -99,15 +100,9 @@ struct UiEnd {
 };
 
 UiEnd EndFromUiThread(const std::string& host, bool synchronous) {
-    WNDCLASSEXW windowClass = {};
-    windowClass.cbSize = sizeof windowClass;
-    windowClass.lpfnWndProc = &UiWindowProc;
-    windowClass.hInstance = GetModuleHandleW(nullptr);
-    windowClass.lpszClassName = L"ControllerBenchUi";
-    RegisterClassExW(&windowClass);  // a second registration fails harmlessly
     UiWindow ui;
-    ui.handle = CreateWindowExW(0, windowClass.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE,
-                                nullptr, windowClass.hInstance, nullptr);
+    ui.handle = MakeTestWindow(L"ControllerBenchUi", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, CLR_INVALID,
+                               &UiWindowProc);
     UiEnd result;
     if (ui.handle == nullptr) {
         return result;

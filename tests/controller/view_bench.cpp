@@ -21,6 +21,7 @@
 #include <windows.h>
 
 #include "controller_runs.h"
+#include "controller_window.h"
 #include "host_process.h"
 #include "host_view.h"
 #include "test_files.h"
@@ -47,16 +48,8 @@ void Pump() {
 }
 
 HWND MakeAppWindow(int width, int height) {
-    WNDCLASSEXW windowClass = {};
-    windowClass.cbSize = sizeof windowClass;
-    windowClass.lpfnWndProc = &DefWindowProcW;
-    windowClass.hInstance = GetModuleHandleW(nullptr);
-    windowClass.hbrBackground = CreateSolidBrush(kWindowColour);
-    windowClass.lpszClassName = L"ViewBench";
-    RegisterClassExW(&windowClass);
-    HWND window = CreateWindowExW(0, windowClass.lpszClassName, L"View bench",
-                                  WS_OVERLAPPEDWINDOW | WS_VISIBLE, 40, 40, width, height, nullptr,
-                                  nullptr, windowClass.hInstance, nullptr);
+    HWND window = MakeTestWindow(L"ViewBench", L"View bench", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 40,
+                                 40, width, height, nullptr, kWindowColour);
     Pump();
     return window;
 }

@@ -10,6 +10,7 @@
 
 #include <windows.h>
 
+#include "controller_window.h"
 #include "view_core.h"
 
 namespace {
@@ -45,14 +46,7 @@ public:
 };
 
 HWND MakeWindow(DWORD style, HWND parent, int width, int height) {
-    WNDCLASSEXW windowClass = {};
-    windowClass.cbSize = sizeof windowClass;
-    windowClass.lpfnWndProc = &DefWindowProcW;
-    windowClass.hInstance = GetModuleHandleW(nullptr);
-    windowClass.lpszClassName = L"ViewCoreTestWindow";
-    RegisterClassExW(&windowClass);  // a second registration fails harmlessly
-    return CreateWindowExW(0, windowClass.lpszClassName, L"", style, 0, 0, width, height, parent,
-                           nullptr, windowClass.hInstance, nullptr);
+    return MakeTestWindow(L"ViewCoreTestWindow", L"", style, 0, 0, width, height, parent);
 }
 
 // Made once and left to the end of the process: under Wine without a window manager,

@@ -16,6 +16,7 @@
 
 #include <windows.h>
 
+#include "controller_window.h"
 #include "host_process.h"
 #include "host_view.h"
 #include "platform.h"
@@ -38,17 +39,9 @@ void Pump() {
 
 class AppWindow {
 public:
-    AppWindow() {
-        WNDCLASSEXW windowClass = {};
-        windowClass.cbSize = sizeof windowClass;
-        windowClass.lpfnWndProc = &DefWindowProcW;
-        windowClass.hInstance = GetModuleHandleW(nullptr);
-        windowClass.hbrBackground = CreateSolidBrush(kWindowColour);
-        windowClass.lpszClassName = L"ViewTestApplication";
-        RegisterClassExW(&windowClass);
-        handle = CreateWindowExW(0, windowClass.lpszClassName, L"Views", WS_OVERLAPPEDWINDOW, 60,
-                                 60, 1000, 640, nullptr, nullptr, windowClass.hInstance, nullptr);
-    }
+    AppWindow()
+        : handle(MakeTestWindow(L"ViewTestApplication", L"Views", WS_OVERLAPPEDWINDOW, 60, 60, 1000,
+                                640, nullptr, kWindowColour)) {}
     void Show() {
         ShowWindow(handle, SW_SHOW);
         UpdateWindow(handle);

@@ -458,16 +458,7 @@ private:
     }
 
     bool CreateTexture() {
-        D3D11_TEXTURE2D_DESC desc = {};
-        desc.Width = static_cast<UINT>(width_);
-        desc.Height = static_cast<UINT>(height_);
-        desc.MipLevels = 1;
-        desc.ArraySize = 1;
-        desc.Format = DXGI_FORMAT_B8G8R8A8_UNORM;
-        desc.SampleDesc = {1, 0};
-        desc.Usage = D3D11_USAGE_DYNAMIC;
-        desc.BindFlags = D3D11_BIND_SHADER_RESOURCE;
-        desc.CPUAccessFlags = D3D11_CPU_ACCESS_WRITE;
+        const D3D11_TEXTURE2D_DESC desc = FrameTextureDesc(width_, height_);
         return SUCCEEDED(device_->CreateTexture2D(&desc, nullptr, &texture_)) &&
                SUCCEEDED(device_->CreateShaderResourceView(texture_.Get(), nullptr, &view_));
     }
